@@ -1,0 +1,22 @@
+#!/bin/bash
+# The whole test run: installs what is missing, builds every preset, runs every test natively and
+# under Wine, and ends with ctest's summaries. Exits non-zero when anything fails.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+scripts/install-deps.sh
+
+status=0
+run() { echo "==> $*"; "$@" || status=1; }
+
+for preset in native release windows-x64 windows-x86; do
+  cmake --preset "$preset" >/dev/null
+  cmake --build --preset "$preset"
+done
+
+run ctest --preset native
+run ctest --preset windows-x64
+
+if [ "$status" -ne 0 ]; then
+  echo "Some tests failed."
+fi
+exit "$status"

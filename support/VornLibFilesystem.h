@@ -1,0 +1,98 @@
+// VornLibFilesystem: access tests, attributes and the file stream.
+// One portable interface; VornLibFilesystem_win32.cpp and VornLibFilesystem_posix.cpp implement it.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "VornLibStreams.h"
+
+// Windows file access rights used by the access tests.
+constexpr uint32_t ReadAccessMask = 0x00120089;   // FILE_GENERIC_READ
+constexpr uint32_t WriteAccessMask = 0x00120116;  // FILE_GENERIC_WRITE
+constexpr uint32_t ModifyAccessMask = 0x00000112; // write data / add file, write EA, attributes
+
+constexpr uint32_t InvalidFileAttributes = 0xFFFFFFFF;
+constexpr uint32_t FileAttributeReadOnly = 0x1;
+constexpr uint32_t FileAttributeHidden = 0x2;
+constexpr uint32_t FileAttributeSystem = 0x4;
+
+// True when the current user is granted the mask on the path, or the volume is not NTFS.
+// POSIX: faccessat(AT_EACCESS) for the read and write bits of the mask.
+bool CheckFileAccess(uint32_t desiredAccess, std::u16string_view path);
+bool CanReadFile(std::u16string_view path);
+// An existing file: write access to it; otherwise modify access to its folder.
+bool CanWriteFile(std::u16string_view path);
+bool CanModifyPath(std::u16string_view path);
+
+// The file-system name of the volume of a drive ("C:") or UNC share; empty when unreadable.
+std::u16string GetVolumeFileSystem(std::u16string_view drive);
+// Expands %NAME% references when the text holds two percent signs. False (output untouched)
+// for a blank text or a failed expansion.
+bool ExpandEnvironmentPath(std::u16string_view text, std::u16string& result);
+// The system directory, with or without a trailing delimiter.
+std::u16string GetSystemFolder(bool withDelimiter);
+
+// Attribute word of an existing file (not a folder). False, with 0xFFFFFFFF, otherwise.
+bool FileGetAttributes(std::u16string_view path, uint32_t& attributes);
+bool FileSetAttributes(std::u16string_view path, uint32_t attributes);
+inline bool HasReadOnlyAttribute(uint32_t attributes) { return (attributes & 0x1) != 0; }
+inline bool HasSystemAttribute(uint32_t attributes) { return (attributes & 0x4) != 0; }
+
+// Existence tests: a file (not a folder), a folder.
+bool FileExists(std::u16string_view path);
+bool DirectoryExists(std::u16string_view path);
+// Copies a file, replacing the target. False on any failure.
+bool CopyFileReplace(std::u16string_view source, std::u16string_view target);
+// Everything up to and including the last path delimiter or drive colon ("" when none).
+std::u16string ExtractFilePath(std::u16string_view path);
+
+// The toolkit's handle stream: read, write and seek go straight to an OS file handle.
+class THandleStream : public TStream {
+public:
+  int64_t Read(void* buffer, int64_t count) override;
+  int64_t Write(const void* buffer, int64_t count) override;
+  int64_t Seek(int64_t offset, int origin) override;
+  // Truncates or extends the file at the given size.
+  bool SetSize(int64_t size);
+  // Flushes the file's data to the device.
+  bool Flush();
+  // The OS file handle (Windows HANDLE, POSIX descriptor); -1 when none.
+  intptr_t Handle() const { return FHandle; }
+
+protected:
+  intptr_t FHandle = -1;
+};
+
+// A file stream whose failed open is no error: Handle is -1 instead, and LastError() holds the
+// OS error code of the failure. The stream owns its handle and closes it when destroyed.
+class TVornFileStream : public THandleStream {
+public:
+  static constexpr uint16_t ModeCreate = 0xFFFF; // create or overwrite, read and write
+  static constexpr uint16_t ModeRead = 0x0000;   // read, no sharing
+  // Other modes: bits 0-1 access (0 read, 1 write, 2 both), bits 4-7 sharing (0x00 and 0x10
+  // none, 0x20 others may read, 0x30 others may write, 0x40 both).
+  static constexpr uint16_t ModeWrite = 0x0001;
+  static constexpr uint16_t ModeReadWrite = 0x0002;
+  static constexpr uint16_t ShareDenyWrite = 0x0020;
+
+  TVornFileStream(std::u16string_view fileName, uint16_t mode);
+  TVornFileStream(std::u16string_view fileName, uint16_t mode, uint32_t rights);
+  ~TVornFileStream() override;
+  TVornFileStream(const TVornFileStream&) = delete;
+  TVornFileStream& operator=(const TVornFileStream&) = delete;
+
+  const std::u16string& FileName() const { return FFileName; }
+  int LastError() const { return FLastError; }
+
+private:
+  std::u16string FFileName;
+  int FLastError = 0;
+};
+
+// Reads the whole stream from its current position. Raises std::system_error when the device
+// fails.
+std::string ReadAllBytes(THandleStream& stream);
+// Writes every byte or raises std::system_error.
+void WriteAllBytes(THandleStream& stream, std::string_view bytes);

@@ -1,0 +1,72 @@
+#include "TestFiles.h"
+
+#include <atomic>
+#include <chrono>
+#include <fstream>
+#include <random>
+#include <sstream>
+#include <stdexcept>
+
+namespace testing_files {
+
+namespace fs = std::filesystem;
+
+TempFolder::TempFolder() {
+  static std::atomic<unsigned> counter{0};
+  std::random_device random;
+  const auto stamp = std::chrono::steady_clock::now().time_since_epoch().count();
+  std::ostringstream name;
+  name << "tarnwick-test-" << random() << '-' << stamp << '-' << counter++;
+  FPath = fs::temp_directory_path() / name.str();
+  fs::create_directories(FPath);
+}
+
+TempFolder::~TempFolder() {
+  std::error_code ignored;
+  // Give back write permission first, so that read-only test files can go.
+  for (auto it = fs::recursive_directory_iterator(FPath, ignored);
+       it != fs::recursive_directory_iterator(); it.increment(ignored))
+    fs::permissions(it->path(), fs::perms::owner_all, fs::perm_options::add, ignored);
+  fs::remove_all(FPath, ignored);
+}
+
+std::u16string TempFolder::Name(std::string_view fileName) const {
+  return ToU16(FPath / fileName);
+}
+
+std::string ReadBytes(const fs::path& file) {
+  std::ifstream in(file, std::ios::binary);
+  if (!in)
+    throw std::runtime_error("cannot read " + file.string());
+  std::ostringstream out;
+  out << in.rdbuf();
+  return out.str();
+}
+
+void WriteBytes(const fs::path& file, std::string_view bytes) {
+  std::ofstream out(file, std::ios::binary | std::ios::trunc);
+  if (!out)
+    throw std::runtime_error("cannot write " + file.string());
+  out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+}
+
+std::u16string ToU16(const fs::path& path) { return path.u16string(); }
+
+std::u16string U16(std::string_view ascii) { return std::u16string(ascii.begin(), ascii.end()); }
+
+fs::path CorpusFolder() {
+  std::string folder = TARNWICK_CORPUS_DIR;
+#ifdef _WIN32
+  // Under Wine the unix root is drive Z:.
+  for (char& c : folder)
+    if (c == '/')
+      c = '\\';
+  folder = "Z:" + folder;
+#endif
+  std::error_code ignored;
+  if (!fs::is_directory(folder, ignored))
+    return {};
+  return folder;
+}
+
+} // namespace testing_files

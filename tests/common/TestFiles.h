@@ -1,0 +1,35 @@
+// Test helpers: a private temporary folder, whole-file reads and writes, the shared corpus.
+#pragma once
+
+#include <filesystem>
+#include <string>
+#include <string_view>
+
+namespace testing_files {
+
+// A fresh folder under the system temporary folder, removed with everything in it at the end.
+class TempFolder {
+public:
+  TempFolder();
+  ~TempFolder();
+  TempFolder(const TempFolder&) = delete;
+  TempFolder& operator=(const TempFolder&) = delete;
+
+  const std::filesystem::path& Path() const { return FPath; }
+  // The full name of a file in the folder, as the program's UTF-16 text.
+  std::u16string Name(std::string_view fileName) const;
+  std::filesystem::path File(std::string_view fileName) const { return FPath / fileName; }
+
+private:
+  std::filesystem::path FPath;
+};
+
+std::string ReadBytes(const std::filesystem::path& file);
+void WriteBytes(const std::filesystem::path& file, std::string_view bytes);
+std::u16string ToU16(const std::filesystem::path& path);
+std::u16string U16(std::string_view ascii);
+
+// The shared corpus folder, or an empty path when it is not there (a user's fresh clone).
+std::filesystem::path CorpusFolder();
+
+} // namespace testing_files
