@@ -1,1 +1,167 @@
-// (being written)
+// The merge pass: names of entries that share an address gathered onto lines of at most nine.
+//
+// The pass walks the lines once and builds the new line list as it goes: lines that go are not
+// carried over, and the lines a split makes follow the split line. Names move in runs rather than
+// one at a time; each run ends exactly where moving one name at a time would change course (the
+// receiving line fills up, the line runs empty, or it must be split), so the result is the same
+// line for line and name for name.
+#include <algorithm>
+#include <unordered_map>
+
+#include "uHosts.h"
+
+namespace {
+
+constexpr int MaxNames = 9; // nine names make a line full
+
+struct TAddressHash {
+  size_t operator()(const THostsIP* address) const { return address->Hash(); }
+};
+struct TAddressEqual {
+  bool operator()(const THostsIP* a, const THostsIP* b) const { return a->SameAddress(b); }
+};
+
+} // namespace
+
+// The hash index answers what a scan from the first item would: items are only added for an
+// address that no item has yet, so no two items hold the same address.
+struct TIPTracker::TIndex {
+  std::unordered_map<const THostsIP*, int, TAddressHash, TAddressEqual> Map;
+  const THostsIP* LastAddress = nullptr; // blocklists repeat one address line after line
+  int LastIndex = -1;
+};
+
+TIPTracker::TIPTracker() : FIndex(std::make_unique<TIndex>()) {}
+TIPTracker::~TIPTracker() = default;
+
+TIPTrackerItem* TIPTracker::Items(int index) const {
+  if (index < 0 || index >= Count())
+    return nullptr;
+  return FItems[static_cast<size_t>(index)].get();
+}
+
+int TIPTracker::IndexOf(const THostsIP* address) const {
+  if (!address || FItems.empty())
+    return -1;
+  if (FIndex->LastAddress && address->SameAddress(FIndex->LastAddress))
+    return FIndex->LastIndex;
+  const auto found = FIndex->Map.find(address);
+  if (found == FIndex->Map.end())
+    return -1;
+  FIndex->LastAddress = FItems[static_cast<size_t>(found->second)]->Address;
+  FIndex->LastIndex = found->second;
+  return found->second;
+}
+
+TIPTrackerItem* TIPTracker::FindOrAdd(const THostsIP* address) {
+  if (!address)
+    return nullptr;
+  const int index = IndexOf(address);
+  if (index >= 0)
+    return FItems[static_cast<size_t>(index)].get();
+  auto item = std::make_unique<TIPTrackerItem>();
+  item->Address = address;
+  const int added = Count();
+  FIndex->Map.emplace(address, added);
+  FIndex->LastAddress = address;
+  FIndex->LastIndex = added;
+  FItems.push_back(std::move(item));
+  return FItems.back().get();
+}
+
+void THostItem::TransferNames(int count, THostItem& target) {
+  count = std::clamp(count, 0, NameCount());
+  if (count == 0)
+    return;
+  const auto first = FNames.begin();
+  const auto last = first + count;
+  target.FNames.reserve(target.FNames.size() + static_cast<size_t>(count));
+  for (auto it = first; it != last; ++it) {
+    (*it)->Owner = &target;
+    target.FNames.push_back(std::move(*it));
+  }
+  FNames.erase(first, last);
+  target.FFlags |= Entry;
+}
+
+void THosts::Optimize() {
+  if (FLines.empty())
+    return;
+  TIPTracker tracker;
+  std::vector<std::unique_ptr<THostItem>> kept;
+  kept.reserve(FLines.size());
+  std::vector<std::unique_ptr<THostItem>> inserted;
+
+  for (auto& slot : FLines) {
+    THostItem* line = slot.get();
+    if (!line->IsEntry()) {
+      slot.reset(); // blank, comment and invalid lines go
+      continue;
+    }
+    if (line->IsCommented()) {
+      kept.push_back(std::move(slot)); // commented-out entries stay as they are
+      continue;
+    }
+    if (line->HasComment())
+      line->SetComment(u"");
+
+    TIPTrackerItem* tracked = tracker.FindOrAdd(line->Address());
+    if (!tracked) {
+      kept.push_back(std::move(slot)); // an entry without an address takes no part
+      continue;
+    }
+    if (!tracked->OpenLine) {
+      // Met while its address has no open line: never split, open when it has room.
+      if (line->NameCount() < MaxNames)
+        tracked->OpenLine = line;
+      kept.push_back(std::move(slot));
+      continue;
+    }
+
+    bool removed = false;
+    inserted.clear();
+    int n = line->NameCount();
+    while (n > 0 && tracked->OpenLine && tracked->OpenLine->NameCount() < MaxNames &&
+           tracked->OpenLine != line) {
+      THostItem* open = tracked->OpenLine;
+      if (n > MaxNames + 1) {
+        // One name moves, and the line, still over nine, is split: new lines behind it take
+        // its first names, nine each, until it holds nine itself.
+        line->TransferNames(1, *open);
+        --n;
+        while (n > MaxNames) {
+          auto added = std::make_unique<THostItem>(this);
+          added->SetAddress(line->Address());
+          const int take = std::min(MaxNames, n - MaxNames);
+          line->TransferNames(take, *added);
+          n -= take;
+          inserted.push_back(std::move(added));
+        }
+        THostItem* last = inserted.back().get();
+        tracked->OpenLine = last->NameCount() < MaxNames ? last : nullptr;
+        continue;
+      }
+      // Without a split, names flow until the open line is full or this line is empty.
+      const int take = std::min(MaxNames - open->NameCount(), n);
+      line->TransferNames(take, *open);
+      n -= take;
+      if (n == 0) {
+        removed = true;
+        if (open->NameCount() == MaxNames)
+          tracked->OpenLine = nullptr;
+        break;
+      }
+      if (open->NameCount() == MaxNames)
+        tracked->OpenLine = n < MaxNames ? line : nullptr;
+    }
+
+    if (removed) {
+      slot.reset();
+      continue;
+    }
+    kept.push_back(std::move(slot));
+    for (auto& added : inserted)
+      kept.push_back(std::move(added));
+  }
+  FLines = std::move(kept);
+}

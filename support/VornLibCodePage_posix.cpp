@@ -1,1 +1,33 @@
-// (being written)
+// Code pages on POSIX: the "system code page" is UTF-8, with Latin-1 for bytes that are not UTF-8.
+#include "VornLibCodePage.h"
+
+std::u16string DecodeSystemCodePage(std::string_view bytes) {
+  if (IsValidUtf8(bytes))
+    return Utf8ToUtf16(bytes);
+  std::u16string text(bytes.size(), u'\0');
+  for (size_t i = 0; i < bytes.size(); ++i)
+    text[i] = static_cast<unsigned char>(bytes[i]);
+  return text;
+}
+
+std::string EncodeSystemCodePage(std::u16string_view text) {
+  return Utf16ToUtf8(text);
+}
+
+std::string EncodeUsAscii(std::u16string_view text) {
+  std::string bytes;
+  bytes.reserve(text.size());
+  const size_t n = text.size();
+  for (size_t i = 0; i < n; ++i) {
+    const char16_t c = text[i];
+    if (c < 0x80) {
+      bytes.push_back(static_cast<char>(c));
+      continue;
+    }
+    // A surrogate pair is one character and gets one replacement.
+    if (c >= 0xD800 && c <= 0xDBFF && i + 1 < n && text[i + 1] >= 0xDC00 && text[i + 1] <= 0xDFFF)
+      ++i;
+    bytes.push_back('?');
+  }
+  return bytes;
+}

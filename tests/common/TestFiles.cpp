@@ -50,9 +50,13 @@ void WriteBytes(const fs::path& file, std::string_view bytes) {
   out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
 }
 
-std::u16string ToU16(const fs::path& path) { return path.u16string(); }
+std::u16string ToU16(const fs::path& path) {
+  return path.u16string();
+}
 
-std::u16string U16(std::string_view ascii) { return std::u16string(ascii.begin(), ascii.end()); }
+std::u16string U16(std::string_view ascii) {
+  return std::u16string(ascii.begin(), ascii.end());
+}
 
 fs::path CorpusFolder() {
   std::string folder = TARNWICK_CORPUS_DIR;

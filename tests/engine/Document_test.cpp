@@ -1,0 +1,319 @@
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <system_error>
+
+#ifndef _WIN32
+#include <unistd.h>
+#endif
+
+#include "TestFiles.h"
+#include "VornLibFilesystem.h"
+#include "uHosts.h"
+
+using namespace testing_files;
+
+namespace {
+
+std::string Save(THosts& hosts, SaveEncoding encoding, bool includeLocalhost) {
+  hosts.SaveOptions().IncludeLocalhost = includeLocalhost;
+  return hosts.SaveToBytes(encoding);
+}
+
+std::string Utf16LE(std::string_view ascii) {
+  std::string bytes;
+  for (const char c : ascii) {
+    bytes.push_back(c);
+    bytes.push_back('\0');
+  }
+  return bytes;
+}
+
+std::string Utf16BE(std::string_view ascii) {
+  std::string bytes;
+  for (const char c : ascii) {
+    bytes.push_back('\0');
+    bytes.push_back(c);
+  }
+  return bytes;
+}
+
+const std::string Header = "127.0.0.1 localhost\r\n::1 localhost\r\n";
+
+TEST(Document, WritesEachEncodingExactly) {
+  const std::string input = "# hosts\n0.0.0.0\ta.example  b.example #x\n\n#10.0.0.1 old\n";
+  const std::string lines = "# hosts\r\n0.0.0.0 a.example b.example #x\r\n#10.0.0.1 old\r\n";
+  struct Row {
+    SaveEncoding Encoding;
+    bool Localhost;
+    std::string Expected;
+  };
+  const Row rows[] = {
+      {EncodingAnsi, true, Header + lines},
+      {EncodingAnsi, false, lines},
+      {EncodingUtf8, true, "\xEF\xBB\xBF" + Header + lines},
+      {EncodingUtf16LE, true, "\xFF\xFE" + Utf16LE(Header + lines)},
+      {static_cast<SaveEncoding>(9), false, "\xFF\xFE" + Utf16LE(lines)},
+      {EncodingAuto, false, lines},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(int(row.Encoding));
+    THosts hosts;
+    // Blank lines go by default; one space between fields; CR LF after every line.
+    hosts.LoadFromBytes(input);
+    EXPECT_EQ(Save(hosts, row.Encoding, row.Localhost), row.Expected);
+  }
+}
+
+TEST(Document, EmptyDocumentGivesTheHeaderOrNothing) {
+  THosts hosts;
+  EXPECT_EQ(Save(hosts, EncodingAnsi, true), Header);
+  EXPECT_EQ(Save(hosts, EncodingAnsi, false), "");
+  EXPECT_EQ(Save(hosts, EncodingUtf8, false), "\xEF\xBB\xBF");
+  EXPECT_EQ(Save(hosts, EncodingUtf16LE, false), "\xFF\xFE");
+}
+
+TEST(Document, ReadsEveryFormIntoTheSameLines) {
+  const std::string text = "10.0.0.1 a\r\n10.0.0.2 b\r\n";
+  struct Row {
+    const char* Name;
+    std::string Bytes;
+    int Lines;
+  };
+  const Row rows[] = {
+      {"CR LF", text, 2},
+      {"LF only", "10.0.0.1 a\n10.0.0.2 b", 2},
+      {"lone CR", "10.0.0.1 a\r10.0.0.2 b\r", 2},
+      {"UTF-8 mark", "\xEF\xBB\xBF" + text, 2},
+      {"UTF-16 LE mark", "\xFF\xFE" + Utf16LE(text), 2},
+      {"UTF-16 LE, odd byte lost", "\xFF\xFE" + Utf16LE(text) + "X", 2},
+      {"UTF-16 BE mark", "\xFE\xFF" + Utf16BE(text), 2},
+      {"NUL ends the text", "10.0.0.1 a\n10.0.0.2 b\n" + std::string(1, '\0') + "10.0.0.3 c\n", 2},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.Name);
+    THosts hosts;
+    EXPECT_EQ(hosts.LoadFromBytes(row.Bytes), row.Lines);
+    EXPECT_EQ(Save(hosts, EncodingAnsi, false), "10.0.0.1 a\r\n10.0.0.2 b\r\n");
+  }
+}
+
+TEST(Document, Utf16WithoutMarkEndsAtTheFirstZeroByte) {
+  THosts hosts;
+  EXPECT_EQ(hosts.LoadFromBytes(Utf16LE("10.0.0.1 a\r\n")), 0); // "1" alone: invalid
+  EXPECT_TRUE(hosts.TextWasCut());
+  THosts marked;
+  EXPECT_EQ(marked.LoadFromBytes("\xFF\xFE" + Utf16LE("10.0.0.1 a\r\n")), 1);
+  EXPECT_FALSE(marked.TextWasCut());
+}
+
+TEST(Document, LineBreaksAtTheEndAddNoEmptyLine) {
+  THosts hosts;
+  hosts.LoadOptions().DropBlankLines = false;
+  EXPECT_EQ(hosts.LoadFromBytes("a\n\n"), 1); // "a" is invalid; one blank line
+  EXPECT_EQ(hosts.LoadFromBytes("\n\r\n"), 2);
+  EXPECT_EQ(hosts.LoadFromBytes("\n\r"), 2) << "LF CR counts as two breaks";
+}
+
+TEST(Document, NonAsciiTextInEveryEncoding) {
+  // "# café" and a name with a character outside the BMP.
+  const std::string input = "#caf\xC3\xA9\n10.0.0.1 \xF0\x9F\x98\x80x\n";
+  THosts hosts;
+  ASSERT_EQ(hosts.LoadFromBytes("\xEF\xBB\xBF" + input), 2);
+  EXPECT_EQ(Save(hosts, EncodingUtf8, false),
+            "\xEF\xBB\xBF#caf\xC3\xA9\r\n10.0.0.1 \xF0\x9F\x98\x80x\r\n");
+  EXPECT_EQ(Save(hosts, EncodingUtf16LE, false),
+            "\xFF\xFE" + Utf16LE("#caf") + std::string("\xE9\x00", 2) + Utf16LE("\r\n10.0.0.1 ") +
+                "\x3D\xD8\x00\xDE" + Utf16LE("x\r\n"));
+  // US-ASCII replaces what it cannot hold, even where the system code page could; the exact
+  // replacement is the platform's.
+  const std::string ansi = Save(hosts, EncodingAnsi, false);
+  for (const char c : ansi)
+    EXPECT_LT(static_cast<unsigned char>(c), 0x80);
+  EXPECT_EQ(ansi.substr(0, 4), "#caf");
+  EXPECT_NE(ansi.find("\r\n10.0.0.1 "), std::string::npos);
+  EXPECT_EQ(ansi.substr(ansi.size() - 3), "x\r\n");
+}
+
+TEST(Document, BadTextNeverCrashesOrVanishes) {
+  THosts hosts;
+  // Invalid UTF-8 after a mark becomes U+FFFD; a lone surrogate in UTF-16 stays.
+  ASSERT_EQ(hosts.LoadFromBytes("\xEF\xBB\xBF#a\xFF"
+                                "b\n"),
+            1);
+  EXPECT_EQ(Save(hosts, EncodingUtf8, false), "\xEF\xBB\xBF#a\xEF\xBF\xBD"
+                                              "b\r\n");
+  THosts lone;
+  ASSERT_EQ(
+      lone.LoadFromBytes("\xFF\xFE" + Utf16LE("#a") + std::string("\x00\xD8", 2) + Utf16LE("b\n")),
+      1);
+  EXPECT_EQ(Save(lone, EncodingUtf16LE, false),
+            "\xFF\xFE" + Utf16LE("#a") + std::string("\x00\xD8", 2) + Utf16LE("b\r\n"));
+  EXPECT_EQ(Save(lone, EncodingUtf8, false), "\xEF\xBB\xBF#a\xEF\xBF\xBD"
+                                             "b\r\n");
+#ifndef _WIN32
+  EXPECT_EQ(Save(lone, EncodingAnsi, false), "#a?b\r\n");
+#endif
+}
+
+TEST(Document, WhatTheWriterLeavesOut) {
+  THosts hosts;
+  hosts.LoadOptions().KeepLocalhost = true;
+  // Names all flagged: no line, not even the comment. A commented-out entry comes back as such.
+  ASSERT_EQ(hosts.LoadFromBytes("127.0.0.1 localhost *bad #c\n#10.0.0.1 a b #old\n"), 2);
+  EXPECT_EQ(Save(hosts, EncodingAnsi, false), "#10.0.0.1 a b #old\r\n");
+
+  THosts dropped;
+  // Without KeepLocalhost a line of localhost names only is discarded.
+  EXPECT_EQ(dropped.LoadFromBytes("::1 localhost LOCALHOST\n127.0.0.1 localhost x\n"), 1);
+  EXPECT_EQ(Save(dropped, EncodingAnsi, true), Header + "127.0.0.1 x\r\n");
+}
+
+TEST(Document, LoadOptionsFilterLines) {
+  const std::string input = "# c\n#10.0.0.1 a\n\n10.0.0.2 b\nbad line\n";
+  struct Row {
+    bool DropComments, DropCommentedEntries, DropBlankLines;
+    int Expected;
+  };
+  const Row rows[] = {{false, false, true, 3},
+                      {true, false, true, 2},
+                      {false, true, true, 2},
+                      {false, false, false, 4},
+                      {true, true, true, 1}};
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.Expected);
+    THosts hosts;
+    hosts.LoadOptions().DropComments = row.DropComments;
+    hosts.LoadOptions().DropCommentedEntries = row.DropCommentedEntries;
+    hosts.LoadOptions().DropBlankLines = row.DropBlankLines;
+    EXPECT_EQ(hosts.LoadFromBytes(input), row.Expected);
+  }
+}
+
+TEST(Document, DeleteInsertAndItemsAnswerNoneOutOfRange) {
+  THosts hosts;
+  hosts.LoadFromBytes("10.0.0.1 a\n10.0.0.2 b\n");
+  EXPECT_EQ(hosts.Items(-1), nullptr);
+  EXPECT_EQ(hosts.Items(2), nullptr);
+  EXPECT_FALSE(hosts.Delete(2));
+  auto line = std::make_unique<THostItem>(&hosts);
+  THostItem* raw = line.get();
+  hosts.Insert(2, std::move(line));
+  EXPECT_EQ(hosts.Items(2), raw);
+  EXPECT_TRUE(hosts.Delete(0));
+  EXPECT_EQ(hosts.Count(), 2);
+}
+
+TEST(DocumentFile, LoadAndSaveRealFiles) {
+  TempFolder folder;
+  const auto file = folder.File("hosts");
+  WriteBytes(file, "# test\n0.0.0.0 a b\n");
+  THosts hosts;
+  EXPECT_EQ(hosts.LoadFromFile(folder.Name("missing")), -1);
+  EXPECT_EQ(hosts.Count(), 0);
+  ASSERT_EQ(hosts.LoadFromFile(folder.Name("hosts")), 2);
+  EXPECT_EQ(hosts.LoadFromFile(folder.Name("hosts")), 2) << "a second load appends";
+  EXPECT_EQ(hosts.Count(), 4);
+  hosts.SaveOptions().IncludeLocalhost = false;
+  ASSERT_TRUE(hosts.SaveToFile(folder.Name("hosts"), EncodingUtf8));
+  EXPECT_EQ(ReadBytes(file), "\xEF\xBB\xBF# test\r\n0.0.0.0 a b\r\n# test\r\n0.0.0.0 a b\r\n");
+  ASSERT_TRUE(hosts.SaveToFile(folder.Name("new"), EncodingAnsi)) << "a new file is created";
+  EXPECT_EQ(ReadBytes(folder.File("new")), "# test\r\n0.0.0.0 a b\r\n# test\r\n0.0.0.0 a b\r\n");
+}
+
+TEST(DocumentFile, LiftedAttributesComeBack) {
+  TempFolder folder;
+  const auto file = folder.File("hosts");
+  WriteBytes(file, "0.0.0.0 a\n");
+  const std::u16string name = folder.Name("hosts");
+  uint32_t before = 0;
+  ASSERT_TRUE(FileGetAttributes(name, before));
+#ifdef _WIN32
+  // Under Wine a read-only file is also refused by the access check; system and hidden are not.
+  const uint32_t set = before | FileAttributeSystem | FileAttributeHidden;
+#else
+  const uint32_t set = before | FileAttributeReadOnly;
+#endif
+  ASSERT_TRUE(FileSetAttributes(name, set));
+  uint32_t withAttributes = 0;
+  ASSERT_TRUE(FileGetAttributes(name, withAttributes));
+  THosts hosts;
+  ASSERT_EQ(hosts.LoadFromFile(name), 1);
+  hosts.SaveOptions().LiftAttributes = true;
+  hosts.SaveOptions().IncludeLocalhost = false;
+  const bool saved = hosts.SaveToFile(name, EncodingAnsi);
+  uint32_t after = 0;
+  ASSERT_TRUE(FileGetAttributes(name, after));
+  EXPECT_EQ(after, withAttributes);
+  if (saved)
+    EXPECT_EQ(ReadBytes(file), "0.0.0.0 a\r\n");
+  else
+    EXPECT_EQ(ReadBytes(file), "0.0.0.0 a\n");
+#ifndef _WIN32
+  // POSIX: the exact mode comes back (root may write a read-only file, others may not).
+  EXPECT_TRUE(saved || geteuid() != 0);
+#else
+  EXPECT_TRUE(saved);
+#endif
+}
+
+#ifdef _WIN32
+TEST(DocumentFile, ALockedFileRaisesAndLeavesTheDocumentUnchanged) {
+  TempFolder folder;
+  WriteBytes(folder.File("hosts"), "0.0.0.0 a\n");
+  THosts hosts;
+  hosts.LoadFromBytes("10.0.0.1 x\n");
+  TVornFileStream holder(folder.Name("hosts"), TVornFileStream::ModeRead); // no sharing
+  ASSERT_NE(holder.Handle(), -1);
+  EXPECT_THROW(hosts.LoadFromFile(folder.Name("hosts")), std::system_error);
+  EXPECT_EQ(hosts.Count(), 1);
+}
+#endif
+
+TEST(DocumentFile, SaveIntoAFolderThatCannotBeWrittenTouchesNothing) {
+#ifndef _WIN32
+  if (geteuid() == 0)
+    GTEST_SKIP() << "root may write everywhere; the command-line tests cover this as another user";
+#endif
+  TempFolder folder;
+  const auto file = folder.File("hosts");
+  WriteBytes(file, "0.0.0.0 a\n");
+  std::filesystem::permissions(file,
+                               std::filesystem::perms::owner_write |
+                                   std::filesystem::perms::group_write |
+                                   std::filesystem::perms::others_write,
+                               std::filesystem::perm_options::remove);
+  THosts hosts;
+  hosts.LoadFromBytes("10.0.0.1 x\n");
+  EXPECT_FALSE(hosts.SaveToFile(folder.Name("hosts"), EncodingAnsi));
+  EXPECT_EQ(ReadBytes(file), "0.0.0.0 a\n");
+}
+
+TEST(DocumentFile, CorpusRoundTripIsStable) {
+  const auto corpus = CorpusFolder();
+  if (corpus.empty())
+    GTEST_SKIP() << "the shared corpus is not here (a fresh clone)";
+  int files = 0;
+  for (const auto& entry : std::filesystem::directory_iterator(corpus)) {
+    if (!entry.is_regular_file() || entry.path().filename() == "README.md")
+      continue;
+    SCOPED_TRACE(entry.path().string());
+    ++files;
+    THosts first;
+    ASSERT_GT(first.LoadFromFile(ToU16(entry.path())), 0);
+    first.SaveOptions().IncludeLocalhost = false;
+    const std::string once = first.SaveToBytes(EncodingUtf8);
+    THosts second;
+    second.SaveOptions().IncludeLocalhost = false;
+    ASSERT_GT(second.LoadFromBytes(once), 0);
+    const std::string twice = second.SaveToBytes(EncodingUtf8);
+    THosts third;
+    third.SaveOptions().IncludeLocalhost = false;
+    third.LoadFromBytes(twice);
+    EXPECT_EQ(third.SaveToBytes(EncodingUtf8), twice);
+    EXPECT_EQ(second.Count(), first.Count());
+  }
+  EXPECT_GT(files, 0);
+}
+
+} // namespace

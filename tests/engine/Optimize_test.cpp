@@ -1,0 +1,223 @@
+#include <gtest/gtest.h>
+
+#include <random>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "OptimizeOracle.h"
+#include "uHosts.h"
+
+namespace {
+
+// The document as its saved text without header lines or byte-order mark, lines ended by "\n".
+std::string Render(THosts& hosts) {
+  hosts.SaveOptions().IncludeLocalhost = false;
+  const std::string bytes = hosts.SaveToBytes(EncodingAnsi);
+  std::string text;
+  for (size_t i = 0; i < bytes.size(); ++i) {
+    if (bytes[i] == '\r' && i + 1 < bytes.size() && bytes[i + 1] == '\n')
+      continue;
+    text.push_back(bytes[i]);
+  }
+  return text;
+}
+
+std::string Optimized(const std::string& input) {
+  THosts hosts;
+  hosts.LoadFromBytes(input);
+  hosts.Optimize();
+  return Render(hosts);
+}
+
+std::string Names(const char* prefix, int from, int to) {
+  std::string text;
+  for (int i = from; i <= to; ++i)
+    text += std::string(" ") + prefix + std::to_string(i);
+  return text;
+}
+
+// Everything about a line the writer and the merge pass care about, as one text.
+std::string Describe(const THostItem& line) {
+  std::ostringstream out;
+  out << "flags=" << line.Flags() << " addr=" << (line.Address() ? line.Address()->Text() : "-")
+      << " comment=" << std::string(line.Comment().begin(), line.Comment().end()) << " names=";
+  for (int i = 0; i < line.NameCount(); ++i) {
+    const THostName* name = line.GetName(i);
+    out << std::string(name->Name().begin(), name->Name().end()) << '/' << int(name->Flags) << ',';
+    EXPECT_EQ(name->Owner, &line);
+  }
+  return out.str();
+}
+
+std::vector<std::string> DescribeAll(const THosts& hosts) {
+  std::vector<std::string> lines;
+  for (int i = 0; i < hosts.Count(); ++i)
+    lines.push_back(Describe(*hosts.Items(i)));
+  return lines;
+}
+
+struct Example {
+  const char* Name;
+  std::string Input;
+  std::string Expected;
+};
+
+TEST(Optimize, WorkedExamples) {
+  std::string twenty;
+  for (int i = 1; i <= 20; ++i)
+    twenty += "0.0.0.0 h" + std::to_string(i) + "\n";
+  const std::vector<Example> examples = {
+      {"empty document", "", ""},
+      {"twenty one-name lines", twenty,
+       "0.0.0.0" + Names("h", 1, 9) + "\n0.0.0.0" + Names("h", 10, 18) + "\n0.0.0.0 h19 h20\n"},
+      {"two addresses", "0.0.0.0 a\n0.0.0.0 b c\n1.2.3.4 x\n", "0.0.0.0 a b c\n1.2.3.4 x\n"},
+      {"eight then ten, then one, then one",
+       "0.0.0.0" + Names("a", 1, 8) + "\n0.0.0.0" + Names("b", 1, 10) + "\n0.0.0.0 c\n0.0.0.0 d\n",
+       "0.0.0.0" + Names("a", 1, 8) + " b1\n0.0.0.0" + Names("b", 2, 10) + "\n0.0.0.0 c d\n"},
+      {"eight then twenty: two inserted lines",
+       "0.0.0.0" + Names("a", 1, 8) + "\n0.0.0.0" + Names("b", 1, 20) + "\n1.1.1.1 other\n",
+       "0.0.0.0" + Names("a", 1, 8) + " b1\n0.0.0.0 b20\n0.0.0.0" + Names("b", 2, 10) +
+           "\n0.0.0.0" + Names("b", 11, 19) + "\n1.1.1.1 other\n"},
+      {"three then twelve then z",
+       "0.0.0.0" + Names("a", 1, 3) + "\n0.0.0.0" + Names("b", 1, 12) + "\n0.0.0.0 z\n",
+       "0.0.0.0" + Names("a", 1, 3) + " b1\n0.0.0.0 b11 b12 z\n0.0.0.0" + Names("b", 2, 10) + "\n"},
+      {"a first line of twelve is never split",
+       "0.0.0.0" + Names("b", 1, 12) + "\n0.0.0.0 x\n0.0.0.0 y\n",
+       "0.0.0.0" + Names("b", 1, 12) + "\n0.0.0.0 x y\n"},
+      {"equal addresses written differently: the receiving line keeps its text",
+       "127.0.0.1 a\n127.000.000.001 b\n", "127.0.0.1 a b\n"},
+      {"different addresses stay apart", "192.168.1.2 nas\n192.168.1.3 printer\n",
+       "192.168.1.2 nas\n192.168.1.3 printer\n"},
+      {"a commented-out entry stays in place with its comment",
+       "10.0.0.1 a\n#10.0.0.1 old #gone\n10.0.0.1 b\n", "10.0.0.1 a b\n#10.0.0.1 old #gone\n"},
+      {"comments, blanks and trailing comments go",
+       "# header\n\n10.0.0.1 a # trailing\n   \n::1 b\n", "10.0.0.1 a\n::1 b\n"},
+      {"IPv6 written two ways", "::1 a\n0:0:0:0:0:0:0:1 b\n", "::1 a b\n"},
+  };
+  for (const auto& example : examples) {
+    SCOPED_TRACE(example.Name);
+    EXPECT_EQ(Optimized(example.Input), example.Expected);
+    THosts literal;
+    literal.LoadFromBytes(example.Input);
+    OptimizeLiterally(literal);
+    EXPECT_EQ(Render(literal), example.Expected) << "the literal pass disagrees";
+  }
+}
+
+TEST(Optimize, SplitLinesGetTheAddressAndNoComment) {
+  THosts hosts;
+  hosts.LoadFromBytes("0.0.0.0 a\n0.000.0.0" + Names("b", 1, 12) + " # note\n");
+  hosts.Optimize();
+  ASSERT_EQ(hosts.Count(), 3);
+  const THostItem* inserted = hosts.Items(2);
+  EXPECT_EQ(inserted->Address()->Text(), "0.000.0.0");
+  EXPECT_TRUE(inserted->IsEntry());
+  EXPECT_FALSE(inserted->HasComment());
+  EXPECT_FALSE(hosts.Items(1)->HasComment());
+}
+
+// Random documents: few addresses written in several equal forms, lines of 0 to 30 names,
+// kept-localhost and malformed names, commented-out entries, blank and comment lines.
+std::string RandomDocument(std::mt19937& random) {
+  static const std::vector<std::vector<std::string>> addresses = {
+      {"0.0.0.0", "0", "000.0.0.0", "0.0.0.0."},
+      {"127.0.0.1", "127.000.000.001", "127.0.0.01"},
+      {"::1", "0:0:0:0:0:0:0:1", "::0001"},
+      {"fe80::1", "FE80:0::1"},
+      {"10.0.0.1"},
+  };
+  auto pick = [&](int n) { return static_cast<int>(random() % static_cast<unsigned>(n)); };
+  std::string text;
+  const int lines = pick(40);
+  int nameNumber = 0;
+  for (int l = 0; l < lines; ++l) {
+    const int kind = pick(10);
+    if (kind == 0) {
+      text += "# a comment\n";
+      continue;
+    }
+    if (kind == 1) {
+      text += pick(2) ? "\n" : " \t\n";
+      continue;
+    }
+    const auto& forms = addresses[static_cast<size_t>(pick(static_cast<int>(addresses.size())))];
+    std::string line = kind == 2 ? "#" : (pick(4) == 0 ? "\t" : "");
+    line += forms[static_cast<size_t>(pick(static_cast<int>(forms.size())))];
+    const int names = pick(5) == 0 ? pick(31) : pick(4);
+    for (int n = 0; n < names; ++n) {
+      line += pick(3) == 0 ? "\t" : " ";
+      const int nameKind = pick(20);
+      if (nameKind == 0)
+        line += "localhost";
+      else if (nameKind == 1)
+        line += "bad*name" + std::to_string(nameNumber++);
+      else
+        line += "n" + std::to_string(nameNumber++);
+    }
+    if (pick(5) == 0)
+      line += " # trailing";
+    text += line + "\n";
+  }
+  return text;
+}
+
+TEST(Optimize, FastPassEqualsTheLiteralPassOnRandomDocuments) {
+  std::mt19937 random(20261208);
+  for (int round = 0; round < 3000; ++round) {
+    const std::string input = RandomDocument(random);
+    const bool keepLocalhost = round % 3 == 0;
+    THosts fast;
+    THosts literal;
+    fast.LoadOptions().KeepLocalhost = keepLocalhost;
+    literal.LoadOptions().KeepLocalhost = keepLocalhost;
+    literal.LoadOptions().DropBlankLines = fast.LoadOptions().DropBlankLines = round % 2 == 0;
+    fast.LoadFromBytes(input);
+    literal.LoadFromBytes(input);
+    fast.Optimize();
+    OptimizeLiterally(literal);
+    const auto fastLines = DescribeAll(fast);
+    const auto literalLines = DescribeAll(literal);
+    ASSERT_EQ(fastLines, literalLines) << "round " << round << ", input:\n" << input;
+  }
+}
+
+TEST(Optimize, IsIdempotentThroughSaveAndLoad) {
+  std::mt19937 random(7);
+  for (int round = 0; round < 300; ++round) {
+    const std::string input = RandomDocument(random);
+    for (const SaveEncoding encoding : {EncodingAnsi, EncodingUtf8, EncodingUtf16LE}) {
+      THosts first;
+      first.LoadFromBytes(input);
+      first.Optimize();
+      const std::string once = first.SaveToBytes(encoding);
+      THosts second;
+      second.LoadFromBytes(once);
+      second.Optimize();
+      ASSERT_EQ(second.SaveToBytes(encoding), once) << "input:\n" << input;
+    }
+  }
+}
+
+TEST(Tracker, FindsEqualAddressesAsTheFirstItem) {
+  THostsIP a, b, c, d;
+  ASSERT_TRUE(a.Parse("127.0.0.1", false));
+  ASSERT_TRUE(b.Parse("127.000.000.001", false));
+  ASSERT_TRUE(c.Parse("::1", false));
+  ASSERT_TRUE(d.Parse("0:0::1", false));
+  TIPTracker tracker;
+  EXPECT_EQ(tracker.IndexOf(&a), -1);
+  EXPECT_EQ(tracker.FindOrAdd(nullptr), nullptr);
+  TIPTrackerItem* first = tracker.FindOrAdd(&a);
+  EXPECT_EQ(first->Address, &a);
+  EXPECT_EQ(first->OpenLine, nullptr);
+  EXPECT_EQ(tracker.FindOrAdd(&b), first);
+  TIPTrackerItem* second = tracker.FindOrAdd(&c);
+  EXPECT_NE(second, first);
+  EXPECT_EQ(tracker.IndexOf(&d), 1);
+  EXPECT_EQ(tracker.IndexOf(&b), 0);
+  EXPECT_EQ(tracker.IndexOf(nullptr), -1);
+  EXPECT_EQ(tracker.Count(), 2);
+}
+
+} // namespace
