@@ -1,0 +1,283 @@
+// Hosts lines: the line scanner, and the name/address/comment operations of a line.
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "VornLibStrUtils.h"
+#include "uHosts.h"
+
+namespace {
+
+constexpr uint16_t kCommentText = THostItem::CommentText;
+constexpr uint16_t kCommented = THostItem::Commented;
+constexpr uint16_t kEntry = THostItem::Entry;
+constexpr uint16_t kInvalid = THostItem::Invalid;
+
+struct NameRow {
+  std::u16string name;
+  uint8_t flags;
+};
+
+struct LineRow {
+  std::u16string text;
+  bool keepLocalhost;
+  uint16_t flags;
+  const char* address; // nullptr: the line has no address
+  std::vector<NameRow> names;
+  std::u16string comment;
+  bool foundLocalhost;
+};
+
+const std::vector<LineRow>& LineRows() {
+  static const std::vector<LineRow> rows = {
+      // Blank, invalid and comment lines.
+      {u"", false, 0, nullptr, {}, u"", false},
+      {u"   ", false, kInvalid, nullptr, {}, u"", false},
+      {u" \t ", false, kInvalid, nullptr, {}, u"", false},
+      {u"#", false, kCommented, nullptr, {}, u"", false},
+      {u"##", false, kCommented | kCommentText, nullptr, {}, u"#", false},
+      {u"  # note", false, kInvalid, nullptr, {}, u"", false},
+      {u"# 127.0.0.1 a", false, kCommented | kCommentText, nullptr, {}, u" 127.0.0.1 a", false},
+      {u"#\t127.0.0.1 a", false, kCommented | kCommentText, nullptr, {}, u"\t127.0.0.1 a", false},
+      {u"#127.0.0.1", false, kCommented | kCommentText, nullptr, {}, u"127.0.0.1", false},
+      // The address is read, but a commented line without names keeps no comment.
+      {u"#127.0.0.1 ", false, kCommented, "127.0.0.1", {}, u"", false},
+      {u"#1.2.3 host", false, kCommented | kCommentText, nullptr, {}, u"1.2.3 host", false},
+      {u"host 10.0.0.1", false, kInvalid, nullptr, {}, u"", false},
+      {u"1.2.3 host", false, kInvalid, nullptr, {}, u"", false},
+      {u"fe80::1%1 host", false, kInvalid, nullptr, {}, u"", false},
+      {u"127.0.0.1\u00A0a", false, kInvalid, nullptr, {}, u"", false}, // no-break space
+      // An address alone is invalid; with a blank or a comment behind it, blank.
+      {u"10.0.0.1", false, kInvalid, nullptr, {}, u"", false},
+      {u"10.0.0.1 ", false, 0, "10.0.0.1", {}, u"", false},
+      {u"10.0.0.1 #x", false, kCommentText, "10.0.0.1", {}, u"x", false},
+      {u"10.0.0.1 #", false, 0, "10.0.0.1", {}, u"", false},
+      // Entries.
+      {u"127.0.0.1 a", false, kEntry, "127.0.0.1", {{u"a", 0}}, u"", false},
+      {u"\t 127.0.0.1 a", false, kEntry, "127.0.0.1", {{u"a", 0}}, u"", false},
+      {u"::1 host", false, kEntry, "::1", {{u"host", 0}}, u"", false},
+      {u"abc host", false, kEntry, "abc", {{u"host", 0}}, u"", false},
+      {u"0 host", false, kEntry, "0", {{u"host", 0}}, u"", false},
+      {u"127.0.0.1\thost1  host2\t#x",
+       false,
+       kEntry | kCommentText,
+       "127.0.0.1",
+       {{u"host1", 0}, {u"host2", 0}},
+       u"x",
+       false},
+      {u"127.0.0.1 a#b", false, kEntry | kCommentText, "127.0.0.1", {{u"a", 0}}, u"b", false},
+      {u"127.0.0.1 a#", false, kEntry, "127.0.0.1", {{u"a", 0}}, u"", false},
+      {u"127.0.0.1 a # kept as is  ",
+       false,
+       kEntry | kCommentText,
+       "127.0.0.1",
+       {{u"a", 0}},
+       u" kept as is  ",
+       false},
+      {u"#127.0.0.1 host #old",
+       false,
+       kCommented | kEntry | kCommentText,
+       "127.0.0.1",
+       {{u"host", 0}},
+       u"old",
+       false},
+      {u"127.0.0.1 A a A",
+       false,
+       kEntry,
+       "127.0.0.1",
+       {{u"A", 0}, {u"a", 0}, {u"A", 0}},
+       u"",
+       false},
+      {u"127.0.0.1 caf\u00E9 \u4E2D.example a\u3000b",
+       false,
+       kEntry,
+       "127.0.0.1",
+       {{u"caf\u00E9", 0}, {u"\u4E2D.example", 0}, {u"a\u3000b", 0}},
+       u"",
+       false},
+      // localhost: dropped, or kept with its own flag; FoundLocalhost tells about the last name
+      // compared.
+      {u"127.0.0.1 localhost", false, 0, "127.0.0.1", {}, u"", true},
+      {u"127.0.0.1 localhost", true, kEntry, "127.0.0.1", {{u"localhost", 0x02}}, u"", true},
+      {u"127.0.0.1 LocalHost foo", false, kEntry, "127.0.0.1", {{u"foo", 0}}, u"", false},
+      {u"127.0.0.1 foo LOCALHOST", false, kEntry, "127.0.0.1", {{u"foo", 0}}, u"", true},
+      {u"::1 localhost #c", false, kCommentText, "::1", {}, u"c", true},
+      {u"127.0.0.1 localhost.localdomain",
+       false,
+       kEntry,
+       "127.0.0.1",
+       {{u"localhost.localdomain", 0}},
+       u"",
+       false},
+      // Forbidden characters: dropped from the name, which is marked and never compared.
+      {u"0.0.0.0 *.ads.example", false, kEntry, "0.0.0.0", {{u".ads.example", 0xFF}}, u"", false},
+      {u"0.0.0.0 * host", false, kEntry, "0.0.0.0", {{u"host", 0}}, u"", false},
+      {u"0.0.0.0 a/b=c?d\\e", false, kEntry, "0.0.0.0", {{u"abcde", 0xFF}}, u"", false},
+      {u"127.0.0.1 local*host", false, kEntry, "127.0.0.1", {{u"localhost", 0xFF}}, u"", false},
+      {u"127.0.0.1 localhost *", false, 0, "127.0.0.1", {}, u"", true},
+      {u"127.0.0.1 localhost bad*", false, kEntry, "127.0.0.1", {{u"bad", 0xFF}}, u"", true},
+  };
+  return rows;
+}
+
+TEST(LineParse, ReadsEveryRowAsListed) {
+  for (const LineRow& row : LineRows()) {
+    SCOPED_TRACE("text \"" + NarrowLatin1(row.text) + "\" keepLocalhost " +
+                 (row.keepLocalhost ? "true" : "false"));
+    THostItem line(nullptr);
+    bool found = !row.foundLocalhost;
+    line.ParseLine(row.text, found, row.keepLocalhost);
+    EXPECT_EQ(line.Flags(), row.flags);
+    EXPECT_EQ(found, row.foundLocalhost);
+    if (row.address == nullptr) {
+      EXPECT_EQ(line.Address(), nullptr);
+    } else if (line.Address() == nullptr) {
+      ADD_FAILURE() << "no address";
+    } else {
+      EXPECT_EQ(line.Address()->Text(), row.address);
+      EXPECT_FALSE(line.Address()->IsEmpty());
+      EXPECT_FALSE(line.Address()->IsTextOnly());
+    }
+    ASSERT_EQ(line.NameCount(), static_cast<int>(row.names.size()));
+    for (int k = 0; k < line.NameCount(); ++k) {
+      const THostName* name = line.GetName(k);
+      ASSERT_NE(name, nullptr);
+      EXPECT_TRUE(name->Name() == row.names[static_cast<size_t>(k)].name)
+          << "name " << k << ": " << NarrowLatin1(name->Name());
+      EXPECT_EQ(name->Flags, row.names[static_cast<size_t>(k)].flags) << "name " << k;
+      EXPECT_EQ(name->Owner, &line);
+    }
+    EXPECT_TRUE(line.Comment() == row.comment) << "comment: " << NarrowLatin1(line.Comment());
+    EXPECT_EQ(line.IsInvalid(), (row.flags & kInvalid) != 0);
+  }
+}
+
+TEST(LineParse, ReadingAgainStartsOver) {
+  THostItem line(nullptr);
+  bool found = false;
+  line.ParseLine(u"127.0.0.1 a b #c", found, false);
+  ASSERT_EQ(line.NameCount(), 2);
+  line.ParseLine(u"#", found, false);
+  EXPECT_EQ(line.Flags(), kCommented);
+  EXPECT_EQ(line.NameCount(), 0);
+  EXPECT_EQ(line.Address(), nullptr);
+  EXPECT_TRUE(line.Comment().empty());
+}
+
+std::unique_ptr<THostsIP> MakeAddress(const char* text, bool allowTextOnly) {
+  auto address = std::make_unique<THostsIP>();
+  if (*text != '\0') {
+    EXPECT_TRUE(address->Parse(text, allowTextOnly));
+  }
+  return address;
+}
+
+TEST(LineNames, ExtractAndAddMoveNamesBetweenLines) {
+  THostItem from(nullptr);
+  bool found = false;
+  from.ParseLine(u"127.0.0.1 a b", found, false);
+  THostItem to(nullptr);
+
+  EXPECT_EQ(from.ExtractName(-1), nullptr);
+  EXPECT_EQ(from.ExtractName(2), nullptr);
+  EXPECT_EQ(from.NameCount(), 2);
+
+  std::unique_ptr<THostName> a = from.ExtractName(0);
+  ASSERT_NE(a, nullptr);
+  EXPECT_TRUE(a->Name() == u"a");
+  EXPECT_EQ(a->Owner, nullptr);
+  ASSERT_EQ(from.NameCount(), 1);
+  EXPECT_TRUE(from.GetName(0)->Name() == u"b");
+
+  std::unique_ptr<THostName> b = from.ExtractName(0);
+  ASSERT_NE(b, nullptr);
+  EXPECT_EQ(from.NameCount(), 0);
+  // Entry stays with the line even when its last name has gone.
+  EXPECT_TRUE(from.IsEntry());
+  EXPECT_FALSE(from.IsBlank());
+
+  EXPECT_FALSE(to.IsEntry());
+  EXPECT_EQ(to.AddName(std::move(b)), 0);
+  EXPECT_EQ(to.AddName(std::move(a)), 1);
+  EXPECT_TRUE(to.IsEntry());
+  EXPECT_TRUE(to.GetName(0)->Name() == u"b");
+  EXPECT_EQ(to.GetName(0)->Owner, &to);
+  EXPECT_EQ(to.GetName(1)->Owner, &to);
+  EXPECT_EQ(to.GetName(2), nullptr);
+  EXPECT_EQ(to.GetName(-1), nullptr);
+
+  to.ClearNames();
+  EXPECT_EQ(to.NameCount(), 0);
+  EXPECT_EQ(to.Flags(), kEntry);
+}
+
+TEST(LineAddress, SetAddressCopiesOnlyAddresses) {
+  struct Row {
+    const char* initial; // "" : the line has no address yet
+    const char* source;  // nullptr: no source; "" : an empty value
+    bool allowTextOnly;
+    bool accepted;
+    const char* after; // nullptr: still no address; "" : a fresh empty address
+  };
+  const Row rows[] = {
+      {"", nullptr, false, false, nullptr},
+      {"", "::1", false, true, "::1"},
+      {"", "text", true, false, ""},
+      {"", "", false, false, ""},
+      {"1.2.3.4", "text", true, false, "1.2.3.4"},
+      {"1.2.3.4", "127.000.000.001", false, true, "127.000.000.001"},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(std::string(row.initial) + " <- " + (row.source ? row.source : "(none)"));
+    THostItem line(nullptr);
+    if (*row.initial != '\0') {
+      auto initial = MakeAddress(row.initial, false);
+      ASSERT_TRUE(line.SetAddress(initial.get()));
+    }
+    std::unique_ptr<THostsIP> source;
+    if (row.source != nullptr) {
+      source = MakeAddress(row.source, row.allowTextOnly);
+    }
+    EXPECT_EQ(line.SetAddress(source.get()), row.accepted);
+    if (row.after == nullptr) {
+      EXPECT_EQ(line.Address(), nullptr);
+      continue;
+    }
+    ASSERT_NE(line.Address(), nullptr);
+    EXPECT_NE(line.Address(), source.get());
+    EXPECT_EQ(line.Address()->Text(), row.after);
+    EXPECT_EQ(line.Address()->IsEmpty(), *row.after == '\0');
+  }
+}
+
+TEST(LineAddress, AnEntryWithoutAUsableAddressIsInvalid) {
+  THostItem line(nullptr);
+  auto text = MakeAddress("text", true);
+  EXPECT_FALSE(line.SetAddress(text.get()));
+  EXPECT_FALSE(line.IsInvalid());
+  THostItem donor(nullptr);
+  bool found = false;
+  donor.ParseLine(u"127.0.0.1 a", found, false);
+  line.AddName(donor.ExtractName(0));
+  EXPECT_TRUE(line.IsInvalid());
+  EXPECT_EQ(line.Flags(), kEntry);
+
+  auto address = MakeAddress("10.0.0.1", false);
+  EXPECT_TRUE(line.SetAddress(address.get()));
+  EXPECT_FALSE(line.IsInvalid());
+}
+
+TEST(LineComment, SetCommentKeepsTheFlagInStep) {
+  THostItem line(nullptr);
+  line.SetComment(u" x ");
+  EXPECT_TRUE(line.HasComment());
+  EXPECT_TRUE(line.IsBlank());
+  EXPECT_TRUE(line.Comment() == u" x ");
+  line.SetComment(u"");
+  EXPECT_FALSE(line.HasComment());
+  EXPECT_EQ(line.Flags(), 0);
+}
+
+} // namespace
