@@ -126,6 +126,9 @@ public:
   // Appends the name (the line takes it over) and sets Entry; returns its index.
   int AddName(std::unique_ptr<THostName> name);
   void ClearNames();
+  // Moves the first count names to the end of target, in order: the same as count times
+  // target.AddName(ExtractName(0)), in one step.
+  void TransferNames(int count, THostItem& target);
   // Copies the address into the line's own value (created empty first when absent).
   bool SetAddress(const THostsIP* address);
   void SetComment(std::u16string_view text);
