@@ -1,1 +1,423 @@
-// (being written)
+// File access tests, attributes and the handle stream over POSIX calls.
+// Paths arrive as UTF-16 and go to the system as UTF-8; the delimiter is '/'.
+#include "VornLibFilesystem.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdlib>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/statfs.h>
+#include <system_error>
+#include <unistd.h>
+
+namespace {
+
+constexpr uint32_t ReadDataBits = 0x00000001 | 0x80000000;    // FILE_READ_DATA, GENERIC_READ
+constexpr uint32_t WriteDataBits = 0x00000002 | 0x00000004    // FILE_WRITE_DATA, FILE_APPEND_DATA
+                                   | 0x00000010 | 0x00000100  // FILE_WRITE_EA, _ATTRIBUTES
+                                   | 0x40000000 | 0x10000000; // GENERIC_WRITE, GENERIC_ALL
+constexpr uint32_t NormalAttributes = 0x80;                   // FILE_ATTRIBUTE_NORMAL
+
+// UTF-16 to UTF-8; a lone surrogate becomes U+FFFD.
+std::string Utf8(std::u16string_view text) {
+  std::string out;
+  out.reserve(text.size());
+  for (size_t i = 0; i < text.size(); ++i) {
+    char32_t c = text[i];
+    if (c >= 0xD800 && c <= 0xDBFF && i + 1 < text.size() && text[i + 1] >= 0xDC00 &&
+        text[i + 1] <= 0xDFFF) {
+      c = 0x10000 + ((c - 0xD800) << 10) + (text[i + 1] - 0xDC00);
+      ++i;
+    } else if (c >= 0xD800 && c <= 0xDFFF) {
+      c = 0xFFFD;
+    }
+    if (c < 0x80) {
+      out.push_back(static_cast<char>(c));
+    } else if (c < 0x800) {
+      out.push_back(static_cast<char>(0xC0 | (c >> 6)));
+      out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
+    } else if (c < 0x10000) {
+      out.push_back(static_cast<char>(0xE0 | (c >> 12)));
+      out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
+      out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
+    } else {
+      out.push_back(static_cast<char>(0xF0 | (c >> 18)));
+      out.push_back(static_cast<char>(0x80 | ((c >> 12) & 0x3F)));
+      out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
+      out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
+    }
+  }
+  return out;
+}
+
+// UTF-8 to UTF-16 for environment values; a byte that starts no valid sequence becomes U+FFFD.
+std::u16string Utf16(std::string_view bytes) {
+  std::u16string out;
+  out.reserve(bytes.size());
+  size_t i = 0;
+  while (i < bytes.size()) {
+    const auto b = static_cast<unsigned char>(bytes[i]);
+    size_t length = 0;
+    char32_t c = 0;
+    char32_t least = 0;
+    if (b < 0x80) {
+      length = 1, c = b;
+    } else if ((b & 0xE0) == 0xC0) {
+      length = 2, c = b & 0x1F, least = 0x80;
+    } else if ((b & 0xF0) == 0xE0) {
+      length = 3, c = b & 0x0F, least = 0x800;
+    } else if ((b & 0xF8) == 0xF0) {
+      length = 4, c = b & 0x07, least = 0x10000;
+    }
+    bool valid = length != 0 && i + length <= bytes.size();
+    for (size_t k = 1; valid && k < length; ++k) {
+      const auto next = static_cast<unsigned char>(bytes[i + k]);
+      valid = (next & 0xC0) == 0x80;
+      c = (c << 6) | (next & 0x3F);
+    }
+    if (valid && length > 1 && (c < least || c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF)))
+      valid = false;
+    if (!valid) {
+      out.push_back(u'\uFFFD');
+      ++i;
+      continue;
+    }
+    if (c >= 0x10000) {
+      c -= 0x10000;
+      out.push_back(static_cast<char16_t>(0xD800 + (c >> 10)));
+      out.push_back(static_cast<char16_t>(0xDC00 + (c & 0x3FF)));
+    } else {
+      out.push_back(static_cast<char16_t>(c));
+    }
+    i += length;
+  }
+  return out;
+}
+
+bool StatPath(std::u16string_view path, struct stat& status) {
+  return !path.empty() && ::stat(Utf8(path).c_str(), &status) == 0;
+}
+
+} // namespace
+
+bool CheckFileAccess(uint32_t desiredAccess, std::u16string_view path) {
+  if (path.empty())
+    return false;
+  int mode = 0;
+  if (desiredAccess & ReadDataBits)
+    mode |= R_OK;
+  if (desiredAccess & WriteDataBits)
+    mode |= W_OK;
+  return faccessat(AT_FDCWD, Utf8(path).c_str(), mode == 0 ? F_OK : mode, AT_EACCESS) == 0;
+}
+
+bool CanReadFile(std::u16string_view path) {
+  return CheckFileAccess(ReadAccessMask, path);
+}
+
+bool CanWriteFile(std::u16string_view path) {
+  if (FileExists(path))
+    return CheckFileAccess(WriteAccessMask, path);
+  return CanModifyPath(ExtractFilePath(path));
+}
+
+bool CanModifyPath(std::u16string_view path) {
+  return CheckFileAccess(ModifyAccessMask, path);
+}
+
+std::u16string GetVolumeFileSystem(std::u16string_view drive) {
+  struct statfs volume {};
+  if (drive.empty() || ::statfs(Utf8(drive).c_str(), &volume) != 0)
+    return {};
+  struct Name {
+    unsigned long magic;
+    const char16_t* name;
+  };
+  static constexpr Name names[] = {
+      {0xEF53, u"ext4"},      {0x58465342, u"xfs"},     {0x9123683E, u"btrfs"},
+      {0x01021994, u"tmpfs"}, {0x794C7630, u"overlay"}, {0x6969, u"nfs"},
+      {0x4D44, u"vfat"},      {0x5346544E, u"ntfs"},    {0x2011BAB0, u"exfat"},
+      {0x65735546, u"fuse"},  {0x9FA0, u"proc"},        {0x62656572, u"sysfs"},
+  };
+  for (const Name& entry : names)
+    if (static_cast<unsigned long>(volume.f_type) == entry.magic)
+      return entry.name;
+  return {};
+}
+
+bool ExpandEnvironmentPath(std::u16string_view text, std::u16string& result) {
+  const bool blank = std::all_of(text.begin(), text.end(), [](char16_t c) { return c <= u' '; });
+  if (blank)
+    return false;
+
+  const size_t first = text.find(u'%');
+  if (first == std::u16string_view::npos ||
+      text.find(u'%', first + 1) == std::u16string_view::npos) {
+    result.assign(text);
+    return true;
+  }
+
+  // %NAME% with a known NAME becomes its value; anything else is copied as written.
+  std::u16string expanded;
+  size_t at = 0;
+  while (at < text.size()) {
+    const size_t open = text.find(u'%', at);
+    if (open == std::u16string_view::npos) {
+      expanded.append(text.substr(at));
+      break;
+    }
+    expanded.append(text.substr(at, open - at));
+    const size_t close = text.find(u'%', open + 1);
+    if (close == std::u16string_view::npos) {
+      expanded.append(text.substr(open));
+      break;
+    }
+    const std::u16string_view name = text.substr(open + 1, close - open - 1);
+    const char* value = name.empty() ? nullptr : std::getenv(Utf8(name).c_str());
+    if (value != nullptr)
+      expanded.append(Utf16(value));
+    else
+      expanded.append(text.substr(open, close - open + 1));
+    at = close + 1;
+  }
+  result = std::move(expanded);
+  return true;
+}
+
+std::u16string GetSystemFolder(bool withDelimiter) {
+  return withDelimiter ? u"/etc/" : u"/etc";
+}
+
+bool FileGetAttributes(std::u16string_view path, uint32_t& attributes) {
+  attributes = InvalidFileAttributes;
+  struct stat status {};
+  if (!StatPath(path, status) || S_ISDIR(status.st_mode))
+    return false;
+  attributes = (status.st_mode & S_IWUSR) != 0 ? NormalAttributes : FileAttributeReadOnly;
+  return true;
+}
+
+bool FileSetAttributes(std::u16string_view path, uint32_t attributes) {
+  struct stat status {};
+  if (!StatPath(path, status) || S_ISDIR(status.st_mode))
+    return false;
+  const mode_t current = status.st_mode & 07777;
+  const mode_t wanted = (attributes & FileAttributeReadOnly) != 0 ? (current & ~mode_t{S_IWUSR})
+                                                                  : (current | S_IWUSR);
+  if (wanted == current)
+    return true;
+  return ::chmod(Utf8(path).c_str(), wanted) == 0;
+}
+
+bool FileExists(std::u16string_view path) {
+  struct stat status {};
+  return StatPath(path, status) && !S_ISDIR(status.st_mode);
+}
+
+bool DirectoryExists(std::u16string_view path) {
+  struct stat status {};
+  return StatPath(path, status) && S_ISDIR(status.st_mode);
+}
+
+namespace {
+
+// Closes a descriptor when it goes out of scope.
+class ScopedDescriptor {
+public:
+  explicit ScopedDescriptor(int fd) : FFd(fd) {}
+  ~ScopedDescriptor() {
+    if (FFd >= 0)
+      ::close(FFd);
+  }
+  ScopedDescriptor(const ScopedDescriptor&) = delete;
+  ScopedDescriptor& operator=(const ScopedDescriptor&) = delete;
+  int Get() const { return FFd; }
+  // Closes now and reports whether the close succeeded (a delayed write error shows here).
+  bool Close() {
+    const int fd = FFd;
+    FFd = -1;
+    return fd < 0 || ::close(fd) == 0;
+  }
+
+private:
+  int FFd;
+};
+
+bool WriteFully(int fd, const char* bytes, size_t count) {
+  while (count > 0) {
+    const ssize_t moved = ::write(fd, bytes, count);
+    if (moved < 0 && errno == EINTR)
+      continue;
+    if (moved <= 0)
+      return false;
+    bytes += moved;
+    count -= static_cast<size_t>(moved);
+  }
+  return true;
+}
+
+} // namespace
+
+bool CopyFileReplace(std::u16string_view source, std::u16string_view target) {
+  if (source.empty() || target.empty())
+    return false;
+  ScopedDescriptor in(::open(Utf8(source).c_str(), O_RDONLY | O_CLOEXEC));
+  struct stat from {};
+  if (in.Get() < 0 || ::fstat(in.Get(), &from) != 0 || S_ISDIR(from.st_mode))
+    return false;
+  // Copying a file onto itself would empty it.
+  struct stat to {};
+  if (StatPath(target, to) && to.st_dev == from.st_dev && to.st_ino == from.st_ino)
+    return false;
+  ScopedDescriptor out(
+      ::open(Utf8(target).c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666));
+  if (out.Get() < 0)
+    return false;
+  char buffer[65536];
+  for (;;) {
+    const ssize_t moved = ::read(in.Get(), buffer, sizeof buffer);
+    if (moved < 0 && errno == EINTR)
+      continue;
+    if (moved < 0)
+      return false;
+    if (moved == 0)
+      break;
+    if (!WriteFully(out.Get(), buffer, static_cast<size_t>(moved)))
+      return false;
+  }
+  return out.Close();
+}
+
+std::u16string ExtractFilePath(std::u16string_view path) {
+  const size_t at = path.rfind(u'/');
+  return at == std::u16string_view::npos ? std::u16string()
+                                         : std::u16string(path.substr(0, at + 1));
+}
+
+// ---- THandleStream ----
+
+int64_t THandleStream::Read(void* buffer, int64_t count) {
+  int64_t done = 0;
+  auto* bytes = static_cast<char*>(buffer);
+  const int fd = static_cast<int>(FHandle);
+  while (done < count) {
+    const ssize_t moved =
+        ::read(fd, bytes + done, static_cast<size_t>(std::min<int64_t>(count - done, 1 << 30)));
+    if (moved < 0 && errno == EINTR)
+      continue;
+    if (moved < 0)
+      return -1;
+    if (moved == 0)
+      break;
+    done += moved;
+  }
+  return done;
+}
+
+int64_t THandleStream::Write(const void* buffer, int64_t count) {
+  int64_t done = 0;
+  const auto* bytes = static_cast<const char*>(buffer);
+  const int fd = static_cast<int>(FHandle);
+  while (done < count) {
+    const ssize_t moved =
+        ::write(fd, bytes + done, static_cast<size_t>(std::min<int64_t>(count - done, 1 << 30)));
+    if (moved < 0 && errno == EINTR)
+      continue;
+    if (moved < 0)
+      return -1;
+    if (moved == 0)
+      break;
+    done += moved;
+  }
+  return done;
+}
+
+int64_t THandleStream::Seek(int64_t offset, int origin) {
+  int whence = SEEK_SET;
+  if (origin == 1)
+    whence = SEEK_CUR;
+  else if (origin == 2)
+    whence = SEEK_END;
+  else if (origin != 0)
+    return -1;
+  const off_t position = ::lseek(static_cast<int>(FHandle), static_cast<off_t>(offset), whence);
+  return position < 0 ? -1 : static_cast<int64_t>(position);
+}
+
+bool THandleStream::SetSize(int64_t size) {
+  return size >= 0 && ::ftruncate(static_cast<int>(FHandle), static_cast<off_t>(size)) == 0;
+}
+
+bool THandleStream::Flush() {
+  return ::fsync(static_cast<int>(FHandle)) == 0;
+}
+
+// ---- TVornFileStream ----
+
+TVornFileStream::TVornFileStream(std::u16string_view fileName, uint16_t mode)
+    : FFileName(fileName) {
+  const std::string name = Utf8(fileName);
+  int fd = -1;
+  if (mode == ModeCreate) {
+    fd = ::open(name.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+  } else {
+    // Sharing bits have no meaning here; they are only checked for range.
+    const unsigned accessBits = mode & 0x3u;
+    const unsigned shareBits = mode & 0xF0u;
+    if (accessBits > 2 || shareBits > 0x40) {
+      FLastError = EINVAL;
+      return;
+    }
+    static constexpr int access[] = {O_RDONLY, O_WRONLY, O_RDWR};
+    fd = name.empty() ? -1 : ::open(name.c_str(), access[accessBits] | O_CLOEXEC);
+    if (name.empty())
+      errno = ENOENT;
+    // A folder opens for reading here, but it is no file.
+    struct stat status {};
+    if (fd >= 0 && ::fstat(fd, &status) == 0 && S_ISDIR(status.st_mode)) {
+      ::close(fd);
+      fd = -1;
+      errno = EISDIR;
+    }
+  }
+  if (fd < 0) {
+    FLastError = errno;
+    return;
+  }
+  FHandle = fd;
+}
+
+TVornFileStream::TVornFileStream(std::u16string_view fileName, uint16_t mode, uint32_t)
+    : TVornFileStream(fileName, mode) {}
+
+TVornFileStream::~TVornFileStream() {
+  if (FHandle != -1)
+    ::close(static_cast<int>(FHandle));
+}
+
+// ---- Whole-stream helpers ----
+
+std::string ReadAllBytes(THandleStream& stream) {
+  std::string bytes;
+  char buffer[65536];
+  for (;;) {
+    const int64_t moved = stream.Read(buffer, sizeof buffer);
+    if (moved < 0)
+      throw std::system_error(errno, std::system_category(), "read failed");
+    if (moved == 0)
+      return bytes;
+    bytes.append(buffer, static_cast<size_t>(moved));
+  }
+}
+
+void WriteAllBytes(THandleStream& stream, std::string_view bytes) {
+  size_t done = 0;
+  while (done < bytes.size()) {
+    const int64_t moved =
+        stream.Write(bytes.data() + done, static_cast<int64_t>(bytes.size() - done));
+    if (moved <= 0)
+      throw std::system_error(moved < 0 ? errno : EIO, std::system_category(), "write failed");
+    done += static_cast<size_t>(moved);
+  }
+}

@@ -1,1 +1,419 @@
-// (being written)
+// File access tests, attributes and the handle stream on Windows.
+#include "VornLibFilesystem.h"
+
+#include <algorithm>
+#include <climits>
+#include <system_error>
+#include <windows.h>
+
+namespace {
+
+constexpr size_t MaxShortPath = 260;       // longer paths get the long-path prefix
+constexpr DWORD SecurityInfoFlags = 7;     // owner, group and DACL
+constexpr DWORD SecurityExtraBytes = 4096; // added to the size the first query reports
+constexpr DWORD PrivilegeSetBytes = 20;    // room for the privileges AccessCheck reports
+constexpr DWORD TokenRights = 0x0E;        // TOKEN_DUPLICATE | TOKEN_IMPERSONATE | TOKEN_QUERY
+constexpr DWORD ExpandBufferChars = 261;   // first expansion buffer, in characters
+constexpr DWORD SystemFolderChars = 261;   // GetSystemDirectoryW buffer, in characters
+constexpr DWORD FileSystemNameChars = 32;  // announced size of the file-system name buffer
+
+// Closes what it holds when it goes out of scope. Traits give the type, the value meaning
+// "nothing held" and the release call.
+template <typename Traits> class ScopedHandle {
+public:
+  using Type = typename Traits::Type;
+
+  ScopedHandle() = default;
+  explicit ScopedHandle(Type value) : FValue(value) {}
+  ~ScopedHandle() { Reset(); }
+  ScopedHandle(const ScopedHandle&) = delete;
+  ScopedHandle& operator=(const ScopedHandle&) = delete;
+
+  Type Get() const { return FValue; }
+  Type* Receive() {
+    Reset();
+    return &FValue;
+  }
+  explicit operator bool() const { return FValue != Traits::Invalid(); }
+  void Reset() {
+    if (FValue != Traits::Invalid()) {
+      Traits::Close(FValue);
+      FValue = Traits::Invalid();
+    }
+  }
+
+private:
+  Type FValue = Traits::Invalid();
+};
+
+struct KernelHandleTraits {
+  using Type = HANDLE;
+  static Type Invalid() { return nullptr; }
+  static void Close(Type value) { CloseHandle(value); }
+};
+
+struct LocalMemoryTraits {
+  using Type = HLOCAL;
+  static Type Invalid() { return nullptr; }
+  static void Close(Type value) { LocalFree(value); }
+};
+
+// Holds "the thread impersonates itself": the release call reverts to the process token.
+struct ImpersonationTraits {
+  using Type = bool;
+  static Type Invalid() { return false; }
+  static void Close(Type) { RevertToSelf(); }
+};
+
+using ScopedKernelHandle = ScopedHandle<KernelHandleTraits>;
+using ScopedLocalMemory = ScopedHandle<LocalMemoryTraits>;
+using ScopedImpersonation = ScopedHandle<ImpersonationTraits>;
+
+std::wstring Wide(std::u16string_view text) {
+  return std::wstring(text.begin(), text.end());
+}
+
+std::u16string Narrow(const wchar_t* text, size_t length) {
+  return std::u16string(text, text + length);
+}
+
+// The path as handed to the attribute and file calls: with the long-path prefix when it is
+// longer than MAX_PATH.
+std::wstring SystemPath(std::u16string_view path) {
+  std::wstring result;
+  if (path.size() > MaxShortPath)
+    result = L"\\\\?\\";
+  result.append(path.begin(), path.end());
+  return result;
+}
+
+bool IsDelimiter(char16_t c) {
+  return c == u'\\' || c == u'/';
+}
+
+// "C:" for a path with a drive letter, "\\server\share" for a UNC path, empty otherwise.
+std::u16string_view DrivePart(std::u16string_view path) {
+  if (path.size() >= 2 && path[1] == u':' &&
+      ((path[0] >= u'A' && path[0] <= u'Z') || (path[0] >= u'a' && path[0] <= u'z')))
+    return path.substr(0, 2);
+  if (path.size() >= 2 && IsDelimiter(path[0]) && IsDelimiter(path[1])) {
+    size_t at = 2;
+    while (at < path.size() && !IsDelimiter(path[at]))
+      ++at; // server
+    if (at < path.size())
+      ++at;
+    while (at < path.size() && !IsDelimiter(path[at]))
+      ++at; // share
+    return path.substr(0, at);
+  }
+  return {};
+}
+
+bool EqualsNoCase(std::u16string_view text, std::u16string_view ascii) {
+  if (text.size() != ascii.size())
+    return false;
+  for (size_t i = 0; i < text.size(); ++i) {
+    char16_t a = text[i], b = ascii[i];
+    if (a >= u'a' && a <= u'z')
+      a = static_cast<char16_t>(a - u'a' + u'A');
+    if (b >= u'a' && b <= u'z')
+      b = static_cast<char16_t>(b - u'a' + u'A');
+    if (a != b)
+      return false;
+  }
+  return true;
+}
+
+DWORD Attributes(std::u16string_view path) {
+  return GetFileAttributesW(SystemPath(path).c_str());
+}
+
+} // namespace
+
+bool CheckFileAccess(uint32_t desiredAccess, std::u16string_view path) {
+  if (!EqualsNoCase(GetVolumeFileSystem(DrivePart(path)), u"NTFS"))
+    return true;
+
+  const std::wstring name = Wide(path);
+  const DWORD savedError = GetLastError();
+  DWORD needed = 0;
+  if (!GetFileSecurityW(name.c_str(), SecurityInfoFlags, nullptr, 0, &needed) &&
+      GetLastError() != ERROR_INSUFFICIENT_BUFFER)
+    return false;
+  SetLastError(savedError);
+
+  // Held in this order so that they are released as token, impersonation, descriptor.
+  const DWORD size = needed + SecurityExtraBytes;
+  ScopedLocalMemory descriptor(LocalAlloc(LMEM_ZEROINIT, size));
+  if (!descriptor)
+    return false;
+  auto* security = static_cast<PSECURITY_DESCRIPTOR>(descriptor.Get());
+  if (!GetFileSecurityW(name.c_str(), SecurityInfoFlags, security, size, &needed))
+    return false;
+
+  if (!ImpersonateSelf(SecurityImpersonation))
+    return false;
+  ScopedImpersonation impersonation(true);
+
+  ScopedKernelHandle token;
+  if (!OpenThreadToken(GetCurrentThread(), TokenRights, FALSE, token.Receive()))
+    return false;
+
+  GENERIC_MAPPING mapping = {0x00120089, 0x00120116, 0x001200A0, 0x001F01FF};
+  DWORD access = desiredAccess;
+  MapGenericMask(&access, &mapping);
+
+  alignas(PRIVILEGE_SET) BYTE privileges[PrivilegeSetBytes] = {};
+  DWORD privilegesLength = PrivilegeSetBytes;
+  DWORD granted = 0;
+  BOOL status = FALSE;
+  if (!AccessCheck(security, token.Get(), access, &mapping,
+                   reinterpret_cast<PPRIVILEGE_SET>(privileges), &privilegesLength, &granted,
+                   &status))
+    return false;
+  return status != FALSE;
+}
+
+bool CanReadFile(std::u16string_view path) {
+  return CheckFileAccess(ReadAccessMask, path);
+}
+
+bool CanWriteFile(std::u16string_view path) {
+  if (FileExists(path))
+    return CheckFileAccess(WriteAccessMask, path);
+  return CanModifyPath(ExtractFilePath(path));
+}
+
+bool CanModifyPath(std::u16string_view path) {
+  return CheckFileAccess(ModifyAccessMask, path);
+}
+
+std::u16string GetVolumeFileSystem(std::u16string_view drive) {
+  std::wstring root = Wide(drive) + L"\\";
+  wchar_t name[FileSystemNameChars + 1] = {};
+  DWORD serial = 0, maxComponent = 0, flags = 0;
+  if (!GetVolumeInformationW(root.c_str(), nullptr, 0, &serial, &maxComponent, &flags, name,
+                             FileSystemNameChars))
+    return {};
+  name[FileSystemNameChars] = L'\0';
+  return Narrow(name, wcslen(name));
+}
+
+bool ExpandEnvironmentPath(std::u16string_view text, std::u16string& result) {
+  const bool blank = std::all_of(text.begin(), text.end(), [](char16_t c) { return c <= u' '; });
+  if (blank)
+    return false;
+
+  const size_t first = text.find(u'%');
+  if (first == std::u16string_view::npos ||
+      text.find(u'%', first + 1) == std::u16string_view::npos) {
+    result.assign(text);
+    return true;
+  }
+
+  const std::wstring source = Wide(text);
+  std::wstring buffer(ExpandBufferChars, L'\0');
+  DWORD length = ExpandEnvironmentStringsW(source.c_str(), buffer.data(), ExpandBufferChars);
+  if (length > ExpandBufferChars) {
+    // Longer than the first buffer: the call told the size it needs.
+    buffer.assign(length, L'\0');
+    length = ExpandEnvironmentStringsW(source.c_str(), buffer.data(), length);
+    if (length > buffer.size())
+      return false;
+  }
+  if (length == 0)
+    return false;
+  result = Narrow(buffer.c_str(), wcsnlen(buffer.c_str(), buffer.size()));
+  return true;
+}
+
+std::u16string GetSystemFolder(bool withDelimiter) {
+  wchar_t buffer[SystemFolderChars] = {};
+  const UINT length = GetSystemDirectoryW(buffer, SystemFolderChars);
+  std::u16string folder = length < SystemFolderChars ? Narrow(buffer, length) : std::u16string();
+  while (!folder.empty() && folder.back() == u'\\')
+    folder.pop_back();
+  if (withDelimiter)
+    folder.push_back(u'\\');
+  return folder;
+}
+
+bool FileGetAttributes(std::u16string_view path, uint32_t& attributes) {
+  attributes = InvalidFileAttributes;
+  if (!path.empty() && FileExists(path))
+    attributes = Attributes(path);
+  return attributes != InvalidFileAttributes;
+}
+
+bool FileSetAttributes(std::u16string_view path, uint32_t attributes) {
+  if (path.empty() || !FileExists(path))
+    return false;
+  return SetFileAttributesW(SystemPath(path).c_str(), attributes) != FALSE;
+}
+
+bool FileExists(std::u16string_view path) {
+  if (path.empty())
+    return false;
+  const DWORD attributes = Attributes(path);
+  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
+}
+
+bool DirectoryExists(std::u16string_view path) {
+  if (path.empty())
+    return false;
+  const DWORD attributes = Attributes(path);
+  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+}
+
+bool CopyFileReplace(std::u16string_view source, std::u16string_view target) {
+  if (source.empty() || target.empty())
+    return false;
+  return CopyFileW(SystemPath(source).c_str(), SystemPath(target).c_str(), FALSE) != FALSE;
+}
+
+std::u16string ExtractFilePath(std::u16string_view path) {
+  const size_t at = path.find_last_of(u"\\/:");
+  return at == std::u16string_view::npos ? std::u16string()
+                                         : std::u16string(path.substr(0, at + 1));
+}
+
+// ---- THandleStream ----
+
+namespace {
+
+HANDLE AsHandle(intptr_t handle) {
+  return reinterpret_cast<HANDLE>(handle);
+}
+
+// The largest piece one ReadFile/WriteFile call moves.
+constexpr int64_t MaxPiece = 1 << 30;
+
+} // namespace
+
+int64_t THandleStream::Read(void* buffer, int64_t count) {
+  int64_t done = 0;
+  auto* bytes = static_cast<char*>(buffer);
+  while (done < count) {
+    const DWORD piece = static_cast<DWORD>(std::min(count - done, MaxPiece));
+    DWORD moved = 0;
+    if (!ReadFile(AsHandle(FHandle), bytes + done, piece, &moved, nullptr))
+      return -1;
+    if (moved == 0)
+      break;
+    done += moved;
+  }
+  return done;
+}
+
+int64_t THandleStream::Write(const void* buffer, int64_t count) {
+  int64_t done = 0;
+  const auto* bytes = static_cast<const char*>(buffer);
+  while (done < count) {
+    const DWORD piece = static_cast<DWORD>(std::min(count - done, MaxPiece));
+    DWORD moved = 0;
+    if (!WriteFile(AsHandle(FHandle), bytes + done, piece, &moved, nullptr))
+      return -1;
+    if (moved == 0)
+      break;
+    done += moved;
+  }
+  return done;
+}
+
+int64_t THandleStream::Seek(int64_t offset, int origin) {
+  DWORD method = FILE_BEGIN;
+  if (origin == 1)
+    method = FILE_CURRENT;
+  else if (origin == 2)
+    method = FILE_END;
+  else if (origin != 0)
+    return -1;
+  LARGE_INTEGER distance;
+  distance.QuadPart = offset;
+  LARGE_INTEGER position;
+  position.QuadPart = 0;
+  if (!SetFilePointerEx(AsHandle(FHandle), distance, &position, method))
+    return -1;
+  return position.QuadPart;
+}
+
+bool THandleStream::SetSize(int64_t size) {
+  // The position stays where it was, even past the new end.
+  const int64_t here = Seek(0, 1);
+  if (here < 0 || size < 0 || Seek(size, 0) < 0)
+    return false;
+  const bool done = SetEndOfFile(AsHandle(FHandle)) != FALSE;
+  Seek(here, 0);
+  return done;
+}
+
+bool THandleStream::Flush() {
+  return FlushFileBuffers(AsHandle(FHandle)) != FALSE;
+}
+
+// ---- TVornFileStream ----
+
+TVornFileStream::TVornFileStream(std::u16string_view fileName, uint16_t mode)
+    : FFileName(fileName) {
+  const std::wstring name = SystemPath(fileName);
+  HANDLE handle = INVALID_HANDLE_VALUE;
+  if (mode == ModeCreate) {
+    handle = CreateFileW(name.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                         FILE_ATTRIBUTE_NORMAL, nullptr);
+  } else {
+    const unsigned accessBits = mode & 0x3u;
+    const unsigned shareBits = mode & 0xF0u;
+    if (accessBits > 2 || shareBits > 0x40) {
+      FLastError = ERROR_INVALID_PARAMETER;
+      return;
+    }
+    static constexpr DWORD access[] = {GENERIC_READ, GENERIC_WRITE, GENERIC_READ | GENERIC_WRITE};
+    static constexpr DWORD sharing[] = {0, 0, FILE_SHARE_READ, FILE_SHARE_WRITE,
+                                        FILE_SHARE_READ | FILE_SHARE_WRITE};
+    handle = CreateFileW(name.c_str(), access[accessBits], sharing[shareBits >> 4], nullptr,
+                         OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  }
+  if (handle == INVALID_HANDLE_VALUE) {
+    FLastError = static_cast<int>(GetLastError());
+    return;
+  }
+  FHandle = reinterpret_cast<intptr_t>(handle);
+}
+
+TVornFileStream::TVornFileStream(std::u16string_view fileName, uint16_t mode, uint32_t)
+    : TVornFileStream(fileName, mode) {}
+
+TVornFileStream::~TVornFileStream() {
+  if (FHandle != -1)
+    CloseHandle(AsHandle(FHandle));
+}
+
+// ---- Whole-stream helpers ----
+
+std::string ReadAllBytes(THandleStream& stream) {
+  std::string bytes;
+  char buffer[65536];
+  for (;;) {
+    const int64_t moved = stream.Read(buffer, sizeof buffer);
+    if (moved < 0)
+      throw std::system_error(static_cast<int>(GetLastError()), std::system_category(),
+                              "read failed");
+    if (moved == 0)
+      return bytes;
+    bytes.append(buffer, static_cast<size_t>(moved));
+  }
+}
+
+void WriteAllBytes(THandleStream& stream, std::string_view bytes) {
+  size_t done = 0;
+  while (done < bytes.size()) {
+    const int64_t moved =
+        stream.Write(bytes.data() + done, static_cast<int64_t>(bytes.size() - done));
+    if (moved <= 0) {
+      const DWORD error = GetLastError();
+      throw std::system_error(static_cast<int>(error != 0 ? error : ERROR_WRITE_FAULT),
+                              std::system_category(), "write failed");
+    }
+    done += static_cast<size_t>(moved);
+  }
+}

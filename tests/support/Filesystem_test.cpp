@@ -1,0 +1,680 @@
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+#include <system_error>
+
+#include "TestFiles.h"
+#include "VornLibFilesystem.h"
+
+#ifndef _WIN32
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
+
+using testing_files::ReadBytes;
+using testing_files::TempFolder;
+using testing_files::ToU16;
+using testing_files::U16;
+using testing_files::WriteBytes;
+
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr char16_t Delimiter = static_cast<char16_t>(fs::path::preferred_separator);
+
+void SetVariable(const std::string& name, const std::string& value) {
+#ifdef _WIN32
+  const std::string entry = name + "=" + value;
+  ASSERT_EQ(_wputenv(std::wstring(entry.begin(), entry.end()).c_str()), 0);
+#else
+  ASSERT_EQ(setenv(name.c_str(), value.c_str(), 1), 0);
+#endif
+}
+
+void ClearVariable(const std::string& name) {
+#ifdef _WIN32
+  const std::string entry = name + "=";
+  _wputenv(std::wstring(entry.begin(), entry.end()).c_str());
+#else
+  unsetenv(name.c_str());
+#endif
+}
+
+#ifdef _WIN32
+std::u16string Lower(std::u16string text) {
+  for (char16_t& c : text)
+    if (c >= u'A' && c <= u'Z')
+      c = static_cast<char16_t>(c - u'A' + u'a');
+  return text;
+}
+#endif
+
+bool RunningAsRoot() {
+#ifdef _WIN32
+  return false;
+#else
+  return geteuid() == 0;
+#endif
+}
+
+#ifndef _WIN32
+mode_t ModeOf(const fs::path& file) {
+  struct stat status {};
+  EXPECT_EQ(::stat(file.c_str(), &status), 0);
+  return status.st_mode & 07777;
+}
+#endif
+
+} // namespace
+
+// ---- Attribute bits ----
+
+struct AttributeBitsCase {
+  uint32_t attributes;
+  bool readOnly;
+  bool system;
+};
+
+class AttributeBits : public testing::TestWithParam<AttributeBitsCase> {};
+
+TEST_P(AttributeBits, TestsTheReadOnlyAndSystemBits) {
+  const AttributeBitsCase& c = GetParam();
+  EXPECT_EQ(HasReadOnlyAttribute(c.attributes), c.readOnly);
+  EXPECT_EQ(HasSystemAttribute(c.attributes), c.system);
+}
+
+INSTANTIATE_TEST_SUITE_P(Words, AttributeBits,
+                         testing::Values(AttributeBitsCase{0x21, true, false},
+                                         AttributeBitsCase{0x26, false, true},
+                                         AttributeBitsCase{0x00, false, false},
+                                         AttributeBitsCase{0x05, true, true},
+                                         AttributeBitsCase{0x80, false, false}));
+
+// ---- Attributes of paths that are no file ----
+
+struct NoFileCase {
+  const char* name;
+  const char* path; // relative to the temporary folder; nullptr: the empty path
+};
+
+class AttributesOfNoFile : public testing::TestWithParam<NoFileCase> {};
+
+TEST_P(AttributesOfNoFile, ReadNothingAndChangeNothing) {
+  TempFolder temp;
+  fs::create_directory(temp.File("folder"));
+  const std::u16string path = GetParam().path ? temp.Name(GetParam().path) : std::u16string();
+  const auto before = fs::status(temp.File("folder")).permissions();
+
+  uint32_t attributes = 0x1234;
+  EXPECT_FALSE(FileGetAttributes(path, attributes));
+  EXPECT_EQ(attributes, InvalidFileAttributes);
+  EXPECT_FALSE(FileSetAttributes(path, FileAttributeReadOnly | FileAttributeSystem));
+
+  // Nothing on disk changed: the folder is still a writable folder, no file appeared.
+  EXPECT_TRUE(DirectoryExists(temp.Name("folder")));
+  EXPECT_EQ(fs::status(temp.File("folder")).permissions(), before);
+  EXPECT_FALSE(fs::exists(temp.File("missing.txt")));
+}
+
+INSTANTIATE_TEST_SUITE_P(Paths, AttributesOfNoFile,
+                         testing::Values(NoFileCase{"Empty", nullptr},
+                                         NoFileCase{"Folder", "folder"},
+                                         NoFileCase{"Missing", "missing.txt"}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+// ---- Lifting read-only and system for a save, then restoring them ----
+
+TEST(FileAttributes, LiftAndRestoreGiveTheFileItsAttributesBack) {
+  TempFolder temp;
+  const fs::path file = temp.File("hosts");
+  WriteBytes(file, "127.0.0.1 a\n");
+  const std::u16string path = temp.Name("hosts");
+
+#ifdef _WIN32
+  uint32_t plain = 0;
+  ASSERT_TRUE(FileGetAttributes(path, plain));
+  ASSERT_TRUE(FileSetAttributes(path, plain | FileAttributeReadOnly | FileAttributeSystem));
+#else
+  // An unusual mode, so that a restore that only guesses would show.
+  fs::permissions(file, fs::perms::owner_read | fs::perms::group_read | fs::perms::group_write |
+                            fs::perms::others_read);
+  const mode_t originalMode = ModeOf(file);
+#endif
+
+  uint32_t original = 0;
+  ASSERT_TRUE(FileGetAttributes(path, original));
+  EXPECT_TRUE(HasReadOnlyAttribute(original));
+#ifdef _WIN32
+  EXPECT_TRUE(HasSystemAttribute(original));
+#else
+  EXPECT_FALSE(HasSystemAttribute(original));
+#endif
+
+  // Lift both bits, write, restore.
+  ASSERT_TRUE(FileSetAttributes(path, original & ~(FileAttributeReadOnly | FileAttributeSystem)));
+  uint32_t lifted = 0;
+  ASSERT_TRUE(FileGetAttributes(path, lifted));
+  EXPECT_FALSE(HasReadOnlyAttribute(lifted));
+  EXPECT_FALSE(HasSystemAttribute(lifted));
+  {
+    TVornFileStream stream(path, TVornFileStream::ModeCreate);
+    ASSERT_NE(stream.Handle(), -1);
+    WriteAllBytes(stream, "127.0.0.1 a b\n");
+  }
+  ASSERT_TRUE(FileSetAttributes(path, original));
+
+  uint32_t restored = 0;
+  ASSERT_TRUE(FileGetAttributes(path, restored));
+  EXPECT_EQ(restored, original);
+#ifndef _WIN32
+  EXPECT_EQ(ModeOf(file), originalMode);
+#endif
+  EXPECT_EQ(ReadBytes(file), "127.0.0.1 a b\n");
+}
+
+// ---- Paths around the MAX_PATH limit ----
+
+class LongPathAttributes : public testing::TestWithParam<size_t> {};
+
+TEST_P(LongPathAttributes, GetAndSetWork) {
+  TempFolder temp;
+  const size_t length = GetParam();
+  std::u16string folder = ToU16(temp.Path());
+  ASSERT_LT(folder.size() + 20, length) << "temporary folder too deep for this test";
+  // A chain of folders, then a file name that makes the whole path exactly `length` long.
+  while (length - folder.size() - 1 > 60) {
+    folder += Delimiter;
+    folder += std::u16string(50, u'd');
+    std::error_code error;
+    ASSERT_TRUE(fs::create_directory(fs::path(folder), error)) << error.message();
+  }
+  const std::u16string path = folder + Delimiter + std::u16string(length - folder.size() - 1, u'f');
+  ASSERT_EQ(path.size(), length);
+  {
+    TVornFileStream stream(path, TVornFileStream::ModeCreate);
+    ASSERT_NE(stream.Handle(), -1) << "error " << stream.LastError();
+    WriteAllBytes(stream, "data");
+  }
+  EXPECT_TRUE(FileExists(path));
+  EXPECT_TRUE(DirectoryExists(folder));
+
+  uint32_t attributes = 0;
+  ASSERT_TRUE(FileGetAttributes(path, attributes));
+  EXPECT_FALSE(HasReadOnlyAttribute(attributes));
+  ASSERT_TRUE(FileSetAttributes(path, attributes | FileAttributeReadOnly));
+  uint32_t readOnly = 0;
+  ASSERT_TRUE(FileGetAttributes(path, readOnly));
+  EXPECT_TRUE(HasReadOnlyAttribute(readOnly));
+  ASSERT_TRUE(FileSetAttributes(path, attributes));
+  uint32_t back = 0;
+  ASSERT_TRUE(FileGetAttributes(path, back));
+  EXPECT_EQ(back, attributes);
+
+  TVornFileStream reader(path, TVornFileStream::ModeRead);
+  ASSERT_NE(reader.Handle(), -1);
+  EXPECT_EQ(ReadAllBytes(reader), "data");
+}
+
+INSTANTIATE_TEST_SUITE_P(Lengths, LongPathAttributes, testing::Values(259, 260, 261, 262, 400));
+
+// ---- Environment references ----
+
+struct ExpandCase {
+  const char* name;
+  std::u16string text;
+  std::u16string expected;
+};
+
+class ExpandPath : public testing::TestWithParam<ExpandCase> {
+protected:
+  void SetUp() override {
+    SetVariable("TARNWICK_FS_TEST", "folder one");
+    SetVariable("TARNWICK_FS_LONG", std::string(300, 'v'));
+    ClearVariable("TARNWICK_FS_UNSET");
+  }
+};
+
+TEST_P(ExpandPath, ExpandsKnownReferences) {
+  std::u16string result = u"previous";
+  EXPECT_TRUE(ExpandEnvironmentPath(GetParam().text, result));
+  EXPECT_EQ(result, GetParam().expected);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Texts, ExpandPath,
+    testing::Values(ExpandCase{"Variable", u"%TARNWICK_FS_TEST%\\etc", u"folder one\\etc"},
+                    ExpandCase{"VariableInside", u"a-%TARNWICK_FS_TEST%-b", u"a-folder one-b"},
+                    ExpandCase{"TwoVariables", u"%TARNWICK_FS_TEST%%TARNWICK_FS_TEST%",
+                               u"folder onefolder one"},
+                    ExpandCase{"Unknown", u"%TARNWICK_FS_UNSET%\\x", u"%TARNWICK_FS_UNSET%\\x"},
+                    ExpandCase{"SinglePercent", u"100% sure", u"100% sure"},
+                    ExpandCase{"NoPercent", u"C:\\hosts", u"C:\\hosts"},
+                    ExpandCase{"KeepsBlanks", u"  %TARNWICK_FS_TEST% ", u"  folder one "},
+                    ExpandCase{"Long", u"%TARNWICK_FS_LONG%\\end",
+                               std::u16string(300, u'v') + u"\\end"}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+class ExpandBlank : public testing::TestWithParam<std::u16string> {};
+
+TEST_P(ExpandBlank, FailsAndLeavesTheOutput) {
+  std::u16string result = u"previous";
+  EXPECT_FALSE(ExpandEnvironmentPath(GetParam(), result));
+  EXPECT_EQ(result, u"previous");
+}
+
+INSTANTIATE_TEST_SUITE_P(Texts, ExpandBlank,
+                         testing::Values(u"", u"   ", std::u16string(u"\t \r\n\x01 ")));
+
+#ifdef _WIN32
+TEST(ExpandPathWindows, SystemRootIsTheWindowsFolder) {
+  std::u16string result;
+  ASSERT_TRUE(ExpandEnvironmentPath(u"%SystemRoot%\\System32\\drivers\\etc", result));
+  // The system folder is <Windows folder>\System32.
+  const std::u16string windows = ExtractFilePath(GetSystemFolder(false));
+  ASSERT_FALSE(windows.empty());
+  EXPECT_EQ(Lower(result), Lower(windows + u"System32\\drivers\\etc"));
+  EXPECT_TRUE(DirectoryExists(result));
+}
+#endif
+
+// ---- System folder, volume ----
+
+TEST(SystemFolder, WithAndWithoutDelimiter) {
+  const std::u16string bare = GetSystemFolder(false);
+  const std::u16string withDelimiter = GetSystemFolder(true);
+  ASSERT_FALSE(bare.empty());
+  EXPECT_NE(bare.back(), Delimiter);
+  EXPECT_EQ(withDelimiter, bare + Delimiter);
+  EXPECT_TRUE(DirectoryExists(bare));
+#ifndef _WIN32
+  EXPECT_EQ(bare, u"/etc");
+#endif
+}
+
+#ifdef _WIN32
+TEST(VolumeFileSystem, NamesTheSystemDriveAndNothingForABadDrive) {
+  const std::u16string system = GetSystemFolder(false);
+  EXPECT_FALSE(GetVolumeFileSystem(system.substr(0, 2)).empty());
+  EXPECT_EQ(GetVolumeFileSystem(u"1:"), u"");
+}
+#endif
+
+// ---- Existence, folder part ----
+
+struct ExistsCase {
+  const char* name;
+  const char* path; // nullptr: the empty path
+  bool file;
+  bool folder;
+};
+
+class Exists : public testing::TestWithParam<ExistsCase> {};
+
+TEST_P(Exists, TellsFilesFromFolders) {
+  TempFolder temp;
+  fs::create_directory(temp.File("folder"));
+  WriteBytes(temp.File("file.txt"), "x");
+  const std::u16string path = GetParam().path ? temp.Name(GetParam().path) : std::u16string();
+  EXPECT_EQ(FileExists(path), GetParam().file);
+  EXPECT_EQ(DirectoryExists(path), GetParam().folder);
+}
+
+INSTANTIATE_TEST_SUITE_P(Paths, Exists,
+                         testing::Values(ExistsCase{"File", "file.txt", true, false},
+                                         ExistsCase{"Folder", "folder", false, true},
+                                         ExistsCase{"Missing", "missing", false, false},
+                                         ExistsCase{"Empty", nullptr, false, false}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+struct FolderPartCase {
+  std::u16string path;
+  std::u16string folder;
+};
+
+class FolderPart : public testing::TestWithParam<FolderPartCase> {};
+
+TEST_P(FolderPart, KeepsEverythingUpToTheLastDelimiter) {
+  EXPECT_EQ(ExtractFilePath(GetParam().path), GetParam().folder);
+}
+
+const FolderPartCase FolderPartCases[] = {
+#ifdef _WIN32
+    {u"C:\\Windows\\System32\\drivers\\etc\\hosts", u"C:\\Windows\\System32\\drivers\\etc\\"},
+    {u"C:hosts", u"C:"},
+    {u"C:\\hosts", u"C:\\"},
+    {u"dir/sub\\file", u"dir/sub\\"},
+    {u"dir/file", u"dir/"},
+    {u"\\\\server\\share\\hosts", u"\\\\server\\share\\"},
+#else
+    {u"/etc/hosts", u"/etc/"}, {u"/hosts", u"/"}, {u"dir/sub/", u"dir/sub/"}, {u"dir\\file", u""},
+#endif
+    {u"hosts", u""},
+    {u"", u""},
+};
+
+INSTANTIATE_TEST_SUITE_P(Paths, FolderPart, testing::ValuesIn(FolderPartCases));
+
+// ---- Access tests ----
+
+TEST(FileAccess, ExistingFileAndFolderAreUsable) {
+  TempFolder temp;
+  WriteBytes(temp.File("hosts"), "x");
+  EXPECT_TRUE(CanReadFile(temp.Name("hosts")));
+  EXPECT_TRUE(CanWriteFile(temp.Name("hosts")));
+  EXPECT_TRUE(CanModifyPath(temp.Name("hosts")));
+  EXPECT_TRUE(CanModifyPath(ToU16(temp.Path())));
+  EXPECT_EQ(ReadBytes(temp.File("hosts")), "x");
+}
+
+TEST(FileAccess, MissingFileInAWritableFolderIsWritable) {
+  TempFolder temp;
+  EXPECT_TRUE(CanWriteFile(temp.Name("new-hosts")));
+  EXPECT_FALSE(CanReadFile(temp.Name("new-hosts")));
+  EXPECT_FALSE(fs::exists(temp.File("new-hosts")));
+}
+
+TEST(FileAccess, MissingFolderIsNeitherReadableNorWritable) {
+  TempFolder temp;
+  const std::u16string path = temp.Name("missing") + Delimiter + u"hosts";
+  EXPECT_FALSE(CanWriteFile(path));
+  EXPECT_FALSE(CanReadFile(path));
+  EXPECT_FALSE(CanModifyPath(temp.Name("missing")));
+  EXPECT_FALSE(fs::exists(temp.File("missing")));
+}
+
+TEST(FileAccess, ReadOnlyFileIsReadableButNotWritable) {
+  if (RunningAsRoot())
+    GTEST_SKIP() << "root is granted every access; run as an unprivileged user to test refusal";
+  TempFolder temp;
+  WriteBytes(temp.File("hosts"), "keep");
+  const std::u16string path = temp.Name("hosts");
+#ifdef _WIN32
+  // Under Wine the file's DACL follows the unix mode, which the read-only attribute clears.
+  uint32_t attributes = 0;
+  ASSERT_TRUE(FileGetAttributes(path, attributes));
+  ASSERT_TRUE(FileSetAttributes(path, attributes | FileAttributeReadOnly));
+#else
+  fs::permissions(temp.File("hosts"),
+                  fs::perms::owner_write | fs::perms::group_write | fs::perms::others_write,
+                  fs::perm_options::remove);
+#endif
+  EXPECT_TRUE(CanReadFile(path));
+  EXPECT_FALSE(CanWriteFile(path));
+  EXPECT_FALSE(CanModifyPath(path));
+  EXPECT_EQ(ReadBytes(temp.File("hosts")), "keep");
+}
+
+#ifndef _WIN32
+// Mode bits that Windows code cannot set: no read access at all, a folder without write access.
+TEST(FileAccess, UnreadableFileIsRefused) {
+  if (RunningAsRoot())
+    GTEST_SKIP() << "root is granted every access; run as an unprivileged user to test refusal";
+  TempFolder temp;
+  WriteBytes(temp.File("hosts"), "keep");
+  fs::permissions(temp.File("hosts"), fs::perms::none);
+  EXPECT_FALSE(CanReadFile(temp.Name("hosts")));
+  EXPECT_FALSE(CanWriteFile(temp.Name("hosts")));
+  fs::permissions(temp.File("hosts"), fs::perms::owner_read);
+  EXPECT_EQ(ReadBytes(temp.File("hosts")), "keep");
+}
+
+TEST(FileAccess, MissingFileInAReadOnlyFolderIsNotWritable) {
+  if (RunningAsRoot())
+    GTEST_SKIP() << "root is granted every access; run as an unprivileged user to test refusal";
+  TempFolder temp;
+  fs::create_directory(temp.File("locked"));
+  fs::permissions(temp.File("locked"), fs::perms::owner_read | fs::perms::owner_exec);
+  EXPECT_FALSE(CanWriteFile(temp.Name("locked") + u"/hosts"));
+  EXPECT_FALSE(CanModifyPath(temp.Name("locked")));
+  EXPECT_TRUE(CanReadFile(temp.Name("locked")));
+  EXPECT_FALSE(fs::exists(temp.File("locked") / "hosts"));
+}
+#endif
+
+// ---- Copy ----
+
+TEST(CopyFile, ReplacesTheTarget) {
+  TempFolder temp;
+  WriteBytes(temp.File("source"), "new bytes\n");
+  WriteBytes(temp.File("target"), "old, longer bytes\n");
+  EXPECT_TRUE(CopyFileReplace(temp.Name("source"), temp.Name("target")));
+  EXPECT_EQ(ReadBytes(temp.File("target")), "new bytes\n");
+  EXPECT_EQ(ReadBytes(temp.File("source")), "new bytes\n");
+  EXPECT_TRUE(CopyFileReplace(temp.Name("source"), temp.Name("fresh")));
+  EXPECT_EQ(ReadBytes(temp.File("fresh")), "new bytes\n");
+}
+
+struct CopyFailureCase {
+  const char* name;
+  const char* source;
+  const char* target;
+};
+
+class CopyFailure : public testing::TestWithParam<CopyFailureCase> {};
+
+TEST_P(CopyFailure, LeavesTheTargetAlone) {
+  TempFolder temp;
+  WriteBytes(temp.File("source"), "source");
+  WriteBytes(temp.File("target"), "target");
+  fs::create_directory(temp.File("folder"));
+  EXPECT_FALSE(CopyFileReplace(temp.Name(GetParam().source), temp.Name(GetParam().target)));
+  EXPECT_EQ(ReadBytes(temp.File("source")), "source");
+  EXPECT_EQ(ReadBytes(temp.File("target")), "target");
+  EXPECT_TRUE(fs::is_directory(temp.File("folder")));
+  EXPECT_FALSE(fs::exists(temp.File("missing")));
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, CopyFailure,
+                         testing::Values(CopyFailureCase{"MissingSource", "missing", "target"},
+                                         CopyFailureCase{"FolderSource", "folder", "target"},
+                                         CopyFailureCase{"FolderTarget", "source", "folder"},
+                                         CopyFailureCase{"MissingFolder", "source",
+                                                         "missing/target"},
+                                         CopyFailureCase{"SameFile", "target", "target"}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+// ---- The file stream ----
+
+TEST(FileStream, MissingFileWithModeReadHasNoHandle) {
+  TempFolder temp;
+  {
+    TVornFileStream stream(temp.Name("missing"), TVornFileStream::ModeRead);
+    EXPECT_EQ(stream.Handle(), -1);
+    EXPECT_NE(stream.LastError(), 0);
+    EXPECT_EQ(stream.FileName(), temp.Name("missing"));
+    EXPECT_THROW(ReadAllBytes(stream), std::system_error);
+  }
+  EXPECT_FALSE(fs::exists(temp.File("missing")));
+}
+
+TEST(FileStream, RightsArgumentChangesNothing) {
+  TempFolder temp;
+  WriteBytes(temp.File("hosts"), "abc");
+  TVornFileStream stream(temp.Name("hosts"), TVornFileStream::ModeRead, 0x1F01FF);
+  ASSERT_NE(stream.Handle(), -1);
+  EXPECT_EQ(ReadAllBytes(stream), "abc");
+}
+
+class InvalidMode : public testing::TestWithParam<uint16_t> {};
+
+TEST_P(InvalidMode, GivesNoHandleAndLeavesTheFile) {
+  TempFolder temp;
+  WriteBytes(temp.File("hosts"), "content");
+  {
+    TVornFileStream stream(temp.Name("hosts"), GetParam());
+    EXPECT_EQ(stream.Handle(), -1);
+    EXPECT_NE(stream.LastError(), 0);
+  }
+  EXPECT_EQ(ReadBytes(temp.File("hosts")), "content");
+}
+
+INSTANTIATE_TEST_SUITE_P(Modes, InvalidMode,
+                         testing::Values(uint16_t{0x0003}, uint16_t{0x0050}, uint16_t{0x0023},
+                                         uint16_t{0x00F0}, uint16_t{0x0052}));
+
+struct OpenModeCase {
+  const char* name;
+  uint16_t mode;
+  bool canRead;
+  bool canWrite;
+};
+
+class OpenMode : public testing::TestWithParam<OpenModeCase> {};
+
+TEST_P(OpenMode, OpensTheExistingFileWithoutEmptyingIt) {
+  TempFolder temp;
+  WriteBytes(temp.File("hosts"), "abcdef");
+  {
+    TVornFileStream stream(temp.Name("hosts"), GetParam().mode);
+    ASSERT_NE(stream.Handle(), -1) << "error " << stream.LastError();
+    EXPECT_EQ(stream.Size(), 6);
+    char buffer[2] = {};
+    EXPECT_EQ(stream.Read(buffer, 2) == 2, GetParam().canRead);
+    stream.Seek(0, 0);
+    EXPECT_EQ(stream.Write("XY", 2) == 2, GetParam().canWrite);
+  }
+  EXPECT_EQ(ReadBytes(temp.File("hosts")), GetParam().canWrite ? "XYcdef" : "abcdef");
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Modes, OpenMode,
+    testing::Values(OpenModeCase{"Read", TVornFileStream::ModeRead, true, false},
+                    OpenModeCase{"Write", TVornFileStream::ModeWrite, false, true},
+                    OpenModeCase{"ReadWrite", TVornFileStream::ModeReadWrite, true, true},
+                    OpenModeCase{"ReadShareRead", TVornFileStream::ShareDenyWrite, true, false},
+                    OpenModeCase{"ReadWriteShareBoth", 0x0042, true, true},
+                    OpenModeCase{"WriteShareWrite", 0x0031, false, true},
+                    OpenModeCase{"ReadShareNone", 0x0010, true, false}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST(FileStream, ModeCreateEmptiesAnExistingFile) {
+  TempFolder temp;
+  WriteBytes(temp.File("hosts"), "old content that is longer");
+  {
+    TVornFileStream stream(temp.Name("hosts"), TVornFileStream::ModeCreate);
+    ASSERT_NE(stream.Handle(), -1);
+    EXPECT_EQ(stream.Size(), 0);
+#ifndef _WIN32
+    // Windows keeps the file to itself while the stream is open.
+    EXPECT_EQ(ReadBytes(temp.File("hosts")), "");
+#endif
+    WriteAllBytes(stream, "new");
+    EXPECT_TRUE(stream.Flush());
+    EXPECT_EQ(stream.Seek(0, 0), 0);
+    EXPECT_EQ(ReadAllBytes(stream), "new");
+  }
+  EXPECT_EQ(ReadBytes(temp.File("hosts")), "new");
+}
+
+TEST(FileStream, ModeCreateMakesAMissingFile) {
+  TempFolder temp;
+  {
+    TVornFileStream stream(temp.Name("hosts"), TVornFileStream::ModeCreate);
+    ASSERT_NE(stream.Handle(), -1);
+    WriteAllBytes(stream, std::string(200000, 'h'));
+  }
+  EXPECT_EQ(ReadBytes(temp.File("hosts")), std::string(200000, 'h'));
+}
+
+TEST(FileStream, ModeCreateInAMissingFolderFails) {
+  TempFolder temp;
+  const std::u16string path = temp.Name("missing") + Delimiter + u"hosts";
+  {
+    TVornFileStream stream(path, TVornFileStream::ModeCreate);
+    EXPECT_EQ(stream.Handle(), -1);
+    EXPECT_NE(stream.LastError(), 0);
+  }
+  EXPECT_FALSE(fs::exists(temp.File("missing")));
+}
+
+TEST(FileStream, AFolderIsNoFile) {
+  TempFolder temp;
+  fs::create_directory(temp.File("folder"));
+  TVornFileStream stream(temp.Name("folder"), TVornFileStream::ModeRead);
+  EXPECT_EQ(stream.Handle(), -1);
+  EXPECT_NE(stream.LastError(), 0);
+  EXPECT_TRUE(fs::is_directory(temp.File("folder")));
+}
+
+TEST(FileStream, WritingAReadStreamRaisesAndKeepsTheFile) {
+  TempFolder temp;
+  WriteBytes(temp.File("hosts"), "keep");
+  {
+    TVornFileStream stream(temp.Name("hosts"), TVornFileStream::ModeRead);
+    ASSERT_NE(stream.Handle(), -1);
+    EXPECT_EQ(stream.Write("xx", 2), -1);
+    EXPECT_THROW(WriteAllBytes(stream, "lost"), std::system_error);
+  }
+  EXPECT_EQ(ReadBytes(temp.File("hosts")), "keep");
+}
+
+TEST(FileStream, SetSizeTruncatesAndExtendsAndKeepsThePosition) {
+  TempFolder temp;
+  WriteBytes(temp.File("hosts"), "abcdef");
+  {
+    TVornFileStream stream(temp.Name("hosts"), TVornFileStream::ModeReadWrite);
+    ASSERT_NE(stream.Handle(), -1);
+    EXPECT_EQ(stream.Seek(1, 0), 1);
+    EXPECT_TRUE(stream.SetSize(3));
+    EXPECT_EQ(stream.Position(), 1);
+    EXPECT_EQ(stream.Size(), 3);
+    EXPECT_TRUE(stream.SetSize(5));
+    EXPECT_EQ(stream.Size(), 5);
+    EXPECT_EQ(stream.Seek(-1, 2), 4);
+    EXPECT_EQ(stream.Seek(0, 7), -1);
+  }
+  EXPECT_EQ(ReadBytes(temp.File("hosts")), std::string("abc\0\0", 5));
+}
+
+TEST(FileStream, DestroyingTheStreamReleasesTheFile) {
+  TempFolder temp;
+  WriteBytes(temp.File("hosts"), "abc");
+  {
+    TVornFileStream first(temp.Name("hosts"), TVornFileStream::ModeRead);
+    ASSERT_NE(first.Handle(), -1);
+  }
+  TVornFileStream second(temp.Name("hosts"), TVornFileStream::ModeRead);
+  ASSERT_NE(second.Handle(), -1);
+  EXPECT_EQ(ReadAllBytes(second), "abc");
+}
+
+#ifdef _WIN32
+struct SharingCase {
+  const char* name;
+  uint16_t first;
+  uint16_t second;
+  bool secondOpens;
+};
+
+class Sharing : public testing::TestWithParam<SharingCase> {};
+
+TEST_P(Sharing, AnOpenStreamDecidesWhoElseMayOpen) {
+  TempFolder temp;
+  WriteBytes(temp.File("hosts"), "content");
+  {
+    TVornFileStream first(temp.Name("hosts"), GetParam().first);
+    ASSERT_NE(first.Handle(), -1);
+    TVornFileStream second(temp.Name("hosts"), GetParam().second);
+    EXPECT_EQ(second.Handle() != -1, GetParam().secondOpens);
+    if (!GetParam().secondOpens) {
+      EXPECT_EQ(second.LastError(), 32); // ERROR_SHARING_VIOLATION
+    }
+  }
+  EXPECT_EQ(ReadBytes(temp.File("hosts")), "content");
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Modes, Sharing,
+    testing::Values(
+        SharingCase{"ReadThenRead", TVornFileStream::ModeRead, TVornFileStream::ModeRead, false},
+        SharingCase{"ReadThenCreate", TVornFileStream::ModeRead, TVornFileStream::ModeCreate,
+                    false},
+        SharingCase{"ShareReadThenShareRead", TVornFileStream::ShareDenyWrite,
+                    TVornFileStream::ShareDenyWrite, true},
+        SharingCase{"ShareReadThenWrite", TVornFileStream::ShareDenyWrite, 0x0041, false},
+        SharingCase{"ShareBothThenWrite", 0x0040, 0x0041, true}),
+    [](const auto& info) { return std::string(info.param.name); });
+#endif
