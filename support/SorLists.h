@@ -98,6 +98,8 @@ public:
 
 private:
   void Notify(int32_t index, int operation);
+  void InsertItem(int32_t index, int32_t value); // no checks; notifies the insertion
+  static int CompareAscending(const TSorIntegerList& list, int32_t index1, int32_t index2);
   void QuickSort(int32_t left, int32_t right, TCompare compare);
   void CheckIndex(int32_t index) const;
 
