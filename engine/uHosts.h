@@ -9,6 +9,8 @@
 #include <variant>
 #include <vector>
 
+#include "VornLibPool.h"
+
 class TSorIntegerList;
 class THostItem;
 class THosts;
@@ -42,7 +44,7 @@ using THostsIPValue = std::variant<std::monostate, uint32_t, TIPv6Groups>;
 
 // An address as read from a hosts file: its text (trimmed, never rewritten), its kind and the
 // value that decides equality.
-class THostsIP {
+class THostsIP : public TPooled<THostsIP> {
 public:
   THostsIP() = default;
   ~THostsIP() { Clear(); }
@@ -83,8 +85,9 @@ bool ParseIPv6Groups(std::u16string_view part, TSorIntegerList& list);
 // ---------------------------------------------------------------------------------------------
 // Hosts line
 
-// One host name on a line.
-class THostName {
+// One host name on a line. Names are made by the million: a name up to InlineLength characters
+// long is kept inside the object, only a longer one on the heap.
+class THostName : public TPooled<THostName> {
 public:
   static constexpr uint8_t Localhost = 0x02; // a kept "localhost" name (never written)
   static constexpr uint8_t Malformed = 0xFF; // the name held a forbidden character
@@ -93,8 +96,10 @@ public:
   THostName(const THostName&) = delete;
   THostName& operator=(const THostName&) = delete;
 
-  std::u16string_view Name() const { return FName; }
-  void SetName(std::u16string_view name) { FName.assign(name); }
+  std::u16string_view Name() const {
+    return std::u16string_view(FHeapName ? FHeapName.get() : FInlineName, FLength);
+  }
+  void SetName(std::u16string_view name);
 
   // 0 for an ordinary name; only a name whose Flags are 0 is ever written back.
   uint8_t Flags = 0;
@@ -102,11 +107,14 @@ public:
   THostItem* Owner;
 
 private:
-  std::u16string FName;
+  static constexpr size_t InlineLength = 21;
+  std::unique_ptr<char16_t[]> FHeapName;
+  uint32_t FLength = 0;
+  char16_t FInlineName[InlineLength];
 };
 
 // One line of a hosts file: an optional address, host names, a comment and kind flags.
-class THostItem {
+class THostItem : public TPooled<THostItem> {
 public:
   static constexpr uint16_t CommentText = 0x02; // Comment is not empty
   static constexpr uint16_t Commented = 0x08;   // the line's first character is '#'
@@ -142,16 +150,26 @@ public:
   // Scans one line of text into this line (single pass: address, names, comment).
   void ParseLine(std::u16string_view text, bool& FoundLocalhost, bool KeepLocalhost);
 
-  // The line's address; none when absent.
-  const THostsIP* Address() const { return FAddress.get(); }
-  std::u16string_view Comment() const { return FComment; }
+  // The line's address; none when absent. Lines of one document that read the same address text
+  // share one value (it never changes once read); SetAddress gives a line a value of its own.
+  const THostsIP* Address() const { return FAddress; }
+  std::u16string_view Comment() const {
+    return FComment ? std::u16string_view(*FComment) : std::u16string_view();
+  }
   uint16_t Flags() const { return FFlags; }
   THosts* Owner() const { return FOwner; }
 
 private:
-  std::unique_ptr<THostsIP> FAddress;
-  std::vector<std::unique_ptr<THostName>> FNames;
-  std::u16string FComment;
+  // Stores the comment text without touching the flags.
+  void SetCommentText(std::u16string_view text);
+
+  using TNameList =
+      std::vector<std::unique_ptr<THostName>, TSmallArrayAllocator<std::unique_ptr<THostName>>>;
+
+  const THostsIP* FAddress = nullptr;
+  std::unique_ptr<THostsIP> FOwnAddress; // the value FAddress names when the line owns it
+  TNameList FNames;
+  std::unique_ptr<std::u16string> FComment; // none while the comment is empty
   uint16_t FFlags = 0;
   THosts* FOwner;
 };
@@ -212,7 +230,13 @@ public:
   // The merge pass: only entries remain, names of one address gathered, nine to a line.
   void Optimize();
 
+  // The address value of an address token (a numeric address), shared by every line of this
+  // document that reads the same text; none when the token is no numeric address.
+  const THostsIP* SharedAddress(std::string_view token);
+
 private:
+  struct TAddressTable;
+  std::unique_ptr<TAddressTable> FAddresses; // outlives the lines that share its values
   std::vector<std::unique_ptr<THostItem>> FLines;
   THostsLoadOptions FLoadOptions;
   THostsSaveOptions FSaveOptions;

@@ -1,5 +1,7 @@
 // The hosts document: the hosts file format as read and as written.
+#include <functional>
 #include <system_error>
+#include <unordered_map>
 
 #include "VornLibCodePage.h"
 #include "VornLibFilesystem.h"
@@ -110,8 +112,38 @@ private:
 
 } // namespace
 
-THosts::THosts() = default;
-THosts::~THosts() = default;
+// Every address text the document has read, with its value (none for a text that is no numeric
+// address). Big blocklists repeat one or two address texts on every line.
+struct THosts::TAddressTable {
+  struct THash {
+    using is_transparent = void;
+    size_t operator()(std::string_view text) const { return std::hash<std::string_view>()(text); }
+  };
+  std::unordered_map<std::string, std::unique_ptr<THostsIP>, THash, std::equal_to<>> Values;
+  std::string LastText;
+  const THostsIP* LastValue = nullptr;
+};
+
+THosts::THosts() : FAddresses(std::make_unique<TAddressTable>()) {}
+THosts::~THosts() {
+  FLines.clear(); // the lines go before the values they share
+}
+
+const THostsIP* THosts::SharedAddress(std::string_view token) {
+  TAddressTable& table = *FAddresses;
+  if (!table.LastText.empty() && token == table.LastText)
+    return table.LastValue;
+  auto found = table.Values.find(token);
+  if (found == table.Values.end()) {
+    auto value = std::make_unique<THostsIP>();
+    if (!value->Parse(token, true) || value->IsEmpty() || value->IsTextOnly())
+      value.reset();
+    found = table.Values.emplace(std::string(token), std::move(value)).first;
+  }
+  table.LastText.assign(token);
+  table.LastValue = found->second.get();
+  return table.LastValue;
+}
 
 THostItem* THosts::Items(int index) const {
   if (index < 0 || index >= Count())

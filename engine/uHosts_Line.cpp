@@ -21,7 +21,9 @@ inline bool IsForbiddenInName(char16_t c) {
 }
 
 // The address token holds address characters only (all ASCII), so narrowing is a plain copy.
-bool ParseAddressToken(std::u16string_view token, THostsIP& address) {
+// Lines of a document share the value of an address text; a line without a document reads its own.
+const THostsIP* ReadAddressToken(std::u16string_view token, THosts* document,
+                                 std::unique_ptr<THostsIP>& own) {
   char small[64];
   std::string large;
   char* bytes = small;
@@ -32,13 +34,30 @@ bool ParseAddressToken(std::u16string_view token, THostsIP& address) {
   for (size_t k = 0; k < token.size(); ++k) {
     bytes[k] = static_cast<char>(token[k]);
   }
-  return address.Parse(std::string_view(bytes, token.size()), true) && !address.IsEmpty() &&
-         !address.IsTextOnly();
+  const std::string_view text(bytes, token.size());
+  if (document)
+    return document->SharedAddress(text);
+  auto address = std::make_unique<THostsIP>();
+  if (!address->Parse(text, true) || address->IsEmpty() || address->IsTextOnly())
+    return nullptr;
+  own = std::move(address);
+  return own.get();
 }
 
 } // namespace
 
 THostItem::~THostItem() = default;
+
+void THostName::SetName(std::u16string_view name) {
+  FLength = static_cast<uint32_t>(name.size());
+  if (name.size() <= InlineLength) {
+    FHeapName.reset();
+    name.copy(FInlineName, name.size());
+  } else {
+    FHeapName = std::make_unique_for_overwrite<char16_t[]>(name.size());
+    name.copy(FHeapName.get(), name.size());
+  }
+}
 
 THostName* THostItem::GetName(int index) const {
   if (index < 0 || index >= NameCount()) {
@@ -75,15 +94,30 @@ bool THostItem::SetAddress(const THostsIP* address) {
   if (address == nullptr) {
     return false;
   }
-  if (!FAddress) {
-    FAddress = std::make_unique<THostsIP>();
+  // The line gets a value of its own; a shared value is never changed.
+  auto own = std::make_unique<THostsIP>();
+  if (own->Assign(address)) {
+    FOwnAddress = std::move(own);
+    FAddress = FOwnAddress.get();
+    return true;
   }
-  return FAddress->Assign(address);
+  if (!FAddress) {
+    FOwnAddress = std::move(own); // refused: the fresh empty value stays
+    FAddress = FOwnAddress.get();
+  }
+  return false;
+}
+
+void THostItem::SetCommentText(std::u16string_view text) {
+  if (text.empty())
+    FComment.reset();
+  else
+    FComment = std::make_unique<std::u16string>(text);
 }
 
 void THostItem::SetComment(std::u16string_view text) {
-  FComment.assign(text);
-  if (FComment.empty()) {
+  SetCommentText(text);
+  if (!FComment) {
     FFlags &= static_cast<uint16_t>(~CommentText);
   } else {
     FFlags |= CommentText;
@@ -102,8 +136,9 @@ void THostItem::ParseLine(std::u16string_view text, bool& FoundLocalhost, bool K
   FoundLocalhost = false;
   ClearNames();
   // The line starts over: nothing of an earlier reading survives.
-  FAddress.reset();
-  FComment.clear();
+  FAddress = nullptr;
+  FOwnAddress.reset();
+  FComment.reset();
 
   const size_t len = text.size();
   if (len == 0) {
@@ -119,7 +154,7 @@ void THostItem::ParseLine(std::u16string_view text, bool& FoundLocalhost, bool K
   // as its comment, any other line is unusable.
   const auto giveUp = [&]() {
     if (commented) {
-      FComment.assign(text.substr(1));
+      SetCommentText(text.substr(1));
     } else {
       FFlags = Invalid;
     }
@@ -137,14 +172,14 @@ void THostItem::ParseLine(std::u16string_view text, bool& FoundLocalhost, bool K
     if (IsSeparator(c)) {
       if (tokenStart == std::u16string_view::npos) {
         if (commented) {
-          FComment.assign(text.substr(1)); // "# ..." is a comment line
+          SetCommentText(text.substr(1)); // "# ..." is a comment line
           break;
         }
         continue; // leading blanks
       }
-      auto address = std::make_unique<THostsIP>();
-      if (ParseAddressToken(text.substr(tokenStart, pos - tokenStart), *address)) {
-        FAddress = std::move(address);
+      if (const THostsIP* address =
+              ReadAddressToken(text.substr(tokenStart, pos - tokenStart), FOwner, FOwnAddress)) {
+        FAddress = address;
         readingNames = true;
         ++pos;
       } else {
@@ -201,7 +236,7 @@ void THostItem::ParseLine(std::u16string_view text, bool& FoundLocalhost, bool K
         if (toComment) {
           // Reading the comment: the rest of the line after the '#', exactly as written.
           if (!atEnd) {
-            FComment.assign(text.substr(pos + 1));
+            SetCommentText(text.substr(pos + 1));
           }
           break;
         }
@@ -221,7 +256,7 @@ void THostItem::ParseLine(std::u16string_view text, bool& FoundLocalhost, bool K
   if (!FNames.empty()) {
     FFlags |= Entry;
   }
-  if (!FComment.empty()) {
+  if (FComment) {
     FFlags |= CommentText;
   }
 }

@@ -75,7 +75,6 @@ void THostItem::TransferNames(int count, THostItem& target) {
     return;
   const auto first = FNames.begin();
   const auto last = first + count;
-  target.FNames.reserve(target.FNames.size() + static_cast<size_t>(count));
   for (auto it = first; it != last; ++it) {
     (*it)->Owner = &target;
     target.FNames.push_back(std::move(*it));

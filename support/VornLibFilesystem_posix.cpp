@@ -119,7 +119,9 @@ bool CanReadFile(std::u16string_view path) {
 bool CanWriteFile(std::u16string_view path) {
   if (FileExists(path))
     return CheckFileAccess(WriteAccessMask, path);
-  return CanModifyPath(ExtractFilePath(path));
+  // A bare file name lies in the working folder.
+  const std::u16string folder = ExtractFilePath(path);
+  return CanModifyPath(folder.empty() ? std::u16string(u".") : folder);
 }
 
 bool CanModifyPath(std::u16string_view path) {
@@ -400,6 +402,11 @@ TVornFileStream::~TVornFileStream() {
 
 std::string ReadAllBytes(THandleStream& stream) {
   std::string bytes;
+  // Room for the whole rest of the file at once (a file may still grow meanwhile).
+  const int64_t here = stream.Seek(0, 1);
+  const int64_t end = stream.Seek(0, 2);
+  if (here >= 0 && stream.Seek(here, 0) == here && end > here)
+    bytes.reserve(static_cast<size_t>(end - here) + 1);
   char buffer[65536];
   for (;;) {
     const int64_t moved = stream.Read(buffer, sizeof buffer);

@@ -392,6 +392,11 @@ TVornFileStream::~TVornFileStream() {
 
 std::string ReadAllBytes(THandleStream& stream) {
   std::string bytes;
+  // Room for the whole rest of the file at once (a file may still grow meanwhile).
+  const int64_t here = stream.Seek(0, 1);
+  const int64_t end = stream.Seek(0, 2);
+  if (here >= 0 && stream.Seek(here, 0) == here && end > here)
+    bytes.reserve(static_cast<size_t>(end - here) + 1);
   char buffer[65536];
   for (;;) {
     const int64_t moved = stream.Read(buffer, sizeof buffer);
