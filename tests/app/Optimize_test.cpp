@@ -265,8 +265,9 @@ TEST(OptimizeHostsFile, OutcomesMessagesAndFiles) {
   }
 }
 
-// A backup that cannot be written is skipped without a word and the save goes ahead. (Root on
-// POSIX may still write the read-only backup, so either content is accepted there.)
+// A backup that cannot be written is skipped without a word and the save goes ahead. Root may
+// still write the read-only backup (on POSIX, and under Wine run by root), so the old content is
+// only required for an ordinary POSIX user.
 TEST(OptimizeHostsFile, ReadOnlyBackupIsSkippedSilently) {
   for (const bool silent : {false, true}) {
     SCOPED_TRACE(silent ? "silent" : "not silent");
@@ -284,9 +285,11 @@ TEST(OptimizeHostsFile, ReadOnlyBackupIsSkippedSilently) {
     EXPECT_EQ(ReadBytes(file), TwoEntriesMerged);
     const std::string backupBytes = ReadBytes(backup);
     EXPECT_TRUE(backupBytes == "an older backup" || backupBytes == TwoEntries) << backupBytes;
+#ifndef _WIN32
     if (!RunningAsRoot()) {
       EXPECT_EQ(backupBytes, "an older backup");
     }
+#endif
     if (silent) {
       EXPECT_TRUE(recorder.Messages.empty());
     } else {
