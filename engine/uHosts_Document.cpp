@@ -51,23 +51,28 @@ public:
   }
 
   void Text(std::u16string_view text) {
+    const size_t at = FOut.size();
     if (FEncoding == EncodingUtf16LE) {
+      FOut.resize(at + 2 * text.size());
+      char* out = FOut.data() + at;
       for (const char16_t c : text) {
-        FOut.push_back(static_cast<char>(c & 0xFF));
-        FOut.push_back(static_cast<char>(c >> 8));
+        *out++ = static_cast<char>(c & 0xFF);
+        *out++ = static_cast<char>(c >> 8);
       }
       return;
     }
-    bool ascii = true;
-    for (const char16_t c : text)
-      if (c >= 0x80) {
-        ascii = false;
-        break;
-      }
-    if (ascii) {
-      for (const char16_t c : text)
-        FOut.push_back(static_cast<char>(c));
-    } else if (FEncoding == EncodingUtf8) {
+    // ASCII goes straight across in every 8-bit encoding.
+    FOut.resize(at + text.size());
+    char* out = FOut.data() + at;
+    char16_t any = 0;
+    for (const char16_t c : text) {
+      any |= c;
+      *out++ = static_cast<char>(c);
+    }
+    if (any < 0x80)
+      return;
+    FOut.resize(at);
+    if (FEncoding == EncodingUtf8) {
       FOut.append(Utf16ToUtf8(text));
     } else if (FEncoding == EncodingAnsi) {
       FOut.append(EncodeUsAscii(text));
@@ -261,10 +266,18 @@ std::string THosts::SaveToBytes(SaveEncoding encoding) const {
   if (encoding > EncodingUtf16LE)
     encoding = EncodingUtf16LE;
   std::string out;
+  // Room for the whole text at once: the lines' lengths in ASCII, twice that in UTF-16.
+  size_t estimate = 64;
+  for (const auto& line : FLines) {
+    estimate += 4 + line->Comment().size() + (line->Address() ? line->Address()->Text().size() : 0);
+    for (int i = 0; i < line->NameCount(); ++i)
+      estimate += 1 + line->GetName(i)->Name().size();
+  }
+  out.reserve(encoding == EncodingUtf16LE ? 2 * estimate : estimate);
   if (encoding == EncodingUtf8)
-    out = "\xEF\xBB\xBF";
+    out.append("\xEF\xBB\xBF");
   else if (encoding == EncodingUtf16LE)
-    out = "\xFF\xFE";
+    out.append("\xFF\xFE");
   TTextEncoder text(encoding, out);
   const auto lineBreak = [&] { text.Ascii("\r\n"); };
 

@@ -60,10 +60,10 @@ private:
   void* FFree = nullptr;
   std::byte* FNext = nullptr;
   std::byte* FEnd = nullptr;
-  size_t FNextSlabBlocks = 256;
+  size_t FNextSlabBytes = 16384;
   struct TSlabDelete {
-    size_t Alignment;
-    void operator()(std::byte* slab) const { ::operator delete(slab, std::align_val_t(Alignment)); }
+    size_t Bytes;
+    void operator()(std::byte* slab) const;
   };
   std::vector<std::unique_ptr<std::byte, TSlabDelete>> FSlabs;
 };
