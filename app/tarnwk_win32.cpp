@@ -1,2 +1,56 @@
+// tarnwk.exe: with parameters it optimizes once and ends; without any it opens the main window.
+#include <exception>
+#include <string>
+
 #include <windows.h>
-int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) { return 0; }
+
+#include "VornLibSystem.h"
+#include "uCommandLine.h"
+
+namespace {
+
+// The main window's mode. The window itself is not part of this program yet; the program ends at
+// once, as after a closed window.
+int RunMainWindow() {
+  return 0;
+}
+
+// The last word on an error nobody handled: a message box (quietly dropped when there is no
+// display) and a line on standard error when the process has one.
+void ReportUnhandledError(const char* what) {
+  std::wstring text(L"Unexpected error: ");
+  const int needed = MultiByteToWideChar(CP_ACP, 0, what, -1, nullptr, 0);
+  if (needed > 1) {
+    std::wstring wide(static_cast<size_t>(needed), L'\0');
+    MultiByteToWideChar(CP_ACP, 0, what, -1, wide.data(), needed);
+    wide.resize(static_cast<size_t>(needed - 1));
+    text += wide;
+  }
+
+  const HANDLE errorOutput = GetStdHandle(STD_ERROR_HANDLE);
+  if (errorOutput != nullptr && errorOutput != INVALID_HANDLE_VALUE) {
+    const std::string line = std::string("tarnwk: ") + what + "\r\n";
+    DWORD written = 0;
+    WriteFile(errorOutput, line.data(), static_cast<DWORD>(line.size()), &written, nullptr);
+  }
+  MessageBoxW(nullptr, text.c_str(), L"Tarnwick", MB_OK | MB_ICONERROR);
+}
+
+} // namespace
+
+int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
+  // The system facts are gathered before anything else and kept for the whole run.
+  const TSystemProbe probe;
+  try {
+    const wchar_t* line = GetCommandLineW();
+    if (SplitParameters(std::u16string(line, line + wcslen(line))).empty())
+      return RunMainWindow();
+    RunCommandLine(0);
+    return 0;
+  } catch (const std::exception& error) {
+    ReportUnhandledError(error.what());
+  } catch (...) {
+    ReportUnhandledError("unknown exception");
+  }
+  return 1;
+}
