@@ -1,0 +1,713 @@
+// The real tarnwk.exe, run as its own process on files in a temporary folder, and the system
+// hosts file's location from the registry. Windows only (under Wine here).
+#ifdef _WIN32
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <system_error>
+#include <vector>
+
+#include <windows.h>
+
+#include "TestFiles.h"
+#include "uHostsLocation.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using testing_files::ReadBytes;
+using testing_files::TempFolder;
+using testing_files::WriteBytes;
+
+constexpr DWORD NoExitCode = 0xFFFFFFFF;
+
+std::string Narrow(std::wstring_view text) {
+  std::string result;
+  for (wchar_t c : text)
+    result += c < 0x80 ? static_cast<char>(c) : '?';
+  return result;
+}
+
+std::u16string U16(std::wstring_view text) {
+  return std::u16string(text.begin(), text.end());
+}
+
+// The built program's name as Windows sees it: the unix root is drive Z: under Wine.
+std::wstring ProgramName() {
+  const std::string built = TARNWK_EXE;
+  std::wstring name(built.begin(), built.end());
+  if (!name.empty() && name[0] == L'/')
+    name = L"Z:" + name;
+  for (wchar_t& c : name)
+    if (c == L'/')
+      c = L'\\';
+  return name;
+}
+
+// Runs tarnwk.exe with the parameters, waits for it to end and returns its exit code.
+DWORD RunProgram(const std::wstring& parameters) {
+  std::wstring line = L"\"" + ProgramName() + L"\"";
+  if (!parameters.empty())
+    line += L" " + parameters;
+  std::vector<wchar_t> buffer(line.begin(), line.end());
+  buffer.push_back(L'\0');
+
+  STARTUPINFOW startup = {};
+  startup.cb = sizeof(startup);
+  PROCESS_INFORMATION process = {};
+  if (!CreateProcessW(nullptr, buffer.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                      &startup, &process)) {
+    ADD_FAILURE() << "cannot start " << Narrow(line) << ": error " << GetLastError();
+    return NoExitCode;
+  }
+  WaitForSingleObject(process.hProcess, INFINITE);
+  DWORD exitCode = NoExitCode;
+  GetExitCodeProcess(process.hProcess, &exitCode);
+  CloseHandle(process.hThread);
+  CloseHandle(process.hProcess);
+  return exitCode;
+}
+
+std::wstring Quoted(const fs::path& file) {
+  return L"\"" + file.wstring() + L"\"";
+}
+
+// UTF-8 text as UTF-16 little-endian bytes.
+std::string Utf16LE(std::string_view utf8) {
+  std::string result;
+  if (utf8.empty())
+    return result;
+  const int length =
+      MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), nullptr, 0);
+  std::wstring wide(static_cast<size_t>(length), L'\0');
+  MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), wide.data(), length);
+  for (wchar_t c : wide) {
+    result += static_cast<char>(c & 0xFF);
+    result += static_cast<char>((c >> 8) & 0xFF);
+  }
+  return result;
+}
+
+const std::string Utf8Mark = "\xEF\xBB\xBF";
+const std::string Utf16Mark = "\xFF\xFE";
+
+// The names of the files in a folder, sorted.
+std::vector<std::string> FolderContent(const fs::path& folder) {
+  std::vector<std::string> names;
+  for (const auto& entry : fs::directory_iterator(folder))
+    names.push_back(entry.path().filename().string());
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+// One registry value, remembered when the guard is made and put back when it goes: the same type
+// and data, or no value when there was none. A key the guard had to create is removed again.
+class TRegistryValueGuard {
+public:
+  TRegistryValueGuard(HKEY root, std::wstring key, std::wstring name)
+      : FRoot(root), FKey(std::move(key)), FName(std::move(name)) {
+    HKEY handle = nullptr;
+    if (RegOpenKeyExW(FRoot, FKey.c_str(), 0, KEY_READ, &handle) == ERROR_SUCCESS) {
+      FKeyExisted = true;
+      DWORD type = 0;
+      DWORD size = 0;
+      if (RegQueryValueExW(handle, FName.c_str(), nullptr, &type, nullptr, &size) ==
+          ERROR_SUCCESS) {
+        std::string data(size, '\0');
+        if (RegQueryValueExW(handle, FName.c_str(), nullptr, &type,
+                             reinterpret_cast<BYTE*>(data.data()), &size) == ERROR_SUCCESS) {
+          data.resize(size);
+          FType = type;
+          FData = data;
+        }
+      }
+      RegCloseKey(handle);
+    }
+  }
+  ~TRegistryValueGuard() {
+    if (FData)
+      Write(FType, *FData);
+    else
+      Delete();
+    if (!FKeyExisted)
+      RegDeleteKeyW(FRoot, FKey.c_str());
+  }
+  TRegistryValueGuard(const TRegistryValueGuard&) = delete;
+  TRegistryValueGuard& operator=(const TRegistryValueGuard&) = delete;
+
+  void SetText(const std::wstring& text, DWORD type = REG_SZ) {
+    const std::string data(reinterpret_cast<const char*>(text.c_str()),
+                           (text.size() + 1) * sizeof(wchar_t));
+    ASSERT_TRUE(Write(type, data));
+  }
+  void SetNumber(DWORD number) {
+    ASSERT_TRUE(Write(REG_DWORD, std::string(reinterpret_cast<const char*>(&number), 4)));
+  }
+  void Delete() {
+    HKEY handle = nullptr;
+    if (RegOpenKeyExW(FRoot, FKey.c_str(), 0, KEY_SET_VALUE, &handle) == ERROR_SUCCESS) {
+      RegDeleteValueW(handle, FName.c_str());
+      RegCloseKey(handle);
+    }
+  }
+
+private:
+  bool Write(DWORD type, const std::string& data) {
+    HKEY handle = nullptr;
+    if (RegCreateKeyExW(FRoot, FKey.c_str(), 0, nullptr, 0, KEY_SET_VALUE, nullptr, &handle,
+                        nullptr) != ERROR_SUCCESS)
+      return false;
+    const LONG status =
+        RegSetValueExW(handle, FName.c_str(), 0, type, reinterpret_cast<const BYTE*>(data.data()),
+                       static_cast<DWORD>(data.size()));
+    RegCloseKey(handle);
+    return status == ERROR_SUCCESS;
+  }
+
+  HKEY FRoot;
+  std::wstring FKey;
+  std::wstring FName;
+  bool FKeyExisted = false;
+  DWORD FType = REG_NONE;
+  std::optional<std::string> FData;
+};
+
+// Takes a key (one without subkeys) out of the registry for the guard's lifetime; its values
+// come back with it.
+class TRegistryKeyRemoval {
+public:
+  TRegistryKeyRemoval(HKEY root, std::wstring key) : FRoot(root), FKey(std::move(key)) {
+    HKEY handle = nullptr;
+    if (RegOpenKeyExW(FRoot, FKey.c_str(), 0, KEY_READ, &handle) != ERROR_SUCCESS)
+      return;
+    FExisted = true;
+    for (DWORD index = 0;; ++index) {
+      wchar_t name[16384];
+      DWORD nameLength = 16384;
+      DWORD type = 0;
+      DWORD size = 0;
+      if (RegEnumValueW(handle, index, name, &nameLength, nullptr, &type, nullptr, &size) !=
+          ERROR_SUCCESS)
+        break;
+      TValue value{std::wstring(name, nameLength), type, std::string(size, '\0')};
+      nameLength = 16384;
+      if (RegEnumValueW(handle, index, name, &nameLength, nullptr, &type,
+                        reinterpret_cast<BYTE*>(value.Data.data()), &size) != ERROR_SUCCESS)
+        break;
+      value.Data.resize(size);
+      FValues.push_back(std::move(value));
+    }
+    RegCloseKey(handle);
+    FRemoved = RegDeleteKeyW(FRoot, FKey.c_str()) == ERROR_SUCCESS;
+  }
+  ~TRegistryKeyRemoval() {
+    if (!FExisted)
+      return;
+    HKEY handle = nullptr;
+    if (RegCreateKeyExW(FRoot, FKey.c_str(), 0, nullptr, 0, KEY_SET_VALUE, nullptr, &handle,
+                        nullptr) != ERROR_SUCCESS)
+      return;
+    for (const TValue& value : FValues)
+      RegSetValueExW(handle, value.Name.c_str(), 0, value.Type,
+                     reinterpret_cast<const BYTE*>(value.Data.data()),
+                     static_cast<DWORD>(value.Data.size()));
+    RegCloseKey(handle);
+  }
+  TRegistryKeyRemoval(const TRegistryKeyRemoval&) = delete;
+  TRegistryKeyRemoval& operator=(const TRegistryKeyRemoval&) = delete;
+
+  // The key was there and is gone now.
+  bool Removed() const { return FExisted && FRemoved; }
+
+private:
+  struct TValue {
+    std::wstring Name;
+    DWORD Type;
+    std::string Data;
+  };
+  HKEY FRoot;
+  std::wstring FKey;
+  bool FExisted = false;
+  bool FRemoved = false;
+  std::vector<TValue> FValues;
+};
+
+// An environment variable of this process, put back when the guard goes.
+class TEnvironmentGuard {
+public:
+  TEnvironmentGuard(std::wstring name, const std::wstring& value) : FName(std::move(name)) {
+    wchar_t buffer[32768];
+    const DWORD length = GetEnvironmentVariableW(FName.c_str(), buffer, 32768);
+    if (length > 0 && length < 32768)
+      FOld = std::wstring(buffer, length);
+    SetEnvironmentVariableW(FName.c_str(), value.c_str());
+  }
+  ~TEnvironmentGuard() { SetEnvironmentVariableW(FName.c_str(), FOld ? FOld->c_str() : nullptr); }
+  TEnvironmentGuard(const TEnvironmentGuard&) = delete;
+  TEnvironmentGuard& operator=(const TEnvironmentGuard&) = delete;
+
+private:
+  std::wstring FName;
+  std::optional<std::wstring> FOld;
+};
+
+// The current directory of this process, put back when the guard goes.
+class TCurrentDirectoryGuard {
+public:
+  explicit TCurrentDirectoryGuard(const fs::path& folder) : FOld(fs::current_path()) {
+    fs::current_path(folder);
+  }
+  ~TCurrentDirectoryGuard() {
+    std::error_code ignored;
+    fs::current_path(FOld, ignored);
+  }
+  TCurrentDirectoryGuard(const TCurrentDirectoryGuard&) = delete;
+  TCurrentDirectoryGuard& operator=(const TCurrentDirectoryGuard&) = delete;
+
+private:
+  fs::path FOld;
+};
+
+const wchar_t TcpipKey[] = L"SYSTEM\\CurrentControlSet\\Services\\Tcpip\\Parameters";
+const wchar_t DatabasePathValue[] = L"DatabasePath";
+// The Windows version Wine reports to tarnwk.exe alone.
+const wchar_t WineProgramKey[] = L"Software\\Wine\\AppDefaults\\tarnwk.exe";
+
+// A small hosts file, its merged form and the generated localhost lines.
+const std::string PlainInput = "# a comment\r\n"
+                               "127.0.0.1 localhost\r\n"
+                               "::1 localhost\r\n"
+                               "0.0.0.0 a.example\r\n"
+                               "\r\n"
+                               "0.0.0.0 b.example\r\n"
+                               "10.1.2.3 c.example\r\n";
+const std::string PlainOutput = "0.0.0.0 a.example b.example\r\n"
+                                "10.1.2.3 c.example\r\n";
+const std::string WideInput = "# \xC3\xBC comment\r\n"
+                              "0.0.0.0 b\xC3\xBC"
+                              "cher.example\r\n"
+                              "0.0.0.0 b.example\r\n";
+const std::string WideOutput = "0.0.0.0 b\xC3\xBC"
+                               "cher.example b.example\r\n";
+const std::string LocalhostLines = "127.0.0.1 localhost\r\n::1 localhost\r\n";
+
+struct TRunRow {
+  const char* Name;
+  std::string Input;
+  const wchar_t* Options; // before the file name
+  std::string Expected;
+};
+
+TEST(WindowsProgram, SavesInTheChosenEncoding) {
+  const TRunRow rows[] = {
+      // Without /e the file keeps the encoding its byte-order mark shows.
+      {"no mark stays ANSI", PlainInput, L"/s /r", PlainOutput},
+      {"UTF-8 mark stays UTF-8", Utf8Mark + WideInput, L"/s /r", Utf8Mark + WideOutput},
+      {"UTF-16 mark stays UTF-16", Utf16Mark + Utf16LE(WideInput), L"/s /r",
+       Utf16Mark + Utf16LE(WideOutput)},
+      {"UTF-8 mark, ASCII text", Utf8Mark + PlainInput, L"/s /r", Utf8Mark + PlainOutput},
+      // /e overrides the mark.
+      {"ANSI to UTF-8", PlainInput, L"/s /r /e:UTF8", Utf8Mark + PlainOutput},
+      {"ANSI to UTF-16", PlainInput, L"/s /r /e:UTF16LE", Utf16Mark + Utf16LE(PlainOutput)},
+      {"ANSI to ANSI", PlainInput, L"/s /r /e:ansi", PlainOutput},
+      {"UTF-8 to UTF-16", Utf8Mark + WideInput, L"/s /r /e:utf16le",
+       Utf16Mark + Utf16LE(WideOutput)},
+      {"UTF-8 to ANSI", Utf8Mark + PlainInput, L"/s /r /e:ANSI", PlainOutput},
+      {"UTF-16 to UTF-8", Utf16Mark + Utf16LE(WideInput), L"/s /r /e:Utf8", Utf8Mark + WideOutput},
+      {"UTF-16 to ANSI", Utf16Mark + Utf16LE(PlainInput), L"/s /r /e:ANSI", PlainOutput},
+      // The generated localhost lines: /l writes them, /r leaves them out, the later one wins.
+      {"/l", PlainInput, L"/s /l", LocalhostLines + PlainOutput},
+      {"/lfoo", PlainInput, L"/lfoo /s", LocalhostLines + PlainOutput},
+      {"/r /l", PlainInput, L"/s /r /l", LocalhostLines + PlainOutput},
+      {"/l /r", PlainInput, L"/s /l /r", PlainOutput},
+      {"/l, UTF-16", Utf16Mark + Utf16LE(PlainInput), L"/s /l",
+       Utf16Mark + Utf16LE(LocalhostLines + PlainOutput)},
+      {"/l, UTF-8", Utf8Mark + WideInput, L"/l /s /e:UTF8", Utf8Mark + LocalhostLines + WideOutput},
+  };
+  for (const TRunRow& row : rows) {
+    SCOPED_TRACE(row.Name);
+    TempFolder folder;
+    const fs::path file = folder.File("hosts.txt");
+    WriteBytes(file, row.Input);
+    EXPECT_EQ(RunProgram(std::wstring(row.Options) + L" " + Quoted(file)), 0u);
+    EXPECT_EQ(ReadBytes(file), row.Expected);
+    // No backup without /b.
+    EXPECT_EQ(FolderContent(folder.Path()), std::vector<std::string>{"hosts.txt"});
+  }
+}
+
+TEST(WindowsProgram, BackupHoldsTheOldBytes) {
+  struct TRow {
+    const char* Name;
+    std::optional<std::string> OlderBackup;
+  };
+  const TRow rows[] = {{"no backup before", std::nullopt},
+                       {"an older backup is replaced", std::string("older backup\r\n")}};
+  for (const TRow& row : rows) {
+    SCOPED_TRACE(row.Name);
+    TempFolder folder;
+    const fs::path file = folder.File("hosts.txt");
+    const fs::path backup = folder.File("hosts.txt.bak");
+    WriteBytes(file, PlainInput);
+    if (row.OlderBackup)
+      WriteBytes(backup, *row.OlderBackup);
+    EXPECT_EQ(RunProgram(L"/s /b /r " + Quoted(file)), 0u);
+    EXPECT_EQ(ReadBytes(file), PlainOutput);
+    EXPECT_EQ(ReadBytes(backup), PlainInput);
+    EXPECT_EQ(FolderContent(folder.Path()),
+              (std::vector<std::string>{"hosts.txt", "hosts.txt.bak"}));
+  }
+}
+
+TEST(WindowsProgram, ShowsMessagesAndEndsWithoutDisplay) {
+  // Without a display Wine's message boxes return at once, so the runs with messages end too:
+  // a success, the usage message and a missing file all end with exit code 0.
+  TempFolder folder;
+  const fs::path file = folder.File("hosts.txt");
+  WriteBytes(file, PlainInput);
+  EXPECT_EQ(RunProgram(L"/r " + Quoted(file)), 0u);
+  EXPECT_EQ(ReadBytes(file), PlainOutput);
+  EXPECT_EQ(RunProgram(L"/x"), 0u);
+  EXPECT_EQ(RunProgram(Quoted(folder.File("missing.txt"))), 0u);
+  EXPECT_EQ(FolderContent(folder.Path()), std::vector<std::string>{"hosts.txt"});
+  EXPECT_EQ(ReadBytes(file), PlainOutput);
+}
+
+TEST(WindowsProgram, WithoutParametersEndsAtOnce) {
+  // The window mode; nothing touches the files.
+  const wchar_t* const rows[] = {L"", L"   ", L"\"\"", L"\"\" \"\""};
+  for (const wchar_t* parameters : rows) {
+    SCOPED_TRACE(Narrow(parameters));
+    EXPECT_EQ(RunProgram(parameters), 0u);
+  }
+}
+
+struct TFailureRow {
+  const char* Name;
+  std::string Input;       // the file's content
+  std::wstring Parameters; // "%F" stands for the quoted file name
+  bool ReadOnly = false;   // the file has the read-only attribute
+  bool Create = true;      // false: the file does not exist
+};
+
+std::wstring WithFile(const std::wstring& parameters, const std::wstring& file) {
+  std::wstring result = parameters;
+  const size_t at = result.find(L"%F");
+  if (at != std::wstring::npos)
+    result.replace(at, 2, file);
+  return result;
+}
+
+TEST(WindowsProgram, FailuresLeaveTheFileAlone) {
+  const TFailureRow rows[] = {
+      {"usage, silent before the invalid parameter", PlainInput, L"/s /x %F"},
+      {"usage, silent after the invalid parameter", PlainInput, L"/x /s %F"},
+      {"usage, upper-case option", PlainInput, L"/s /B %F"},
+      {"usage, file name not last", PlainInput, L"%F /b"},
+      {"usage, two file names", PlainInput, L"/s %F other.txt"},
+      {"usage, unknown encoding", PlainInput, L"/s /b /e:UTF-8 %F"},
+      {"usage, /bb", PlainInput, L"/s /bb %F"},
+      {"read-only file", PlainInput, L"/s /b %F", true},
+      {"read-only file, messages on", PlainInput, L"/b %F", true},
+      {"empty file", "", L"/s /b %F"},
+      {"no lines kept", "\r\n  \r\n127.0.0.1 localhost\r\n::1 localhost\r\n", L"/s /b /l %F"},
+      {"text cut at a NUL", std::string("0.0.0.0 a.example\r\n\0 0.0.0.0 b.example\r\n", 40),
+       L"/s /b %F"},
+      {"missing file", "", L"/s /b %F", false, false},
+      {"missing file, messages on", "", L"/b %F", false, false},
+  };
+  for (const TFailureRow& row : rows) {
+    SCOPED_TRACE(row.Name);
+    TempFolder folder;
+    const fs::path file = folder.File("hosts.txt");
+    if (row.Create)
+      WriteBytes(file, row.Input);
+    if (row.ReadOnly) {
+      ASSERT_TRUE(SetFileAttributesW(file.c_str(), FILE_ATTRIBUTE_READONLY));
+    }
+    const std::vector<std::string> before = FolderContent(folder.Path());
+
+    EXPECT_EQ(RunProgram(WithFile(row.Parameters, Quoted(file))), 0u);
+
+    EXPECT_EQ(FolderContent(folder.Path()), before);
+    if (row.Create) {
+      EXPECT_EQ(ReadBytes(file), row.Input);
+    }
+    if (row.ReadOnly)
+      SetFileAttributesW(file.c_str(), FILE_ATTRIBUTE_NORMAL);
+  }
+}
+
+TEST(WindowsProgram, FolderNameIsNoFile) {
+  TempFolder folder;
+  const fs::path sub = folder.File("hosts");
+  fs::create_directory(sub);
+  EXPECT_EQ(RunProgram(L"/s /b " + Quoted(sub)), 0u);
+  EXPECT_EQ(FolderContent(folder.Path()), std::vector<std::string>{"hosts"});
+  EXPECT_TRUE(fs::is_empty(sub));
+}
+
+TEST(WindowsProgram, PlatformErrorEndsWithExitCodeOne) {
+  // Another process holds the file without sharing: the load cannot open it, which the program
+  // reports as an unhandled error.
+  struct TRow {
+    const char* Name;
+    const wchar_t* Options;
+  };
+  const TRow rows[] = {{"silent", L"/s /b"}, {"messages on", L"/b"}};
+  for (const TRow& row : rows) {
+    SCOPED_TRACE(row.Name);
+    TempFolder folder;
+    const fs::path file = folder.File("hosts.txt");
+    WriteBytes(file, PlainInput);
+    const HANDLE lock = CreateFileW(file.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+                                    OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    ASSERT_NE(lock, INVALID_HANDLE_VALUE);
+    EXPECT_EQ(RunProgram(std::wstring(row.Options) + L" " + Quoted(file)), 1u);
+    CloseHandle(lock);
+    EXPECT_EQ(ReadBytes(file), PlainInput);
+  }
+}
+
+TEST(WindowsProgram, LocalhostDefaultFollowsTheWindowsVersion) {
+  struct TRow {
+    const wchar_t* Version; // what Wine reports to the program; empty: its default, 7 SP1
+    bool Localhost;
+  };
+  const TRow rows[] = {
+      {L"winxp", true},
+      {L"vista", true},
+      {L"", false},
+      {L"win8", false},
+  };
+  TRegistryValueGuard version(HKEY_CURRENT_USER, WineProgramKey, L"Version");
+  for (const TRow& row : rows) {
+    SCOPED_TRACE(Narrow(row.Version));
+    if (*row.Version != L'\0')
+      version.SetText(row.Version);
+    else
+      version.Delete();
+    TempFolder folder;
+    const fs::path file = folder.File("hosts.txt");
+    WriteBytes(file, PlainInput);
+    EXPECT_EQ(RunProgram(L"/s " + Quoted(file)), 0u);
+    EXPECT_EQ(ReadBytes(file), (row.Localhost ? LocalhostLines : std::string()) + PlainOutput);
+  }
+}
+
+// --- The program's resources ----------------------------------------------------------------
+
+// The program loaded as data, released when the holder goes.
+class TProgramImage {
+public:
+  TProgramImage()
+      : FModule(LoadLibraryExW(ProgramName().c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE)) {}
+  ~TProgramImage() {
+    if (FModule != nullptr)
+      FreeLibrary(FModule);
+  }
+  TProgramImage(const TProgramImage&) = delete;
+  TProgramImage& operator=(const TProgramImage&) = delete;
+
+  HMODULE Module() const { return FModule; }
+  // The bytes of one resource; empty when there is none.
+  std::string Resource(const wchar_t* type, const wchar_t* name) const {
+    const HRSRC found = FindResourceW(FModule, name, type);
+    if (found == nullptr)
+      return {};
+    const HGLOBAL loaded = LoadResource(FModule, found);
+    const void* data = loaded != nullptr ? LockResource(loaded) : nullptr;
+    if (data == nullptr)
+      return {};
+    return std::string(static_cast<const char*>(data), SizeofResource(FModule, found));
+  }
+
+private:
+  HMODULE FModule;
+};
+
+TEST(WindowsProgram, CarriesManifestVersionAndIcon) {
+  const TProgramImage image;
+  ASSERT_NE(image.Module(), nullptr);
+
+  const std::string manifest = image.Resource(MAKEINTRESOURCEW(24), MAKEINTRESOURCEW(1));
+  struct TRow {
+    const char* Text;
+    bool Present;
+  };
+  const TRow rows[] = {
+      {"name=\"Microsoft.Windows.Common-Controls\" version=\"6.0.0.0\"", true},
+      {"level=\"asInvoker\"", true},
+      {"version=\"" TARNWICK_VERSION ".0\"", true},
+      {"supportedOS", false},
+      {"requireAdministrator", false},
+  };
+  for (const TRow& row : rows) {
+    SCOPED_TRACE(row.Text);
+    EXPECT_EQ(manifest.find(row.Text) != std::string::npos, row.Present);
+  }
+
+  EXPECT_FALSE(image.Resource(MAKEINTRESOURCEW(14), L"MAINICON").empty()); // the icon group
+
+  // The version record, as Explorer reads it.
+  const std::wstring program = ProgramName();
+  DWORD ignored = 0;
+  const DWORD size = GetFileVersionInfoSizeW(program.c_str(), &ignored);
+  ASSERT_GT(size, 0u);
+  std::vector<char> info(size);
+  ASSERT_TRUE(GetFileVersionInfoW(program.c_str(), 0, size, info.data()));
+  VS_FIXEDFILEINFO* fixed = nullptr;
+  UINT length = 0;
+  ASSERT_TRUE(VerQueryValueW(info.data(), L"\\", reinterpret_cast<void**>(&fixed), &length));
+  const std::string version = TARNWICK_VERSION ".0";
+  const std::string fileVersion = std::to_string(HIWORD(fixed->dwFileVersionMS)) + "." +
+                                  std::to_string(LOWORD(fixed->dwFileVersionMS)) + "." +
+                                  std::to_string(HIWORD(fixed->dwFileVersionLS)) + "." +
+                                  std::to_string(LOWORD(fixed->dwFileVersionLS));
+  const std::string productVersion = std::to_string(HIWORD(fixed->dwProductVersionMS)) + "." +
+                                     std::to_string(LOWORD(fixed->dwProductVersionMS)) + "." +
+                                     std::to_string(HIWORD(fixed->dwProductVersionLS)) + "." +
+                                     std::to_string(LOWORD(fixed->dwProductVersionLS));
+  EXPECT_EQ(fileVersion, version);
+  EXPECT_EQ(productVersion, version);
+
+  struct TStringRow {
+    const wchar_t* Name;
+    std::wstring Expected;
+  };
+  const TStringRow strings[] = {
+      {L"FileVersion", std::wstring(version.begin(), version.end())},
+      {L"ProductVersion", std::wstring(version.begin(), version.end())},
+      {L"ProductName", L"Tarnwick"},
+      {L"OriginalFilename", L"tarnwk.exe"},
+  };
+  for (const TStringRow& row : strings) {
+    SCOPED_TRACE(Narrow(row.Name));
+    wchar_t* text = nullptr;
+    UINT chars = 0;
+    const std::wstring path = std::wstring(L"\\StringFileInfo\\040904B0\\") + row.Name;
+    ASSERT_TRUE(VerQueryValueW(info.data(), path.c_str(), reinterpret_cast<void**>(&text), &chars));
+    EXPECT_EQ(std::wstring(text), row.Expected);
+  }
+  wchar_t* description = nullptr;
+  UINT chars = 0;
+  EXPECT_TRUE(VerQueryValueW(info.data(), L"\\StringFileInfo\\040904B0\\FileDescription",
+                             reinterpret_cast<void**>(&description), &chars));
+  EXPECT_GT(chars, 1u);
+}
+
+// --- The system hosts file's location ------------------------------------------------------
+
+std::wstring Expanded(const wchar_t* text) {
+  wchar_t buffer[32768];
+  const DWORD length = ExpandEnvironmentStringsW(text, buffer, 32768);
+  return length > 0 ? std::wstring(buffer) : std::wstring();
+}
+
+TEST(HostsLocation, FollowsTheDatabasePath) {
+  TempFolder folder;
+  const fs::path etc = folder.File("etc");
+  const fs::path withEhm = folder.File("ehm");
+  fs::create_directory(etc);
+  fs::create_directory(withEhm);
+  WriteBytes(etc / "HOSTS", PlainInput);
+  WriteBytes(withEhm / "HOSTS", PlainInput);
+  WriteBytes(withEhm / "HOSTS.ehm", PlainInput);
+  const std::wstring root = folder.Path().wstring();
+  const TEnvironmentGuard variable(L"TARNWICK_TEST_ROOT", root);
+
+  struct TRow {
+    const char* Name;
+    std::wstring Value;
+    DWORD Type;
+    std::wstring Expected;
+  };
+  const TRow rows[] = {
+      {"folder", etc.wstring(), REG_SZ, etc.wstring() + L"\\HOSTS"},
+      {"folder with backslash", etc.wstring() + L"\\", REG_SZ, etc.wstring() + L"\\HOSTS"},
+      {"variable", L"%TARNWICK_TEST_ROOT%\\etc", REG_SZ, etc.wstring() + L"\\HOSTS"},
+      {"variable, expandable type", L"%TARNWICK_TEST_ROOT%\\etc\\", REG_EXPAND_SZ,
+       etc.wstring() + L"\\HOSTS"},
+      {"HOSTS.ehm first", withEhm.wstring(), REG_SZ, withEhm.wstring() + L"\\HOSTS.ehm"},
+      {"HOSTS.ehm first, variable", L"%TARNWICK_TEST_ROOT%\\ehm", REG_EXPAND_SZ,
+       withEhm.wstring() + L"\\HOSTS.ehm"},
+      {"a folder that is not there", root + L"\\none", REG_SZ, root + L"\\none\\HOSTS"},
+      {"unknown variable stays", L"%TARNWICK_NO_SUCH_VARIABLE%\\etc", REG_SZ,
+       L"%TARNWICK_NO_SUCH_VARIABLE%\\etc\\HOSTS"},
+      {"system root", L"%SystemRoot%\\System32\\drivers\\etc", REG_EXPAND_SZ,
+       Expanded(L"%SystemRoot%\\System32\\drivers\\etc\\HOSTS")},
+      // No usable folder: a bare name, relative to the current directory.
+      {"empty value", L"", REG_SZ, L"HOSTS"},
+      {"blank value", L"  ", REG_SZ, L"HOSTS"},
+  };
+  TRegistryValueGuard value(HKEY_LOCAL_MACHINE, TcpipKey, DatabasePathValue);
+  for (const TRow& row : rows) {
+    SCOPED_TRACE(row.Name);
+    value.SetText(row.Value, row.Type);
+    std::u16string read = u"left over";
+    EXPECT_TRUE(ReadDatabasePath(read));
+    EXPECT_EQ(read, U16(row.Value)); // unexpanded
+    EXPECT_EQ(GetHostsFileName(), U16(row.Expected));
+  }
+}
+
+TEST(HostsLocation, MissingValueGivesBareName) {
+  TempFolder folder;
+  TRegistryValueGuard value(HKEY_LOCAL_MACHINE, TcpipKey, DatabasePathValue);
+  value.Delete();
+  std::u16string read = u"left over";
+  EXPECT_TRUE(ReadDatabasePath(read));
+  EXPECT_EQ(read, u"");
+
+  struct TRow {
+    const char* Name;
+    bool EhmHere;
+    const char16_t* Expected;
+  };
+  const TRow rows[] = {{"nothing in the current directory", false, u"HOSTS"},
+                       {"HOSTS.ehm in the current directory", true, u"HOSTS.ehm"}};
+  const TCurrentDirectoryGuard current(folder.Path());
+  for (const TRow& row : rows) {
+    SCOPED_TRACE(row.Name);
+    if (row.EhmHere)
+      WriteBytes(folder.File("HOSTS.ehm"), PlainInput);
+    EXPECT_EQ(GetHostsFileName(), row.Expected);
+  }
+}
+
+TEST(HostsLocation, NonTextValueIsAnError) {
+  TRegistryValueGuard value(HKEY_LOCAL_MACHINE, TcpipKey, DatabasePathValue);
+  value.SetNumber(7);
+  std::u16string read;
+  EXPECT_THROW(ReadDatabasePath(read), std::system_error);
+  EXPECT_THROW(GetHostsFileName(), std::system_error);
+}
+
+TEST(HostsLocation, MissingKeyGivesDefaultFolder) {
+  const TRegistryKeyRemoval removal(HKEY_LOCAL_MACHINE, TcpipKey);
+  ASSERT_TRUE(removal.Removed());
+  std::u16string read = u"left over";
+  EXPECT_FALSE(ReadDatabasePath(read));
+  EXPECT_EQ(read, u"");
+  EXPECT_EQ(GetHostsFileName(), U16(Expanded(L"%SystemRoot%\\System32\\drivers\\etc\\HOSTS")));
+}
+
+TEST(HostsLocation, ProgramTakesTheSystemFileForABlankName) {
+  // A quoted blank is a file name that means the system hosts file.
+  TempFolder folder;
+  const fs::path hosts = folder.File("HOSTS");
+  WriteBytes(hosts, PlainInput);
+  TRegistryValueGuard value(HKEY_LOCAL_MACHINE, TcpipKey, DatabasePathValue);
+  value.SetText(folder.Path().wstring());
+  EXPECT_EQ(RunProgram(L"/s /r /b \" \""), 0u);
+  EXPECT_EQ(ReadBytes(hosts), PlainOutput);
+  EXPECT_EQ(ReadBytes(folder.File("HOSTS.bak")), PlainInput);
+}
+
+} // namespace
+
+#endif
