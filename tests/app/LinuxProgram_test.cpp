@@ -1,0 +1,820 @@
+// End-to-end tests of the Linux program: the real tarnwk runs on files in a temporary folder, and
+// its exit status, its exact output and the files it leaves are checked.
+#ifndef _WIN32
+
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <fcntl.h>
+#include <filesystem>
+#include <optional>
+#include <spawn.h>
+#include <string>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#include <vector>
+
+#include "TestFiles.h"
+
+extern char** environ;
+
+using testing_files::ReadBytes;
+using testing_files::TempFolder;
+using testing_files::WriteBytes;
+
+namespace fs = std::filesystem;
+
+namespace {
+
+struct TProcessResult {
+  int Status = -1; // the exit status; 128 + signal number when a signal ended it
+  std::string Out;
+  std::string Err;
+};
+
+// Runs a program with the given arguments (the first is the program), standard input from
+// input (or /dev/null), and captures standard output and standard error.
+TProcessResult RunProcess(const std::vector<std::string>& arguments,
+                          const std::optional<std::string>& input = std::nullopt) {
+  TempFolder capture;
+  const std::string outName = capture.File("stdout").string();
+  const std::string errName = capture.File("stderr").string();
+
+  int pipeEnds[2] = {-1, -1};
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  if (input) {
+    // The input is small: it fits the pipe's buffer, so it is written before the child starts.
+    EXPECT_LT(input->size(), 60000u);
+    EXPECT_EQ(::pipe(pipeEnds), 0);
+    size_t done = 0;
+    while (done < input->size()) {
+      const ssize_t moved = ::write(pipeEnds[1], input->data() + done, input->size() - done);
+      if (moved <= 0)
+        break;
+      done += static_cast<size_t>(moved);
+    }
+    ::close(pipeEnds[1]);
+    posix_spawn_file_actions_adddup2(&actions, pipeEnds[0], STDIN_FILENO);
+    posix_spawn_file_actions_addclose(&actions, pipeEnds[0]);
+  } else {
+    posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
+  }
+  posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, outName.c_str(),
+                                   O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, errName.c_str(),
+                                   O_WRONLY | O_CREAT | O_TRUNC, 0644);
+
+  std::vector<char*> argv;
+  for (const std::string& argument : arguments)
+    argv.push_back(const_cast<char*>(argument.c_str()));
+  argv.push_back(nullptr);
+
+  TProcessResult result;
+  pid_t child = -1;
+  const int spawned = posix_spawn(&child, argv[0], &actions, nullptr, argv.data(), environ);
+  posix_spawn_file_actions_destroy(&actions);
+  if (input)
+    ::close(pipeEnds[0]);
+  EXPECT_EQ(spawned, 0) << "cannot start " << arguments[0];
+  if (spawned != 0)
+    return result;
+
+  int status = 0;
+  while (::waitpid(child, &status, 0) < 0 && errno == EINTR) {
+  }
+  if (WIFEXITED(status))
+    result.Status = WEXITSTATUS(status);
+  else if (WIFSIGNALED(status))
+    result.Status = 128 + WTERMSIG(status);
+  result.Out = ReadBytes(outName);
+  result.Err = ReadBytes(errName);
+  return result;
+}
+
+TProcessResult RunTarnwk(std::vector<std::string> arguments,
+                         const std::optional<std::string>& input = std::nullopt) {
+  arguments.insert(arguments.begin(), TARNWK_EXE);
+  return RunProcess(arguments, input);
+}
+
+constexpr const char* SetprivProgram = "/usr/bin/setpriv";
+
+// Runs tarnwk as the unprivileged user 65534 (nobody).
+TProcessResult RunTarnwkAsNobody(std::vector<std::string> arguments,
+                                 const std::optional<std::string>& input = std::nullopt) {
+  const std::vector<std::string> prefix = {SetprivProgram, "--reuid=65534", "--regid=65534",
+                                           "--clear-groups", TARNWK_EXE};
+  arguments.insert(arguments.begin(), prefix.begin(), prefix.end());
+  return RunProcess(arguments, input);
+}
+
+// The usage text, as --help prints it.
+const std::string& UsageText() {
+  static const std::string text = RunTarnwk({"--help"}).Out;
+  return text;
+}
+
+std::string Replace(std::string text, const std::string& key, const std::string& value) {
+  for (size_t at = text.find(key); at != std::string::npos; at = text.find(key, at + value.size()))
+    text.replace(at, key.size(), value);
+  return text;
+}
+
+// Placeholders in a row: {F} the input file, {O} the output file, {D} the folder, {U} the usage.
+struct TPlaces {
+  std::string File, Output, Folder;
+  std::string Expand(const std::string& text) const {
+    std::string out = Replace(text, "{F}", File);
+    out = Replace(out, "{O}", Output);
+    out = Replace(out, "{D}", Folder);
+    return Replace(out, "{U}", UsageText());
+  }
+};
+
+std::string Utf16LE(std::string_view ascii) {
+  std::string out = "\xFF\xFE";
+  for (const char c : ascii) {
+    out.push_back(c);
+    out.push_back('\0');
+  }
+  return out;
+}
+
+mode_t ModeOf(const fs::path& file) {
+  struct stat status {};
+  EXPECT_EQ(::stat(file.c_str(), &status), 0);
+  return status.st_mode & 07777;
+}
+
+const std::string Input = "# ad servers\r\n"
+                          "0.0.0.0 a.example\r\n"
+                          "\r\n"
+                          "0.0.0.0 b.example # tracker\r\n"
+                          "127.0.0.1 localhost\r\n"
+                          "::1 localhost\r\n"
+                          "0 c.example\n"
+                          "000.000.000.000 d.example\n";
+const std::string Merged = "0.0.0.0 a.example b.example c.example d.example\r\n";
+const std::string Header = "127.0.0.1 localhost\r\n::1 localhost\r\n";
+const std::string Utf8Mark = "\xEF\xBB\xBF";
+const std::string CutInput = std::string("0.0.0.0 a.example\r\n\0 0.0.0.0 b.example\r\n", 40);
+
+const std::string Optimized = "The hosts file has been optimized.\n";
+const std::string NothingToDo = "The file contains no lines to optimize.\n";
+const std::string CannotOpen = "Cannot open hosts file.\n";
+const std::string CannotSave = "Cannot save to hosts file.\n";
+const std::string Missing = "File does not exist.\n\nFile name: {F}\n";
+const std::string NoPrivileges =
+    "You don't have enough privileges to complete the selected task.\n\n"
+    "Run this application as administrator.\n";
+
+struct ProgramRow {
+  const char* Name;
+  std::vector<std::string> Arguments;
+  std::optional<std::string> Before;       // hosts.txt; none: no such file
+  std::optional<std::string> BackupBefore; // hosts.txt.bak
+  std::optional<std::string> OutputBefore; // out.txt
+  std::optional<std::string> StandardInput;
+  int Status;
+  std::string Out;
+  std::string Err;
+  std::optional<std::string> After;             // hosts.txt afterwards; none: as before
+  std::optional<std::string> BackupAfter;       // none: as before (absent when it was absent)
+  std::optional<std::string> OutputAfter;       // none: as before (absent when it was absent)
+  std::optional<std::string> OutputBackupAfter; // out.txt.bak; none: absent
+};
+
+// Rows leave out the trailing expectations they do not need.
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wmissing-field-initializers"
+const std::vector<ProgramRow>& ProgramRows() {
+  static const std::vector<ProgramRow> rows = {
+      // Options in place.
+      {"default", {"{F}"}, Input, {}, {}, {}, 0, Optimized, "", Merged},
+      {"-s", {"-s", "{F}"}, Input, {}, {}, {}, 0, "", "", Merged},
+      {"--silent", {"--silent", "{F}"}, Input, {}, {}, {}, 0, "", "", Merged},
+      {"-l", {"-l", "{F}"}, Input, {}, {}, {}, 0, Optimized, "", Header + Merged},
+      {"--include-localhost",
+       {"--include-localhost", "{F}"},
+       Input,
+       {},
+       {},
+       {},
+       0,
+       Optimized,
+       "",
+       Header + Merged},
+      {"-l then -r", {"-l", "-r", "{F}"}, Input, {}, {}, {}, 0, Optimized, "", Merged},
+      {"-r then -l", {"-r", "-l", "{F}"}, Input, {}, {}, {}, 0, Optimized, "", Header + Merged},
+      {"--remove-localhost",
+       {"--remove-localhost", "{F}"},
+       Input,
+       {},
+       {},
+       {},
+       0,
+       Optimized,
+       "",
+       Merged},
+      {"-e utf8", {"-e", "utf8", "{F}"}, Input, {}, {}, {}, 0, Optimized, "", Utf8Mark + Merged},
+      {"-eUTF8 attached",
+       {"-eUTF8", "{F}"},
+       Input,
+       {},
+       {},
+       {},
+       0,
+       Optimized,
+       "",
+       Utf8Mark + Merged},
+      {"--encoding=UTF16LE",
+       {"--encoding=UTF16LE", "{F}"},
+       Input,
+       {},
+       {},
+       {},
+       0,
+       Optimized,
+       "",
+       Utf16LE(Merged)},
+      {"--encoding Utf16le",
+       {"--encoding", "Utf16le", "{F}"},
+       Input,
+       {},
+       {},
+       {},
+       0,
+       Optimized,
+       "",
+       Utf16LE(Merged)},
+      {"-e ANSI on a UTF-8 file",
+       {"-e", "ANSI", "{F}"},
+       Utf8Mark + Input,
+       {},
+       {},
+       {},
+       0,
+       Optimized,
+       "",
+       Merged},
+      {"UTF-8 mark kept",
+       {"{F}"},
+       Utf8Mark + Input,
+       {},
+       {},
+       {},
+       0,
+       Optimized,
+       "",
+       Utf8Mark + Merged},
+      {"UTF-16 LE mark kept",
+       {"{F}"},
+       Utf16LE(Input),
+       {},
+       {},
+       {},
+       0,
+       Optimized,
+       "",
+       Utf16LE(Merged)},
+      {"-b", {"-b", "{F}"}, Input, {}, {}, {}, 0, Optimized, "", Merged, Input},
+      {"--backup replaces an older backup",
+       {"--backup", "{F}"},
+       Input,
+       "old backup",
+       {},
+       {},
+       0,
+       Optimized,
+       "",
+       Merged,
+       Input},
+      {"older backup kept without -b",
+       {"{F}"},
+       Input,
+       "old backup",
+       {},
+       {},
+       0,
+       Optimized,
+       "",
+       Merged},
+      {"-sb combined", {"-sb", "{F}"}, Input, {}, {}, {}, 0, "", "", Merged, Input},
+      {"-sle utf8 combined",
+       {"-sle", "utf8", "{F}"},
+       Input,
+       {},
+       {},
+       {},
+       0,
+       "",
+       "",
+       Utf8Mark + Header + Merged},
+      {"options after the file",
+       {"{F}", "-l"},
+       Input,
+       {},
+       {},
+       {},
+       0,
+       Optimized,
+       "",
+       Header + Merged},
+      {"-- ends the options", {"--", "{F}"}, Input, {}, {}, {}, 0, Optimized, "", Merged},
+      {"after --, -b is a file name",
+       {"--", "-b"},
+       Input,
+       {},
+       {},
+       {},
+       1,
+       "",
+       "File does not exist.\n\nFile name: -b\n"},
+
+      // Other outputs.
+      {"-o FILE leaves the input",
+       {"-o", "{O}", "{F}"},
+       Input,
+       {},
+       {},
+       {},
+       0,
+       Optimized,
+       "",
+       {},
+       {},
+       Merged},
+      {"--output=FILE",
+       {"--output={O}", "{F}"},
+       Input,
+       {},
+       {},
+       {},
+       0,
+       Optimized,
+       "",
+       {},
+       {},
+       Merged},
+      {"--output FILE replaces it",
+       {"--output", "{O}", "{F}"},
+       Input,
+       {},
+       "old output",
+       {},
+       0,
+       Optimized,
+       "",
+       {},
+       {},
+       Merged},
+      {"-oFILE attached", {"-o{O}", "{F}"}, Input, {}, {}, {}, 0, Optimized, "", {}, {}, Merged},
+      {"-o FILE -b backs up the output",
+       {"-b", "-o", "{O}", "{F}"},
+       Input,
+       {},
+       "old output",
+       {},
+       0,
+       Optimized,
+       "",
+       {},
+       {},
+       Merged,
+       "old output"},
+      {"-o FILE -b, no output yet",
+       {"-b", "-o", "{O}", "{F}"},
+       Input,
+       {},
+       {},
+       {},
+       0,
+       Optimized,
+       "",
+       {},
+       {},
+       Merged},
+      {"-o FILE keeps the input's mark",
+       {"-o", "{O}", "{F}"},
+       Utf16LE(Input),
+       {},
+       {},
+       {},
+       0,
+       Optimized,
+       "",
+       {},
+       {},
+       Utf16LE(Merged)},
+      {"-o FILE with -e",
+       {"-e", "utf8", "-o", "{O}", "{F}"},
+       Utf16LE(Input),
+       {},
+       {},
+       {},
+       0,
+       Optimized,
+       "",
+       {},
+       {},
+       Utf8Mark + Merged},
+      {"-o the input itself: in place",
+       {"-b", "-o", "{F}", "{F}"},
+       Input,
+       {},
+       {},
+       {},
+       0,
+       Optimized,
+       "",
+       Merged,
+       Input},
+      {"-o the input by another name",
+       {"-o", "{D}/./hosts.txt", "{F}"},
+       Input,
+       {},
+       {},
+       {},
+       0,
+       Optimized,
+       "",
+       Merged},
+      {"-o -", {"-o", "-", "{F}"}, Input, {}, {}, {}, 0, Merged, Optimized},
+      {"-s -o -", {"-s", "-o", "-", "{F}"}, Input, {}, {}, {}, 0, Merged, ""},
+      {"-o - -l -e utf16le",
+       {"-l", "-e", "utf16le", "-o", "-", "{F}"},
+       Input,
+       {},
+       {},
+       {},
+       0,
+       Utf16LE(Header + Merged),
+       Optimized},
+      {"-o - -b makes no backup",
+       {"-b", "-o", "-", "{F}"},
+       Input,
+       {},
+       {},
+       {},
+       0,
+       Merged,
+       Optimized},
+      {"stdin to stdout", {"-"}, {}, {}, {}, Input, 0, Merged, Optimized},
+      {"stdin, -o -", {"-o", "-", "-"}, {}, {}, {}, Input, 0, Merged, Optimized},
+      {"stdin keeps its mark",
+       {"-"},
+       {},
+       {},
+       {},
+       Utf8Mark + Input,
+       0,
+       Utf8Mark + Merged,
+       Optimized},
+      {"stdin to -o FILE", {"-o", "{O}", "-"}, {}, {}, {}, Input, 0, Optimized, "", {}, {}, Merged},
+      {"stdin with nothing to do", {"-"}, {}, {}, {}, "\r\n\r\n", 0, "", NothingToDo},
+
+      // Outcomes that change nothing.
+      {"missing file", {"-b", "{F}"}, {}, {}, {}, {}, 1, "", Missing},
+      {"missing file, silent", {"-s", "{F}"}, {}, {}, {}, {}, 1, "", ""},
+      {"missing file with -o", {"-o", "{O}", "{F}"}, {}, {}, {}, {}, 1, "", Missing},
+      {"folder as the file",
+       {"{D}"},
+       {},
+       {},
+       {},
+       {},
+       1,
+       "",
+       "File does not exist.\n\nFile name: {D}\n"},
+      {"empty file", {"-b", "{F}"}, "", {}, {}, {}, 0, NothingToDo, ""},
+      {"empty file, silent", {"-s", "-b", "{F}"}, "", {}, {}, {}, 0, "", ""},
+      {"only localhost and blank lines",
+       {"-b", "{F}"},
+       "\n127.0.0.1 localhost\n\n",
+       {},
+       {},
+       {},
+       0,
+       NothingToDo,
+       ""},
+      {"nothing to do with -o", {"-o", "{O}", "{F}"}, "\r\n", {}, {}, {}, 0, NothingToDo, ""},
+      {"text cut at a NUL", {"-b", "{F}"}, CutInput, "old backup", {}, {}, 1, CannotOpen, ""},
+      {"text cut at a NUL, -o -", {"-o", "-", "{F}"}, CutInput, {}, {}, {}, 1, "", CannotOpen},
+      {"text cut at a NUL, -o FILE",
+       {"-o", "{O}", "{F}"},
+       CutInput,
+       {},
+       "old output",
+       {},
+       1,
+       CannotOpen,
+       ""},
+      {"text cut at a NUL on stdin", {"-"}, {}, {}, {}, CutInput, 1, "", CannotOpen},
+      {"cannot save into a folder", {"-o", "{D}", "{F}"}, Input, {}, {}, {}, 1, CannotSave, ""},
+      {"cannot save into a missing folder",
+       {"-o", "{D}/none/out.txt", "{F}"},
+       Input,
+       {},
+       {},
+       {},
+       1,
+       CannotSave,
+       ""},
+
+      // Invalid usage: status 2, the reason and the usage on standard error, nothing touched.
+      {"unknown long option",
+       {"--bogus", "{F}"},
+       Input,
+       {},
+       {},
+       {},
+       2,
+       "",
+       "tarnwk: unrecognized option '--bogus'\n{U}"},
+      {"unknown short option",
+       {"-x", "{F}"},
+       Input,
+       {},
+       {},
+       {},
+       2,
+       "",
+       "tarnwk: invalid option -- 'x'\n{U}"},
+      {"unknown letter among combined flags",
+       {"-sbq", "{F}"},
+       Input,
+       {},
+       {},
+       {},
+       2,
+       "",
+       "tarnwk: invalid option -- 'q'\n{U}"},
+      {"silent does not hide usage errors",
+       {"-s", "--bogus", "{F}"},
+       Input,
+       {},
+       {},
+       {},
+       2,
+       "",
+       "tarnwk: unrecognized option '--bogus'\n{U}"},
+      {"two files",
+       {"{F}", "{O}"},
+       Input,
+       {},
+       "other",
+       {},
+       2,
+       "",
+       "tarnwk: extra operand '{O}'\n{U}"},
+      {"-e bogus",
+       {"-e", "bogus", "{F}"},
+       Input,
+       {},
+       {},
+       {},
+       2,
+       "",
+       "tarnwk: invalid encoding 'bogus' (use ansi, utf8 or utf16le)\n{U}"},
+      {"--encoding=utf-16",
+       {"--encoding=utf-16", "{F}"},
+       Input,
+       {},
+       {},
+       {},
+       2,
+       "",
+       "tarnwk: invalid encoding 'utf-16' (use ansi, utf8 or utf16le)\n{U}"},
+      {"-e without a value",
+       {"{F}", "-e"},
+       Input,
+       {},
+       {},
+       {},
+       2,
+       "",
+       "tarnwk: option requires an argument -- 'e'\n{U}"},
+      {"--output without a value",
+       {"{F}", "--output"},
+       Input,
+       {},
+       {},
+       {},
+       2,
+       "",
+       "tarnwk: option '--output' requires an argument\n{U}"},
+      {"empty output name",
+       {"-o", "", "{F}"},
+       Input,
+       {},
+       {},
+       {},
+       2,
+       "",
+       "tarnwk: the output name is empty\n{U}"},
+      {"--silent=yes",
+       {"--silent=yes", "{F}"},
+       Input,
+       {},
+       {},
+       {},
+       2,
+       "",
+       "tarnwk: option '--silent' doesn't allow an argument\n{U}"},
+
+      // Help and version: nothing else happens.
+      {"--help", {"--help", "{F}"}, Input, {}, {}, {}, 0, "{U}", ""},
+      {"--version", {"{F}", "--version"}, Input, {}, {}, {}, 0, "tarnwk 0.2.1\n", ""},
+  };
+  return rows;
+}
+#pragma GCC diagnostic pop
+
+// Sets up the row's files, runs the program, and checks status, output and every file.
+template <typename Runner>
+void CheckRow(const ProgramRow& row, TempFolder& folder, const TPlaces& places, Runner run) {
+  const fs::path file = folder.File("hosts.txt");
+  const fs::path backup = folder.File("hosts.txt.bak");
+  const fs::path output = folder.File("out.txt");
+  const fs::path outputBackup = folder.File("out.txt.bak");
+  if (row.Before)
+    WriteBytes(file, *row.Before);
+  if (row.BackupBefore)
+    WriteBytes(backup, *row.BackupBefore);
+  if (row.OutputBefore)
+    WriteBytes(output, *row.OutputBefore);
+
+  std::vector<std::string> arguments;
+  for (const std::string& argument : row.Arguments)
+    arguments.push_back(places.Expand(argument));
+  const TProcessResult result = run(arguments, row.StandardInput);
+
+  EXPECT_EQ(result.Status, row.Status);
+  EXPECT_EQ(result.Out, places.Expand(row.Out));
+  EXPECT_EQ(result.Err, places.Expand(row.Err));
+
+  const auto expectFile = [](const fs::path& path, const std::optional<std::string>& expected) {
+    SCOPED_TRACE(path.filename().string());
+    if (expected) {
+      ASSERT_TRUE(fs::exists(path));
+      EXPECT_EQ(ReadBytes(path), *expected);
+    } else {
+      EXPECT_FALSE(fs::exists(path));
+    }
+  };
+  expectFile(file, row.After ? row.After : row.Before);
+  expectFile(backup, row.BackupAfter ? row.BackupAfter : row.BackupBefore);
+  expectFile(output, row.OutputAfter ? row.OutputAfter : row.OutputBefore);
+  expectFile(outputBackup, row.OutputBackupAfter);
+  // Nothing else appears in the folder.
+  for (const auto& entry : fs::directory_iterator(folder.Path())) {
+    const std::string name = entry.path().filename().string();
+    EXPECT_TRUE(name == "hosts.txt" || name == "hosts.txt.bak" || name == "out.txt" ||
+                name == "out.txt.bak")
+        << name;
+  }
+}
+
+} // namespace
+
+TEST(LinuxProgram, OptionsOutcomesAndFiles) {
+  ASSERT_TRUE(UsageText().starts_with(
+      "Usage: tarnwk [-s] [-b] [-l|-r] [-e ansi|utf8|utf16le] [-o OUTPUT] [FILE]\n"));
+  for (const char* option : {"--silent", "--backup", "--include-localhost", "--remove-localhost",
+                             "--encoding", "--output", "--help", "--version", "/etc/hosts"})
+    EXPECT_NE(UsageText().find(option), std::string::npos) << option;
+
+  for (const ProgramRow& row : ProgramRows()) {
+    SCOPED_TRACE(row.Name);
+    TempFolder folder;
+    const TPlaces places{folder.File("hosts.txt").string(), folder.File("out.txt").string(),
+                         folder.Path().string()};
+    CheckRow(row, folder, places,
+             [](const auto& arguments, const auto& input) { return RunTarnwk(arguments, input); });
+  }
+}
+
+// Root may write a file without write permission: the save lifts nothing it does not need to and
+// the file keeps its mode.
+TEST(LinuxProgram, ReadOnlyFileAsRoot) {
+  if (geteuid() != 0)
+    GTEST_SKIP() << "only root may write a read-only file";
+  TempFolder folder;
+  const fs::path file = folder.File("hosts.txt");
+  WriteBytes(file, Input);
+  ::chmod(file.c_str(), 0444);
+  const TProcessResult result = RunTarnwk({"-b", file.string()});
+  EXPECT_EQ(result.Status, 0);
+  EXPECT_EQ(result.Out, Optimized);
+  EXPECT_EQ(result.Err, "");
+  EXPECT_EQ(ReadBytes(file), Merged);
+  EXPECT_EQ(ReadBytes(folder.File("hosts.txt.bak")), Input);
+  EXPECT_EQ(ModeOf(file), 0444u);
+}
+
+// Missing rights, tested as the unprivileged user 65534: the folder and the files belong to root;
+// the folder is open to everyone for reading, the files' modes vary by row.
+struct PrivilegeRow {
+  const char* Name;
+  std::vector<std::string> Arguments;
+  mode_t FolderMode;
+  mode_t FileMode;
+  std::optional<mode_t> OutputMode; // out.txt exists with this mode
+  int Status;
+  std::string Out;
+  std::string Err;
+  std::optional<std::string> After;       // hosts.txt; none: as before
+  std::optional<std::string> BackupAfter; // hosts.txt.bak; none: absent
+  std::optional<std::string> OutputAfter; // none: as before
+};
+
+TEST(LinuxProgram, MissingRightsAsAnotherUser) {
+  if (geteuid() != 0)
+    GTEST_SKIP() << "needs root to run the program as another user";
+  if (::access(SetprivProgram, X_OK) != 0)
+    GTEST_SKIP() << "setpriv (util-linux) is missing";
+  {
+    // The program, the temporary folder and a readable file must be reachable for that user.
+    TempFolder probe;
+    fs::permissions(probe.Path(), fs::perms(0755));
+    WriteBytes(probe.File("hosts.txt"), Input);
+    ::chmod(probe.File("hosts.txt").c_str(), 0644);
+    const TProcessResult result =
+        RunTarnwkAsNobody({"-s", "-o", "-", probe.File("hosts.txt").string()});
+    if (result.Status != 0 || result.Out != Merged)
+      GTEST_SKIP() << "user 65534 cannot run " << TARNWK_EXE << " on " << probe.Path()
+                   << " (status " << result.Status << ": " << result.Err << ")";
+  }
+
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wmissing-field-initializers"
+  const PrivilegeRow rows[] = {
+      {"read but not change: in place", {"-b", "{F}"}, 0755, 0644, {}, 1, "", NoPrivileges},
+      {"read but not change: silent", {"-s", "-b", "{F}"}, 0755, 0644, {}, 1, "", ""},
+      {"read but not change: -o - works", {"-o", "-", "{F}"}, 0755, 0644, {}, 0, Merged, Optimized},
+      {"not readable: in place", {"{F}"}, 0755, 0600, {}, 1, "", NoPrivileges},
+      {"not readable: -o -", {"-o", "-", "{F}"}, 0755, 0600, {}, 1, "", NoPrivileges},
+      {"output not writable", {"-b", "-o", "{O}", "{F}"}, 0755, 0644, 0644, 1, "", NoPrivileges},
+      {"output in a folder not writable", {"-o", "{O}", "{F}"}, 0755, 0644, {}, 1, CannotSave, ""},
+      {"backup cannot be made: skipped, saved",
+       {"-b", "{F}"},
+       0755,
+       0666,
+       {},
+       0,
+       Optimized,
+       "",
+       Merged},
+      {"folder writable: backup made",
+       {"-b", "{F}"},
+       0777,
+       0666,
+       {},
+       0,
+       Optimized,
+       "",
+       Merged,
+       Input},
+  };
+#pragma GCC diagnostic pop
+  for (const PrivilegeRow& row : rows) {
+    SCOPED_TRACE(row.Name);
+    TempFolder folder;
+    const fs::path file = folder.File("hosts.txt");
+    const fs::path output = folder.File("out.txt");
+    WriteBytes(file, Input);
+    ::chmod(file.c_str(), row.FileMode);
+    if (row.OutputMode) {
+      WriteBytes(output, "old output");
+      ::chmod(output.c_str(), *row.OutputMode);
+    }
+    ::chmod(folder.Path().c_str(), row.FolderMode);
+    const TPlaces places{file.string(), output.string(), folder.Path().string()};
+
+    std::vector<std::string> arguments;
+    for (const std::string& argument : row.Arguments)
+      arguments.push_back(places.Expand(argument));
+    const TProcessResult result = RunTarnwkAsNobody(arguments);
+
+    EXPECT_EQ(result.Status, row.Status);
+    EXPECT_EQ(result.Out, places.Expand(row.Out));
+    EXPECT_EQ(result.Err, places.Expand(row.Err));
+    EXPECT_EQ(ReadBytes(file), row.After ? *row.After : Input);
+    EXPECT_EQ(ModeOf(file), row.FileMode);
+    if (row.BackupAfter) {
+      EXPECT_EQ(ReadBytes(folder.File("hosts.txt.bak")), *row.BackupAfter);
+    } else {
+      EXPECT_FALSE(fs::exists(folder.File("hosts.txt.bak")));
+    }
+    if (row.OutputMode) {
+      EXPECT_EQ(ReadBytes(output), row.OutputAfter ? *row.OutputAfter : "old output");
+    } else {
+      EXPECT_FALSE(fs::exists(output));
+    }
+    EXPECT_FALSE(fs::exists(folder.File("out.txt.bak")));
+  }
+}
+
+#endif // _WIN32
