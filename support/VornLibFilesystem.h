@@ -37,8 +37,12 @@ std::u16string GetSystemFolder(bool withDelimiter);
 // Attribute word of an existing file (not a folder). False, with 0xFFFFFFFF, otherwise.
 bool FileGetAttributes(std::u16string_view path, uint32_t& attributes);
 bool FileSetAttributes(std::u16string_view path, uint32_t attributes);
-inline bool HasReadOnlyAttribute(uint32_t attributes) { return (attributes & 0x1) != 0; }
-inline bool HasSystemAttribute(uint32_t attributes) { return (attributes & 0x4) != 0; }
+inline bool HasReadOnlyAttribute(uint32_t attributes) {
+  return (attributes & 0x1) != 0;
+}
+inline bool HasSystemAttribute(uint32_t attributes) {
+  return (attributes & 0x4) != 0;
+}
 
 // Existence tests: a file (not a folder), a folder.
 bool FileExists(std::u16string_view path);
@@ -91,6 +95,8 @@ private:
   int FLastError = 0;
 };
 
+// Raises the OS error of the last failed file call as std::system_error.
+[[noreturn]] void RaiseLastFileError(const char* what);
 // Reads the whole stream from its current position. Raises std::system_error when the device
 // fails.
 std::string ReadAllBytes(THandleStream& stream);

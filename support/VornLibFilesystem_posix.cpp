@@ -400,31 +400,6 @@ TVornFileStream::~TVornFileStream() {
 
 // ---- Whole-stream helpers ----
 
-std::string ReadAllBytes(THandleStream& stream) {
-  std::string bytes;
-  // Room for the whole rest of the file at once (a file may still grow meanwhile).
-  const int64_t here = stream.Seek(0, 1);
-  const int64_t end = stream.Seek(0, 2);
-  if (here >= 0 && stream.Seek(here, 0) == here && end > here)
-    bytes.reserve(static_cast<size_t>(end - here) + 1);
-  char buffer[65536];
-  for (;;) {
-    const int64_t moved = stream.Read(buffer, sizeof buffer);
-    if (moved < 0)
-      throw std::system_error(errno, std::system_category(), "read failed");
-    if (moved == 0)
-      return bytes;
-    bytes.append(buffer, static_cast<size_t>(moved));
-  }
-}
-
-void WriteAllBytes(THandleStream& stream, std::string_view bytes) {
-  size_t done = 0;
-  while (done < bytes.size()) {
-    const int64_t moved =
-        stream.Write(bytes.data() + done, static_cast<int64_t>(bytes.size() - done));
-    if (moved <= 0)
-      throw std::system_error(moved < 0 ? errno : EIO, std::system_category(), "write failed");
-    done += static_cast<size_t>(moved);
-  }
+void RaiseLastFileError(const char* what) {
+  throw std::system_error(errno != 0 ? errno : EIO, std::system_category(), what);
 }
