@@ -103,7 +103,8 @@ public:
       FChanged = FileSetAttributes(fileName, lifted);
   }
   ~TAttributeLift() {
-    if (FChanged)
+    // A second try when the first fails: the file must not keep its lifted attributes.
+    if (FChanged && !FileSetAttributes(FFileName, FOld))
       FileSetAttributes(FFileName, FOld);
   }
   TAttributeLift(const TAttributeLift&) = delete;
@@ -332,9 +333,5 @@ bool THosts::SaveToFile(std::u16string_view fileName, SaveEncoding encoding) {
     return false;
   const std::string bytes = SaveToBytes(encoding);
   TAttributeLift lift(fileName, FSaveOptions.LiftAttributes);
-  TVornFileStream stream(fileName, TVornFileStream::ModeCreate);
-  if (stream.Handle() == -1)
-    return false;
-  WriteAllBytes(stream, bytes);
-  return true;
+  return SaveFileSafely(fileName, bytes);
 }

@@ -1,6 +1,10 @@
 // The parts of the file utilities that need no platform call of their own.
 #include "VornLibFilesystem.h"
 
+#include <algorithm>
+#include <memory>
+#include <system_error>
+
 std::string ReadAllBytes(THandleStream& stream) {
   std::string bytes;
   // Room for the whole rest of the file at once (a file may still grow meanwhile).
@@ -28,4 +32,130 @@ void WriteAllBytes(THandleStream& stream, std::string_view bytes) {
       RaiseLastFileError("write failed");
     done += static_cast<size_t>(moved);
   }
+}
+
+// ---- Saving a file safely ----
+
+namespace {
+
+TFileFaultHook& FaultHook() {
+  static TFileFaultHook hook;
+  return hook;
+}
+
+// Deletes a temporary file when it goes, unless it was handed over.
+class TTemporaryFile {
+public:
+  explicit TTemporaryFile(std::u16string name) : FName(std::move(name)) {}
+  ~TTemporaryFile() {
+    if (!FName.empty())
+      DeleteFileName(FName);
+  }
+  TTemporaryFile(const TTemporaryFile&) = delete;
+  TTemporaryFile& operator=(const TTemporaryFile&) = delete;
+  void Release() { FName.clear(); }
+
+private:
+  std::u16string FName;
+};
+
+[[noreturn]] void RaiseInjected(const char* what) {
+  throw std::system_error(std::make_error_code(std::errc::io_error), what);
+}
+
+void WriteAndFlush(THandleStream& stream, std::string_view bytes) {
+  int64_t allowed = 0;
+  if (FileFaultAt(TFileStep::Write, allowed)) {
+    if (allowed > 0)
+      WriteAllBytes(stream,
+                    bytes.substr(0, static_cast<size_t>(std::min<int64_t>(allowed, bytes.size()))));
+    RaiseInjected("write failed");
+  }
+  WriteAllBytes(stream, bytes);
+  if (FileFaultAt(TFileStep::Flush))
+    RaiseInjected("flush failed");
+  if (!stream.Flush())
+    RaiseLastFileError("flush failed");
+}
+
+// A new, empty temporary file in the target's folder, or none.
+std::unique_ptr<TVornFileStream> CreateTemporaryBeside(std::u16string_view target,
+                                                       std::u16string& name) {
+  if (FileFaultAt(TFileStep::CreateTemporary))
+    return nullptr;
+  const std::u16string folder = ExtractFilePath(target);
+  const std::u16string base(target.substr(folder.size()));
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    std::u16string candidate = folder + u"." + base + u".tarnwick-";
+    for (const char c : std::to_string(attempt))
+      candidate.push_back(static_cast<char16_t>(c));
+    candidate += u".tmp";
+    auto stream = std::make_unique<TVornFileStream>(candidate, TVornFileStream::ModeCreateNew);
+    if (stream->Handle() != -1) {
+      name = std::move(candidate);
+      return stream;
+    }
+    if (!FileExists(candidate) && !DirectoryExists(candidate))
+      return nullptr; // the folder allows no new file
+  }
+  return nullptr;
+}
+
+// Writes the file in place; when that fails, its old bytes go back before the error passes.
+bool WriteInPlace(std::u16string_view target, std::string_view bytes) {
+  std::string original;
+  if (FileExists(target)) {
+    TVornFileStream in(target, TVornFileStream::ModeRead | TVornFileStream::ShareDenyWrite);
+    if (in.Handle() == -1)
+      return false;
+    original = ReadAllBytes(in);
+  }
+  if (FileFaultAt(TFileStep::OpenInPlace))
+    return false;
+  TVornFileStream out(target, TVornFileStream::ModeCreate);
+  if (out.Handle() == -1)
+    return false;
+  try {
+    WriteAndFlush(out, bytes);
+  } catch (...) {
+    if (out.Seek(0, 0) == 0 && out.SetSize(0)) {
+      try {
+        WriteAllBytes(out, original);
+        out.Flush();
+      } catch (...) {
+      }
+    }
+    throw;
+  }
+  return true;
+}
+
+} // namespace
+
+TFileFaultHook SetFileFaultHook(TFileFaultHook hook) {
+  TFileFaultHook previous = std::move(FaultHook());
+  FaultHook() = std::move(hook);
+  return previous;
+}
+
+bool FileFaultAt(TFileStep step, int64_t& bytesBeforeFailure) {
+  bytesBeforeFailure = 0;
+  return FaultHook() && FaultHook()(step, bytesBeforeFailure);
+}
+
+bool SaveFileSafely(std::u16string_view fileName, std::string_view bytes) {
+  const std::u16string target = ResolveFinalPath(fileName);
+  std::u16string temporaryName;
+  if (auto stream = CreateTemporaryBeside(target, temporaryName)) {
+    TTemporaryFile temporary(temporaryName);
+    WriteAndFlush(*stream, bytes);
+    stream.reset(); // closed before the swap
+    if (!FileFaultAt(TFileStep::Replace) && ReplaceFileAtomically(target, temporaryName)) {
+      temporary.Release();
+      return true;
+    }
+    // The swap cannot be made here (another file system, a bind-mounted file, a file held open):
+    // the file is written in place instead.
+  }
+  return WriteInPlace(target, bytes);
 }

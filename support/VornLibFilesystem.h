@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <string_view>
 
@@ -73,8 +74,9 @@ protected:
 // OS error code of the failure. The stream owns its handle and closes it when destroyed.
 class TVornFileStream : public THandleStream {
 public:
-  static constexpr uint16_t ModeCreate = 0xFFFF; // create or overwrite, read and write
-  static constexpr uint16_t ModeRead = 0x0000;   // read, no sharing
+  static constexpr uint16_t ModeCreate = 0xFFFF;    // create or overwrite, read and write
+  static constexpr uint16_t ModeRead = 0x0000;      // read, no sharing
+  static constexpr uint16_t ModeCreateNew = 0xFFFE; // a new file only (fails when it exists)
   // Other modes: bits 0-1 access (0 read, 1 write, 2 both), bits 4-7 sharing (0x00 and 0x10
   // none, 0x20 others may read, 0x30 others may write, 0x40 both).
   static constexpr uint16_t ModeWrite = 0x0001;
@@ -94,6 +96,47 @@ private:
   std::u16string FFileName;
   int FLastError = 0;
 };
+
+// ---- Saving a file safely ----
+
+// The path of the file a path finally names: a symbolic link resolved to the file it points to
+// (POSIX); the path itself otherwise.
+std::u16string ResolveFinalPath(std::u16string_view path);
+// Replaces target by replacement in one step (the target is never missing or half-written in
+// between). POSIX: the replacement first gets the target's mode and owner; false when it cannot
+// (then nothing changed). Windows: ReplaceFileW, which keeps the target's security descriptor,
+// attributes and creation time.
+bool ReplaceFileAtomically(std::u16string_view target, std::u16string_view replacement);
+bool DeleteFileName(std::u16string_view path);
+
+// Writes bytes as the whole new content of a file so that the file on disk is always either the
+// old content or the complete new one: a new temporary file beside it, flushed to disk, then
+// swapped in. Where the folder allows no new file (or the swap cannot be made), the file is
+// written in place and its old bytes are put back when that write fails. No temporary file
+// stays behind. False when the file cannot be created or opened for writing; a failed write or
+// flush raises std::system_error.
+bool SaveFileSafely(std::u16string_view fileName, std::string_view bytes);
+
+// The steps of a save, for tests that make one of them fail.
+enum class TFileStep : uint8_t {
+  CreateTemporary, // creating the temporary file
+  Write,           // writing bytes (may fail after some bytes went through)
+  Flush,           // flushing the file to disk
+  Replace,         // swapping the temporary file in
+  OpenInPlace,     // opening the file itself for writing
+  SetAttributes,   // setting a file's attributes
+};
+// Answers, for each attempt of a step, whether it fails; for a write, bytesBeforeFailure says how
+// many bytes still go through first.
+using TFileFaultHook = std::function<bool(TFileStep step, int64_t& bytesBeforeFailure)>;
+// Installs a hook (an empty one removes it); returns the previous one.
+TFileFaultHook SetFileFaultHook(TFileFaultHook hook);
+// True when the installed hook makes this attempt of the step fail.
+bool FileFaultAt(TFileStep step, int64_t& bytesBeforeFailure);
+inline bool FileFaultAt(TFileStep step) {
+  int64_t ignored = 0;
+  return FileFaultAt(step, ignored);
+}
 
 // Raises the OS error of the last failed file call as std::system_error.
 [[noreturn]] void RaiseLastFileError(const char* what);

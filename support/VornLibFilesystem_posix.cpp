@@ -2,6 +2,11 @@
 // Paths arrive as UTF-16 and go to the system as UTF-8; the delimiter is '/'.
 #include "VornLibFilesystem.h"
 
+#include <cstdlib>
+#include <memory>
+
+#include "VornLibCodePage.h"
+
 #include <algorithm>
 #include <cerrno>
 #include <cstdlib>
@@ -201,6 +206,8 @@ bool FileGetAttributes(std::u16string_view path, uint32_t& attributes) {
 }
 
 bool FileSetAttributes(std::u16string_view path, uint32_t attributes) {
+  if (FileFaultAt(TFileStep::SetAttributes))
+    return false;
   struct stat status {};
   if (!StatPath(path, status) || S_ISDIR(status.st_mode))
     return false;
@@ -363,6 +370,8 @@ TVornFileStream::TVornFileStream(std::u16string_view fileName, uint16_t mode)
   int fd = -1;
   if (mode == ModeCreate) {
     fd = ::open(name.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+  } else if (mode == ModeCreateNew) {
+    fd = ::open(name.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
   } else {
     // Sharing bits have no meaning here; they are only checked for range.
     const unsigned accessBits = mode & 0x3u;
@@ -396,6 +405,39 @@ TVornFileStream::TVornFileStream(std::u16string_view fileName, uint16_t mode, ui
 TVornFileStream::~TVornFileStream() {
   if (FHandle != -1)
     ::close(static_cast<int>(FHandle));
+}
+
+// ---- Saving a file safely ----
+
+std::u16string ResolveFinalPath(std::u16string_view path) {
+  const std::string name = Utf8(path);
+  struct stat status {};
+  if (name.empty() || ::lstat(name.c_str(), &status) != 0 || !S_ISLNK(status.st_mode))
+    return std::u16string(path);
+  // A link stays a link: the file it points to is the one replaced.
+  std::unique_ptr<char, decltype(&std::free)> real(::realpath(name.c_str(), nullptr), &std::free);
+  if (!real)
+    return std::u16string(path);
+  return Utf8ToUtf16(real.get());
+}
+
+bool ReplaceFileAtomically(std::u16string_view target, std::u16string_view replacement) {
+  const std::string to = Utf8(target);
+  const std::string from = Utf8(replacement);
+  struct stat status {};
+  if (::stat(to.c_str(), &status) == 0) {
+    // The new file takes the old one's owner and mode; a file that would change hands is not
+    // swapped (the caller writes it in place instead).
+    if ((::chown(from.c_str(), status.st_uid, status.st_gid) != 0 &&
+         (status.st_uid != ::geteuid() || ::chown(from.c_str(), -1, status.st_gid) != 0)) ||
+        ::chmod(from.c_str(), status.st_mode & 07777) != 0)
+      return false;
+  }
+  return ::rename(from.c_str(), to.c_str()) == 0;
+}
+
+bool DeleteFileName(std::u16string_view path) {
+  return !path.empty() && ::unlink(Utf8(path).c_str()) == 0;
 }
 
 // ---- Whole-stream helpers ----

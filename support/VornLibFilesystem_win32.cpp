@@ -246,6 +246,8 @@ bool FileGetAttributes(std::u16string_view path, uint32_t& attributes) {
 }
 
 bool FileSetAttributes(std::u16string_view path, uint32_t attributes) {
+  if (FileFaultAt(TFileStep::SetAttributes))
+    return false;
   if (path.empty() || !FileExists(path))
     return false;
   return SetFileAttributesW(SystemPath(path).c_str(), attributes) != FALSE;
@@ -357,9 +359,10 @@ TVornFileStream::TVornFileStream(std::u16string_view fileName, uint16_t mode)
     : FFileName(fileName) {
   const std::wstring name = SystemPath(fileName);
   HANDLE handle = INVALID_HANDLE_VALUE;
-  if (mode == ModeCreate) {
-    handle = CreateFileW(name.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                         FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (mode == ModeCreate || mode == ModeCreateNew) {
+    handle = CreateFileW(name.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+                         mode == ModeCreate ? CREATE_ALWAYS : CREATE_NEW, FILE_ATTRIBUTE_NORMAL,
+                         nullptr);
   } else {
     const unsigned accessBits = mode & 0x3u;
     const unsigned shareBits = mode & 0xF0u;
@@ -386,6 +389,25 @@ TVornFileStream::TVornFileStream(std::u16string_view fileName, uint16_t mode, ui
 TVornFileStream::~TVornFileStream() {
   if (FHandle != -1)
     CloseHandle(AsHandle(FHandle));
+}
+
+// ---- Saving a file safely ----
+
+std::u16string ResolveFinalPath(std::u16string_view path) {
+  return std::u16string(path);
+}
+
+bool ReplaceFileAtomically(std::u16string_view target, std::u16string_view replacement) {
+  const std::wstring to = SystemPath(target);
+  const std::wstring from = SystemPath(replacement);
+  if (FileExists(target))
+    return ReplaceFileW(to.c_str(), from.c_str(), nullptr, REPLACEFILE_IGNORE_MERGE_ERRORS, nullptr,
+                        nullptr) != FALSE;
+  return MoveFileExW(from.c_str(), to.c_str(), MOVEFILE_WRITE_THROUGH) != FALSE;
+}
+
+bool DeleteFileName(std::u16string_view path) {
+  return !path.empty() && DeleteFileW(SystemPath(path).c_str()) != FALSE;
 }
 
 // ---- Whole-stream helpers ----

@@ -1,0 +1,171 @@
+// The save never leaves a damaged or missing hosts file: every step of it is made to fail in
+// turn, and each time the file is either the old one or the complete new one, its attributes are
+// as before and no temporary file stays behind.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <map>
+#include <optional>
+#include <set>
+#include <system_error>
+#include <vector>
+
+#include "TestFiles.h"
+#include "VornLibFilesystem.h"
+#include "uHosts.h"
+
+using namespace testing_files;
+namespace fs = std::filesystem;
+
+namespace {
+
+struct Fault {
+  TFileStep Step;
+  int Attempt;             // the attempt of that step that fails, from 1
+  int64_t BytesBefore = 0; // for a write: bytes that still go through (-1: half of them)
+};
+
+// Installs a fault plan for its lifetime.
+class FaultPlan {
+public:
+  FaultPlan(std::vector<Fault> faults, size_t newSize) : FFaults(std::move(faults)) {
+    SetFileFaultHook([this, newSize](TFileStep step, int64_t& bytes) {
+      const int attempt = ++FAttempts[step];
+      for (const Fault& fault : FFaults)
+        if (fault.Step == step && fault.Attempt == attempt) {
+          bytes = fault.BytesBefore < 0 ? static_cast<int64_t>(newSize / 2) : fault.BytesBefore;
+          return true;
+        }
+      return false;
+    });
+  }
+  ~FaultPlan() { SetFileFaultHook(nullptr); }
+  FaultPlan(const FaultPlan&) = delete;
+  FaultPlan& operator=(const FaultPlan&) = delete;
+
+private:
+  std::vector<Fault> FFaults;
+  std::map<TFileStep, int> FAttempts;
+};
+
+enum class Result { Saved, NotSaved, Raised };
+
+std::set<std::string> Listing(const fs::path& folder) {
+  std::set<std::string> names;
+  for (const auto& entry : fs::directory_iterator(folder))
+    names.insert(entry.path().filename().string());
+  return names;
+}
+
+const std::string Original = "# my own entries\r\n10.0.0.1 nas\r\n0.0.0.0 a\r\n0.0.0.0 b\r\n";
+const std::string Saved = "10.0.0.1 nas\r\n0.0.0.0 a b\r\n";
+
+TEST(SafeSave, EveryFailingStepLeavesTheOldOrTheNewFile) {
+  struct Row {
+    const char* Name;
+    std::vector<Fault> Faults;
+    Result Expected;
+    bool NewContent;
+  };
+  using S = TFileStep;
+  const std::vector<Row> rows = {
+      {"no fault", {}, Result::Saved, true},
+      {"no temporary file: written in place", {{S::CreateTemporary, 1}}, Result::Saved, true},
+      {"write fails at once", {{S::Write, 1, 0}}, Result::Raised, false},
+      {"write fails half-way", {{S::Write, 1, -1}}, Result::Raised, false},
+      {"flush fails", {{S::Flush, 1}}, Result::Raised, false},
+      {"swap fails: written in place", {{S::Replace, 1}}, Result::Saved, true},
+      {"in place, write fails half-way: old bytes back",
+       {{S::CreateTemporary, 1}, {S::Write, 1, -1}},
+       Result::Raised,
+       false},
+      {"in place, flush fails: old bytes back",
+       {{S::CreateTemporary, 1}, {S::Flush, 1}},
+       Result::Raised,
+       false},
+      {"in place, cannot open",
+       {{S::CreateTemporary, 1}, {S::OpenInPlace, 1}},
+       Result::NotSaved,
+       false},
+      {"swap fails, then the write in place fails",
+       {{S::Replace, 1}, {S::Write, 2, -1}},
+       Result::Raised,
+       false},
+      {"lifting the attributes fails: written anyway",
+       {{S::SetAttributes, 1}},
+       Result::Saved,
+       true},
+      {"restoring the attributes fails once", {{S::SetAttributes, 2}}, Result::Saved, true},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.Name);
+    TempFolder folder;
+    const auto file = folder.File("hosts");
+    WriteBytes(file, Original);
+    const std::u16string name = folder.Name("hosts");
+#ifdef _WIN32
+    // Under Wine a read-only file is refused by the access check, so hidden and system stand in.
+    const uint32_t extra = FileAttributeHidden | FileAttributeSystem;
+#else
+    const uint32_t extra = FileAttributeReadOnly;
+#endif
+    uint32_t plain = 0;
+    ASSERT_TRUE(FileGetAttributes(name, plain));
+    ASSERT_TRUE(FileSetAttributes(name, plain | extra));
+    uint32_t before = 0;
+    ASSERT_TRUE(FileGetAttributes(name, before));
+    const auto permissionsBefore = fs::status(file).permissions();
+
+    THosts hosts;
+    ASSERT_EQ(hosts.LoadFromFile(name), 4);
+    hosts.Optimize();
+    hosts.SaveOptions().IncludeLocalhost = false;
+    hosts.SaveOptions().LiftAttributes = true;
+    Result result;
+    {
+      FaultPlan plan(row.Faults, Saved.size());
+      try {
+        result = hosts.SaveToFile(name, EncodingAnsi) ? Result::Saved : Result::NotSaved;
+      } catch (const std::system_error&) {
+        result = Result::Raised;
+      }
+    }
+    EXPECT_EQ(result, row.Expected);
+    EXPECT_EQ(ReadBytes(file), row.NewContent ? Saved : Original);
+    uint32_t after = 0;
+    ASSERT_TRUE(FileGetAttributes(name, after));
+    EXPECT_EQ(after, before);
+    EXPECT_EQ(fs::status(file).permissions(), permissionsBefore);
+    EXPECT_EQ(Listing(folder.Path()), std::set<std::string>{"hosts"}) << "a temporary file stayed";
+  }
+}
+
+TEST(SafeSave, ANewFileIsCreatedWhole) {
+  TempFolder folder;
+  EXPECT_TRUE(SaveFileSafely(folder.Name("new"), "abc"));
+  EXPECT_EQ(ReadBytes(folder.File("new")), "abc");
+  EXPECT_EQ(Listing(folder.Path()), std::set<std::string>{"new"});
+}
+
+#ifndef _WIN32
+TEST(SafeSave, ALinkStaysALinkAndTheModeStays) {
+  TempFolder folder;
+  fs::create_directory(folder.File("real"));
+  const auto target = folder.File("real") / "hosts";
+  WriteBytes(target, Original);
+  fs::permissions(target, fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
+  fs::create_symlink(target, folder.File("hosts"));
+  THosts hosts;
+  ASSERT_EQ(hosts.LoadFromFile(folder.Name("hosts")), 4);
+  hosts.Optimize();
+  hosts.SaveOptions().IncludeLocalhost = false;
+  ASSERT_TRUE(hosts.SaveToFile(folder.Name("hosts"), EncodingAnsi));
+  EXPECT_TRUE(fs::is_symlink(folder.File("hosts")));
+  EXPECT_EQ(ReadBytes(target), Saved);
+  EXPECT_EQ(fs::status(target).permissions(),
+            fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
+  EXPECT_EQ(Listing(folder.File("real")), std::set<std::string>{"hosts"});
+}
+#endif
+
+} // namespace
