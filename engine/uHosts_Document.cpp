@@ -86,25 +86,30 @@ private:
   std::string& FOut;
 };
 
-// Clears the read-only and system attributes of a file for a write and sets the old attributes
-// back when it goes, also when the write raised an error.
+// Clears the read-only and system attributes of a file for a write, and when it goes, also when
+// the write raised an error, gives the file its old attributes back wherever they differ (a file
+// swapped in for the old one may not have kept them).
 class TAttributeLift {
 public:
   TAttributeLift(std::u16string_view fileName, bool lift) : FFileName(fileName) {
     if (!lift || !FileGetAttributes(fileName, FOld))
       return;
+    FKnown = true;
     uint32_t lifted = FOld;
     if (HasReadOnlyAttribute(FOld))
       lifted &= ~FileAttributeReadOnly;
     if (HasSystemAttribute(FOld))
       lifted &= ~FileAttributeSystem;
-    // When setting them fails the write is tried anyway, and nothing is set back.
+    // When setting them fails the write is tried anyway.
     if (lifted != FOld)
-      FChanged = FileSetAttributes(fileName, lifted);
+      FileSetAttributes(fileName, lifted);
   }
   ~TAttributeLift() {
+    uint32_t now = InvalidFileAttributes;
+    if (!FKnown || !FileGetAttributes(FFileName, now) || now == FOld)
+      return;
     // A second try when the first fails: the file must not keep its lifted attributes.
-    if (FChanged && !FileSetAttributes(FFileName, FOld))
+    if (!FileSetAttributes(FFileName, FOld))
       FileSetAttributes(FFileName, FOld);
   }
   TAttributeLift(const TAttributeLift&) = delete;
@@ -113,7 +118,7 @@ public:
 private:
   std::u16string FFileName;
   uint32_t FOld = InvalidFileAttributes;
-  bool FChanged = false;
+  bool FKnown = false;
 };
 
 } // namespace

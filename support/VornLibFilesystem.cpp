@@ -43,20 +43,27 @@ TFileFaultHook& FaultHook() {
   return hook;
 }
 
-// Deletes a temporary file when it goes, unless it was handed over.
+// A temporary file and its open stream: when it goes, the stream is closed first and then the
+// file deleted, unless it was handed over.
 class TTemporaryFile {
 public:
-  explicit TTemporaryFile(std::u16string name) : FName(std::move(name)) {}
+  TTemporaryFile(std::u16string name, std::unique_ptr<TVornFileStream> stream)
+      : FName(std::move(name)), FStream(std::move(stream)) {}
   ~TTemporaryFile() {
+    FStream.reset();
     if (!FName.empty())
       DeleteFileName(FName);
   }
   TTemporaryFile(const TTemporaryFile&) = delete;
   TTemporaryFile& operator=(const TTemporaryFile&) = delete;
+
+  TVornFileStream& Stream() { return *FStream; }
+  void Close() { FStream.reset(); }
   void Release() { FName.clear(); }
 
 private:
   std::u16string FName;
+  std::unique_ptr<TVornFileStream> FStream;
 };
 
 [[noreturn]] void RaiseInjected(const char* what) {
@@ -147,9 +154,9 @@ bool SaveFileSafely(std::u16string_view fileName, std::string_view bytes) {
   const std::u16string target = ResolveFinalPath(fileName);
   std::u16string temporaryName;
   if (auto stream = CreateTemporaryBeside(target, temporaryName)) {
-    TTemporaryFile temporary(temporaryName);
-    WriteAndFlush(*stream, bytes);
-    stream.reset(); // closed before the swap
+    TTemporaryFile temporary(temporaryName, std::move(stream));
+    WriteAndFlush(temporary.Stream(), bytes);
+    temporary.Close(); // closed before the swap
     if (!FileFaultAt(TFileStep::Replace) && ReplaceFileAtomically(target, temporaryName)) {
       temporary.Release();
       return true;
