@@ -55,7 +55,7 @@ private:
   void Reset();
 
   size_t FBlockSize;
-  size_t FAlignment;
+  [[maybe_unused]] size_t FAlignment;
   size_t FLive = 0;
   void* FFree = nullptr;
   std::byte* FNext = nullptr;

@@ -1,0 +1,254 @@
+// Fuzz target: a whole hosts file through THosts: LoadFromBytes (byte-order mark, decoding, line
+// splitting, line scanning), Optimize and SaveToBytes in every encoding, and the saved files read
+// back.
+#include <algorithm>
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <map>
+#include <string>
+#include <string_view>
+#include <tuple>
+#include <vector>
+
+#include "VornLibStrUtils.h"
+#include "uHosts.h"
+
+namespace {
+
+void Check(bool condition, const char* what) {
+  if (!condition) {
+    std::fprintf(stderr, "invariant broken: %s\n", what);
+    std::abort();
+  }
+}
+
+bool IsForbidden(char16_t c) {
+  return c == u'*' || c == u'/' || c == u'=' || c == u'?' || c == u'\\';
+}
+
+// The numeric value of an address as a comparable key (lines that read "127.0.0.1" and
+// "127.000.000.001" hold the same address).
+std::string ValueKey(const THostsIP* address) {
+  if (address == nullptr)
+    return "none";
+  std::string key = std::to_string(address->Kind()) + ":";
+  if (const uint32_t* number = std::get_if<uint32_t>(&address->Value())) {
+    key += std::to_string(*number);
+  } else if (const TIPv6Groups* groups = std::get_if<TIPv6Groups>(&address->Value())) {
+    for (const uint16_t g : *groups)
+      key += std::to_string(g) + ",";
+  } else {
+    key += "text:" + address->Text();
+  }
+  return key;
+}
+
+// Every name of the document with what it belongs to: commented or not, the address value, the
+// name and its flags; sorted, so that two documents holding the same names compare equal.
+using TNameKey = std::tuple<bool, std::string, std::u16string, uint8_t>;
+std::vector<TNameKey> AllNames(const THosts& hosts) {
+  std::vector<TNameKey> names;
+  for (int i = 0; i < hosts.Count(); ++i) {
+    const THostItem* line = hosts.Items(i);
+    for (int k = 0; k < line->NameCount(); ++k) {
+      const THostName* name = line->GetName(k);
+      names.emplace_back(line->IsCommented(), ValueKey(line->Address()),
+                         std::u16string(name->Name()), name->Flags);
+    }
+  }
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+// A line as the writer writes it: commented or not, address text, the written names, comment.
+struct TWrittenLine {
+  bool Commented;
+  std::string Address;
+  std::vector<std::u16string> Names;
+  std::u16string Comment;
+  bool operator==(const TWrittenLine&) const = default;
+};
+
+// UTF-8 has no lone surrogates: the writer puts U+FFFD in their place.
+std::u16string AsUtf8Keeps(std::u16string_view text) {
+  std::u16string out(text);
+  for (size_t i = 0; i < out.size(); ++i) {
+    const char16_t c = out[i];
+    if (c >= 0xD800 && c <= 0xDBFF && i + 1 < out.size() && out[i + 1] >= 0xDC00 &&
+        out[i + 1] <= 0xDFFF) {
+      ++i;
+    } else if (c >= 0xD800 && c <= 0xDFFF) {
+      out[i] = 0xFFFD;
+    }
+  }
+  return out;
+}
+
+// The entries of a document that produce a line when saved (at least one written name).
+std::vector<TWrittenLine> WrittenEntries(const THosts& hosts, bool throughUtf8) {
+  const auto text = [&](std::u16string_view t) {
+    return throughUtf8 ? AsUtf8Keeps(t) : std::u16string(t);
+  };
+  std::vector<TWrittenLine> lines;
+  for (int i = 0; i < hosts.Count(); ++i) {
+    const THostItem* line = hosts.Items(i);
+    if (!line->IsEntry())
+      continue;
+    TWrittenLine written{line->IsCommented(),
+                         line->Address() ? line->Address()->Text() : "",
+                         {},
+                         text(line->Comment())};
+    for (int k = 0; k < line->NameCount(); ++k) {
+      if (line->GetName(k)->Flags == 0)
+        written.Names.push_back(text(line->GetName(k)->Name()));
+    }
+    if (!written.Names.empty())
+      lines.push_back(std::move(written));
+  }
+  return lines;
+}
+
+void CheckNames(const THosts& hosts, size_t inputSize) {
+  for (int i = 0; i < hosts.Count(); ++i) {
+    const THostItem* line = hosts.Items(i);
+    Check(line != nullptr, "Items in range");
+    Check(line->Owner() == &hosts, "a line's owner is its document");
+    Check(line->IsEntry() == (line->NameCount() > 0), "Entry iff names");
+    for (int k = 0; k < line->NameCount(); ++k) {
+      const THostName* name = line->GetName(k);
+      Check(name->Owner == line, "a name's owner is its line");
+      const std::u16string_view n = name->Name();
+      Check(!n.empty(), "no empty name");
+      Check(n.size() <= inputSize, "no name longer than the file");
+      for (const char16_t c : n) {
+        Check(c != u' ' && c != u'\t' && c != u'#', "no separator or '#' in a name");
+        Check(c != u'\r' && c != u'\n' && c != u'\0', "no line break or NUL in a name");
+        Check(!IsForbidden(c), "no forbidden character in a name");
+      }
+    }
+  }
+}
+
+std::string Save(THosts& hosts, SaveEncoding encoding, bool includeLocalhost) {
+  hosts.SaveOptions().IncludeLocalhost = includeLocalhost;
+  return hosts.SaveToBytes(encoding);
+}
+
+void Reload(THosts& hosts, std::string_view bytes) {
+  hosts.LoadOptions().KeepLocalhost = false;
+  Check(hosts.LoadFromBytes(bytes) == hosts.Count(), "the load counts the lines it appends");
+  Check(!hosts.TextWasCut(), "saved text holds no NUL");
+}
+
+void RunOnce(std::string_view bytes, bool keepLocalhost) {
+  THosts hosts;
+  hosts.LoadOptions().KeepLocalhost = keepLocalhost;
+  const int appended = hosts.LoadFromBytes(bytes);
+  Check(appended == hosts.Count(), "the load counts the lines it appends");
+  CheckNames(hosts, bytes.size());
+  for (int i = 0; i < hosts.Count(); ++i) {
+    const THostItem* line = hosts.Items(i);
+    Check(!line->IsInvalid(), "no invalid line is kept");
+    Check(line->IsEntry() || line->IsCommented(), "only entries and comment lines are kept");
+    if (!keepLocalhost) {
+      for (int k = 0; k < line->NameCount(); ++k)
+        Check(line->GetName(k)->Flags != THostName::Localhost, "localhost names not kept");
+    }
+  }
+
+  // What Optimize must keep: every name, with its address value and flags; the lines over nine
+  // names, which it never touches.
+  const std::vector<TNameKey> before = AllNames(hosts);
+  std::map<const THostItem*, std::vector<const THostName*>> longLines;
+  for (int i = 0; i < hosts.Count(); ++i) {
+    const THostItem* line = hosts.Items(i);
+    if (line->NameCount() > 9) {
+      std::vector<const THostName*>& names = longLines[line];
+      for (int k = 0; k < line->NameCount(); ++k)
+        names.push_back(line->GetName(k));
+    }
+  }
+
+  hosts.Optimize();
+  CheckNames(hosts, bytes.size());
+  Check(AllNames(hosts) == before, "Optimize keeps every name with its address");
+  for (int i = 0; i < hosts.Count(); ++i) {
+    const THostItem* line = hosts.Items(i);
+    Check(line->IsEntry() && line->NameCount() > 0, "after Optimize every line is an entry");
+    Check(line->Address() != nullptr && !line->Address()->IsEmpty() &&
+              !line->Address()->IsTextOnly(),
+          "after Optimize every line has a numeric address");
+    if (!line->IsCommented()) {
+      Check(!line->HasComment() && line->Comment().empty(), "active entries lose their comment");
+      if (line->NameCount() > 9) {
+        // Only a line that was over nine names when read, and that Optimize left alone.
+        const auto found = longLines.find(line);
+        Check(found != longLines.end(), "a line over nine names was read so");
+        Check(static_cast<int>(found->second.size()) == line->NameCount(),
+              "a line over nine names kept its names");
+        for (int k = 0; k < line->NameCount(); ++k)
+          Check(found->second[static_cast<size_t>(k)] == line->GetName(k),
+                "a line over nine names kept its names in order");
+      }
+    }
+  }
+  if (hosts.Count() == 0)
+    return;
+
+  // Saved and read back (localhost names dropped on reading), the document holds the same
+  // entries as the optimized one; the generated localhost lines at the top read as nothing.
+  const std::vector<TWrittenLine> expected = WrittenEntries(hosts, false);
+  const std::vector<TWrittenLine> expectedUtf8 = WrittenEntries(hosts, true);
+  const std::string utf8 = Save(hosts, EncodingUtf8, false);
+  const std::string utf8Header = Save(hosts, EncodingUtf8, true);
+  const std::string utf16 = Save(hosts, EncodingUtf16LE, false);
+  const std::string utf16Big = Save(hosts, static_cast<SaveEncoding>(7), false);
+  const std::string system = Save(hosts, EncodingAuto, false);
+  const std::string ansi = Save(hosts, EncodingAnsi, false);
+  Check(utf8.compare(0, 3, "\xEF\xBB\xBF") == 0, "UTF-8 starts with its byte-order mark");
+  Check(utf16.compare(0, 2, "\xFF\xFE") == 0, "UTF-16 starts with its byte-order mark");
+  Check(utf16Big == utf16, "encodings above UTF-16 LE write UTF-16 LE");
+  Check(utf16.size() % 2 == 0, "UTF-16 text is whole characters");
+  for (const char c : ansi)
+    Check(static_cast<unsigned char>(c) < 0x80, "ANSI output is US-ASCII");
+  bool allAscii = true;
+  for (const TWrittenLine& line : expected) {
+    for (const std::u16string& n : line.Names)
+      allAscii = allAscii && std::all_of(n.begin(), n.end(), [](char16_t c) { return c < 0x80; });
+    allAscii = allAscii && std::all_of(line.Comment.begin(), line.Comment.end(),
+                                       [](char16_t c) { return c < 0x80; });
+  }
+  if (allAscii)
+    Check(ansi == system, "ASCII text is written the same in ANSI and the system code page");
+
+  THosts fromUtf8;
+  Reload(fromUtf8, utf8);
+  Check(WrittenEntries(fromUtf8, false) == expectedUtf8, "UTF-8 reads back as written");
+  Check(fromUtf8.Count() == static_cast<int>(expected.size()), "UTF-8: one line per written line");
+  THosts fromHeader;
+  Reload(fromHeader, utf8Header);
+  Check(WrittenEntries(fromHeader, false) == expectedUtf8, "localhost lines read as nothing");
+  THosts fromUtf16;
+  Reload(fromUtf16, utf16);
+  Check(WrittenEntries(fromUtf16, false) == expected, "UTF-16 reads back as written");
+  Check(WrittenEntries(fromUtf16, true) == WrittenEntries(fromUtf8, false),
+        "UTF-16 and UTF-8 read back the same");
+  THosts fromSystem;
+  Reload(fromSystem, system);
+  Check(WrittenEntries(fromSystem, false) == expectedUtf8, "system code page reads back");
+
+  // The document read back is written again byte for byte the same.
+  Check(Save(fromUtf16, EncodingUtf16LE, false) == utf16, "UTF-16 written again the same");
+  Check(Save(fromUtf8, EncodingUtf8, false) == utf8, "UTF-8 written again the same");
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  const std::string_view bytes(reinterpret_cast<const char*>(data), size);
+  RunOnce(bytes, false);
+  RunOnce(bytes, true);
+  return 0;
+}
