@@ -32,13 +32,13 @@ line_seed() {
 for f in "$shared"/*hosts*; do
   [ -f "$f" ] || continue
   name=$(basename "$f")
-  # The document target: the file cut into pieces of 100 lines; the head (the header, the
+  # The document target: the file cut into pieces of 50 lines; the head (the header, the
   # localhost and IPv6 lines) and an even spread of the rest.
   pieces=$(mktemp -d)
-  split -l 100 -d -a 5 "$f" "$pieces/$name."
+  split -l 50 -d -a 5 "$f" "$pieces/$name."
   n=0
   for p in "$pieces"/*; do
-    if [ "$n" -lt 3 ] || [ $((n % 40)) -eq 0 ]; then
+    if [ "$n" -lt 3 ] || [ $((n % 60)) -eq 0 ]; then
       cp "$p" "$build/seeds/fuzz_document/"
     fi
     n=$((n + 1))
