@@ -6,14 +6,9 @@
 
 #include "VornLibSystem.h"
 #include "uCommandLine.h"
+#include "wndMain.h"
 
 namespace {
-
-// The main window's mode. The window itself is not part of this program yet; the program ends at
-// once, as after a closed window.
-int RunMainWindow() {
-  return 0;
-}
 
 // The last word on an error nobody handled: a message box (quietly dropped when there is no
 // display) and a line on standard error when the process has one.
@@ -38,13 +33,13 @@ void ReportUnhandledError(const char* what) {
 
 } // namespace
 
-int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
+int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int showCommand) {
   // The system facts are gathered before anything else and kept for the whole run.
   const TSystemProbe probe;
   try {
     const wchar_t* line = GetCommandLineW();
     if (SplitParameters(std::u16string(line, line + wcslen(line))).empty())
-      return RunMainWindow();
+      return RunMainWindow(instance, showCommand);
     RunCommandLine(0);
     return 0;
   } catch (const std::exception& error) {
