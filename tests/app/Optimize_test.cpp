@@ -8,6 +8,7 @@
 #include <utility>
 #include <vector>
 
+#include "MessageRecorder.h"
 #include "TestFiles.h"
 #include "uHostsLocation.h"
 #include "uMessages.h"
@@ -25,31 +26,6 @@ using testing_files::WriteBytes;
 namespace fs = std::filesystem;
 
 namespace {
-
-struct TRecordedMessage {
-  intptr_t Owner;
-  std::u16string Text;
-  TMessageIcon Icon;
-};
-
-// Puts a recorder in place of the real message function while it lives.
-class MessageRecorder {
-public:
-  MessageRecorder() {
-    FPrevious =
-        SetMessageFunction([this](intptr_t owner, std::u16string_view text, TMessageIcon icon) {
-          Messages.push_back({owner, std::u16string(text), icon});
-        });
-  }
-  ~MessageRecorder() { SetMessageFunction(std::move(FPrevious)); }
-  MessageRecorder(const MessageRecorder&) = delete;
-  MessageRecorder& operator=(const MessageRecorder&) = delete;
-
-  std::vector<TRecordedMessage> Messages;
-
-private:
-  TMessageFunction FPrevious;
-};
 
 std::string Utf16LE(std::string_view ascii) {
   std::string out = "\xFF\xFE";

@@ -1,0 +1,143 @@
+// What each kind of bad input gets from the optimize operation, and that nothing is lost with it.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <string>
+#include <system_error>
+
+#include "MessageRecorder.h"
+#include "TestFiles.h"
+#include "VornLibFilesystem.h"
+#include "uOptimize.h"
+
+using namespace testing_files;
+namespace fs = std::filesystem;
+
+namespace {
+
+std::string Utf16LE(std::string_view ascii) {
+  std::string out = "\xFF\xFE";
+  for (const char c : ascii) {
+    out.push_back(c);
+    out.push_back('\0');
+  }
+  return out;
+}
+
+TOptimizeOutcome Optimize(const std::u16string& name) {
+  return OptimizeHostsFile(0, name, false, false, false, EncodingAuto);
+}
+
+TEST(BadInput, EachKindGetsAClearResultAndLosesNothing) {
+  std::string binary;
+  for (int i = 0; i < 4096; ++i)
+    binary.push_back(static_cast<char>((i * 131 + 7) & 0xFF));
+  struct Row {
+    const char* Name;
+    std::string Bytes;
+    TOptimizeOutcome Outcome;
+    std::u16string Message;
+    std::string After; // the file's bytes afterwards ("" here: unchanged)
+  };
+  const Row rows[] = {
+      // Nothing before its first NUL reads as a hosts line.
+      {"binary file with NUL bytes", binary, TOptimizeOutcome::NothingToDo,
+       std::u16string(MsgNothingToDo), ""},
+      {"text cut by a NUL",
+       std::string("10.0.0.1 a\n\0"
+                   "10.0.0.2 b\n",
+                   23),
+       TOptimizeOutcome::CannotOpen, std::u16string(MsgCannotOpen), ""},
+      {"odd-length UTF-16: the odd byte goes", Utf16LE("10.0.0.1 a\r\n") + "X",
+       TOptimizeOutcome::Optimized, std::u16string(MsgOptimized), Utf16LE("10.0.0.1 a\r\n")},
+      {"invalid UTF-8 after a mark: U+FFFD",
+       "\xEF\xBB\xBF"
+       "10.0.0.1 a\xFF"
+       "b\n",
+       TOptimizeOutcome::Optimized, std::u16string(MsgOptimized),
+       "\xEF\xBB\xBF"
+       "10.0.0.1 a\xEF\xBF\xBD"
+       "b\r\n"},
+      {"nothing but comments and blanks... and localhost", "::1 localhost\n\n  \n",
+       TOptimizeOutcome::NothingToDo, std::u16string(MsgNothingToDo), ""},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.Name);
+    TempFolder folder;
+    WriteBytes(folder.File("hosts"), row.Bytes);
+    MessageRecorder recorder;
+    EXPECT_EQ(Optimize(folder.Name("hosts")), row.Outcome);
+    ASSERT_EQ(recorder.Messages.size(), 1u);
+    EXPECT_TRUE(recorder.Messages[0].Text == row.Message);
+    EXPECT_EQ(ReadBytes(folder.File("hosts")), row.After.empty() ? row.Bytes : row.After);
+  }
+}
+
+TEST(BadInput, ATenMegabyteLineKeepsAllItsNames) {
+  TempFolder folder;
+  std::string line = "0.0.0.0";
+  int names = 0;
+  while (line.size() < 10'000'000)
+    line += " n" + std::to_string(names++) + ".example";
+  WriteBytes(folder.File("hosts"), line + "\n0.0.0.0 last.example\n");
+  MessageRecorder recorder;
+  EXPECT_EQ(Optimize(folder.Name("hosts")), TOptimizeOutcome::Optimized);
+  // A first line is never split, however many names it holds; the next line of its address
+  // stands on its own.
+  EXPECT_EQ(ReadBytes(folder.File("hosts")), line + "\r\n0.0.0.0 last.example\r\n");
+}
+
+TEST(BadInput, AFolderIsNoFile) {
+  TempFolder folder;
+  fs::create_directory(folder.File("hosts"));
+  MessageRecorder recorder;
+  EXPECT_EQ(Optimize(folder.Name("hosts")), TOptimizeOutcome::FileMissing);
+  EXPECT_TRUE(fs::is_directory(folder.File("hosts")));
+  EXPECT_TRUE(fs::is_empty(folder.File("hosts")));
+}
+
+TEST(BadInput, APathOverTwoHundredSixtyCharacters) {
+  TempFolder folder;
+  fs::path deep = folder.Path();
+  while (deep.u16string().size() < 300)
+    deep /= "a-long-folder-name-for-the-test";
+  fs::create_directories(deep);
+  WriteBytes(deep / "hosts", "0.0.0.0 a\n0.0.0.0 b\n");
+  MessageRecorder recorder;
+  EXPECT_EQ(Optimize(ToU16(deep / "hosts")), TOptimizeOutcome::Optimized);
+  EXPECT_EQ(ReadBytes(deep / "hosts"), "0.0.0.0 a b\r\n");
+  EXPECT_FALSE(FileExists(ToU16(deep / ".hosts.tarnwick-0.tmp"))) << "a temporary file stayed";
+}
+
+// A full disk, as the device reports it: the write fails half-way.
+TEST(BadInput, AFullDiskLeavesTheFileAsItWas) {
+  TempFolder folder;
+  const std::string original = "# mine\n0.0.0.0 a\n0.0.0.0 b\n";
+  WriteBytes(folder.File("hosts"), original);
+  int writes = 0;
+  SetFileFaultHook([&](TFileStep step, int64_t& bytes) {
+    if (step != TFileStep::Write || ++writes != 1)
+      return false;
+    bytes = 5;
+    return true;
+  });
+  MessageRecorder recorder;
+  EXPECT_THROW(Optimize(folder.Name("hosts")), std::system_error);
+  SetFileFaultHook(nullptr);
+  EXPECT_EQ(ReadBytes(folder.File("hosts")), original);
+  EXPECT_EQ(std::distance(fs::directory_iterator(folder.Path()), fs::directory_iterator()), 1);
+}
+
+#ifdef _WIN32
+TEST(BadInput, ALockedFileRaisesAndStaysAsItWas) {
+  TempFolder folder;
+  WriteBytes(folder.File("hosts"), "0.0.0.0 a\n0.0.0.0 b\n");
+  TVornFileStream holder(folder.Name("hosts"), TVornFileStream::ModeRead); // shares nothing
+  ASSERT_NE(holder.Handle(), -1);
+  MessageRecorder recorder;
+  EXPECT_THROW(Optimize(folder.Name("hosts")), std::system_error);
+  EXPECT_TRUE(recorder.Messages.empty());
+}
+#endif
+
+} // namespace
