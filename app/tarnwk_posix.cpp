@@ -24,12 +24,6 @@
 
 #include "tarnwick_version.h"
 
-#define TARNWK_TEXT_OF(value) #value
-#define TARNWK_TEXT(value) TARNWK_TEXT_OF(value)
-#define TARNWK_VERSION                                                                             \
-  TARNWK_TEXT(TARNWICK_VERSION_MAJOR)                                                              \
-  "." TARNWK_TEXT(TARNWICK_VERSION_MINOR) "." TARNWK_TEXT(TARNWICK_VERSION_PATCH)
-
 namespace {
 
 constexpr int ExitSuccess = 0; // optimized, or nothing to do
@@ -411,7 +405,7 @@ int main(int argc, char** argv) {
     WriteText(stdout, Usage);
     return ExitSuccess;
   case TAction::Version:
-    WriteText(stdout, "tarnwk " TARNWK_VERSION "\n");
+    WriteText(stdout, "tarnwk " TARNWICK_VERSION_STRING "\n");
     return ExitSuccess;
   case TAction::Invalid:
     WriteText(stderr, "tarnwk: " + error + "\n" + std::string(Usage));
