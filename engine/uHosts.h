@@ -101,8 +101,6 @@ public:
   }
   void SetName(std::u16string_view name);
 
-  // 0 for an ordinary name; only a name whose Flags are 0 is ever written back.
-  uint8_t Flags = 0;
   // The line that currently holds the name; none while it is between lines.
   THostItem* Owner;
 
@@ -110,6 +108,12 @@ private:
   static constexpr size_t InlineLength = 21;
   std::unique_ptr<char16_t[]> FHeapName;
   uint32_t FLength = 0;
+
+public:
+  // 0 for an ordinary name; only a name whose Flags are 0 is ever written back.
+  uint8_t Flags = 0;
+
+private:
   char16_t FInlineName[InlineLength];
 };
 

@@ -251,6 +251,12 @@ int THosts::LoadFromBytes(std::string_view bytes) {
     body = body.substr(0, nul);
   }
 
+  // Room for every line at once (line feeds end nearly all lines).
+  size_t breaks = 0;
+  for (const char c : body)
+    breaks += c == '\n';
+  FLines.reserve(FLines.size() + breaks + 1);
+
   if (IsAscii(body)) {
     // Every code page reads ASCII bytes as themselves: widen one line at a time.
     ForEachLine(body.data(), body.size(), [&](size_t b, size_t e) {

@@ -73,6 +73,9 @@ void THostItem::TransferNames(int count, THostItem& target) {
   count = std::clamp(count, 0, NameCount());
   if (count == 0)
     return;
+  // A line that receives names in the merge pass fills up to nine: room for them at once.
+  if (target.FNames.capacity() < MaxNames && target.FNames.size() + count <= MaxNames)
+    target.FNames.reserve(MaxNames);
   const auto first = FNames.begin();
   const auto last = first + count;
   for (auto it = first; it != last; ++it) {
@@ -87,18 +90,28 @@ void THosts::Optimize() {
   if (FLines.empty())
     return;
   TIPTracker tracker;
+  // The new list is built in place: lines kept move down over the lines that went; the lines a
+  // split makes wait in their own list while the old lines still occupy the room they need.
   std::vector<std::unique_ptr<THostItem>> kept;
-  kept.reserve(FLines.size());
+  size_t write = 0;
+  bool compacting = true;
+  const auto keep = [&](std::unique_ptr<THostItem> line) {
+    if (compacting)
+      FLines[write++] = std::move(line);
+    else
+      kept.push_back(std::move(line));
+  };
   std::vector<std::unique_ptr<THostItem>> inserted;
 
-  for (auto& slot : FLines) {
+  for (size_t read = 0; read < FLines.size(); ++read) {
+    auto& slot = FLines[read];
     THostItem* line = slot.get();
     if (!line->IsEntry()) {
       slot.reset(); // blank, comment and invalid lines go
       continue;
     }
     if (line->IsCommented()) {
-      kept.push_back(std::move(slot)); // commented-out entries stay as they are
+      keep(std::move(slot)); // commented-out entries stay as they are
       continue;
     }
     if (line->HasComment())
@@ -106,14 +119,14 @@ void THosts::Optimize() {
 
     TIPTrackerItem* tracked = tracker.FindOrAdd(line->Address());
     if (!tracked) {
-      kept.push_back(std::move(slot)); // an entry without an address takes no part
+      keep(std::move(slot)); // an entry without an address takes no part
       continue;
     }
     if (!tracked->OpenLine) {
       // Met while its address has no open line: never split, open when it has room.
       if (line->NameCount() < MaxNames)
         tracked->OpenLine = line;
-      kept.push_back(std::move(slot));
+      keep(std::move(slot));
       continue;
     }
 
@@ -158,9 +171,22 @@ void THosts::Optimize() {
       slot.reset();
       continue;
     }
-    kept.push_back(std::move(slot));
-    for (auto& added : inserted)
-      kept.push_back(std::move(added));
+    keep(std::move(slot));
+    if (!inserted.empty()) {
+      // Lines a split makes need room in front of the old lines not read yet: from here on
+      // the new list is built apart.
+      if (compacting) {
+        compacting = false;
+        kept.reserve(write + inserted.size() + (FLines.size() - read));
+        for (size_t i = 0; i < write; ++i)
+          kept.push_back(std::move(FLines[i]));
+      }
+      for (auto& added : inserted)
+        kept.push_back(std::move(added));
+    }
   }
-  FLines = std::move(kept);
+  if (compacting)
+    FLines.resize(write);
+  else
+    FLines = std::move(kept);
 }

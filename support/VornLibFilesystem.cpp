@@ -6,21 +6,29 @@
 #include <system_error>
 
 std::string ReadAllBytes(THandleStream& stream) {
+  // The bytes go straight into the string, sized for the rest of the file (which may still
+  // grow or shrink meanwhile).
   std::string bytes;
-  // Room for the whole rest of the file at once (a file may still grow meanwhile).
   const int64_t here = stream.Seek(0, 1);
   const int64_t end = stream.Seek(0, 2);
+  size_t expected = 0;
   if (here >= 0 && stream.Seek(here, 0) == here && end > here)
-    bytes.reserve(static_cast<size_t>(end - here) + 1);
-  char buffer[65536];
+    expected = static_cast<size_t>(end - here);
+  size_t filled = 0;
+  bytes.resize(expected + 1);
   for (;;) {
-    const int64_t moved = stream.Read(buffer, sizeof buffer);
+    if (filled == bytes.size())
+      bytes.resize(bytes.size() + (bytes.size() / 2) + 65536);
+    const int64_t moved =
+        stream.Read(bytes.data() + filled, static_cast<int64_t>(bytes.size() - filled));
     if (moved < 0)
       RaiseLastFileError("read failed");
     if (moved == 0)
-      return bytes;
-    bytes.append(buffer, static_cast<size_t>(moved));
+      break;
+    filled += static_cast<size_t>(moved);
   }
+  bytes.resize(filled);
+  return bytes;
 }
 
 void WriteAllBytes(THandleStream& stream, std::string_view bytes) {
