@@ -395,6 +395,26 @@ TEST_F(MainWindow, HasTheLayoutAndTabOrder) {
   EXPECT_EQ(outer.left, (GetSystemMetrics(SM_CXSCREEN) - width) / 2);
   EXPECT_EQ(outer.top, (GetSystemMetrics(SM_CYSCREEN) - height) / 2);
 
+  // A changed work area centres it again; other settings changes leave it where it is.
+  struct TSettingRow {
+    const char* Name;
+    WPARAM Setting;
+    bool Centred;
+  };
+  const TSettingRow settings[] = {{"wallpaper", SPI_SETDESKWALLPAPER, false},
+                                  {"work area", SPI_SETWORKAREA, true}};
+  for (const TSettingRow& row : settings) {
+    SCOPED_TRACE(row.Name);
+    SetWindowPos(window, nullptr, 10, 20, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+    DWORD_PTR ignored = 0;
+    SendMessageTimeoutW(window, WM_SETTINGCHANGE, row.Setting, 0, SMTO_ABORTIFHUNG, TextTimeout,
+                        &ignored);
+    RECT moved{};
+    GetWindowRect(window, &moved);
+    EXPECT_EQ(moved.left, row.Centred ? outer.left : 10);
+    EXPECT_EQ(moved.top, row.Centred ? outer.top : 20);
+  }
+
   // At 96 DPI the layout is exactly the designed one.
   const HDC screen = GetDC(nullptr);
   const int dpi = GetDeviceCaps(screen, LOGPIXELSY);
