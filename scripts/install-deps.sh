@@ -4,7 +4,8 @@
 set -e
 packages="build-essential cmake ninja-build googletest clang libclang-rt-14-dev
   g++-mingw-w64-x86-64 g++-mingw-w64-i686 binutils-mingw-w64-x86-64 binutils-mingw-w64-i686
-  wine wine64 fonts-wine xvfb xauth imagemagick x11-utils util-linux"
+  wine wine64 fonts-wine xvfb xauth imagemagick x11-utils util-linux
+  dpkg-dev unzip man-db groff-base"
 missing=""
 for p in $packages; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing="$missing $p"

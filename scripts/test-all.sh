@@ -16,6 +16,7 @@ done
 run ctest --preset native
 run ctest --preset windows-x64
 run scripts/test-fuzz.sh
+run scripts/test-packages.sh
 
 if [ "$status" -ne 0 ]; then
   echo "Some tests failed."
