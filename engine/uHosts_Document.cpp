@@ -182,16 +182,16 @@ void THosts::Insert(int index, std::unique_ptr<THostItem> line) {
 int THosts::LoadFromFile(std::u16string_view fileName) {
   if (!FileExists(fileName) || !CanReadFile(fileName))
     return -1;
-  std::string bytes;
+  TLargeBuffer bytes;
   {
     // Others may read the file meanwhile, but not change it.
     TVornFileStream stream(fileName, TVornFileStream::ModeRead | TVornFileStream::ShareDenyWrite);
     if (stream.Handle() == -1)
       throw std::system_error(stream.LastError(), std::system_category(),
                               "Cannot open the hosts file");
-    bytes = ReadAllBytes(stream);
+    bytes = ReadAllBytesLarge(stream);
   }
-  return LoadFromBytes(bytes);
+  return LoadFromBytes(std::string_view(bytes.Data(), bytes.Size()));
 }
 
 int THosts::LoadFromBytes(std::string_view bytes) {

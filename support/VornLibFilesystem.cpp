@@ -31,6 +31,33 @@ std::string ReadAllBytes(THandleStream& stream) {
   return bytes;
 }
 
+TLargeBuffer ReadAllBytesLarge(THandleStream& stream) {
+  const int64_t here = stream.Seek(0, 1);
+  const int64_t end = stream.Seek(0, 2);
+  size_t expected = 0;
+  if (here >= 0 && stream.Seek(here, 0) == here && end > here)
+    expected = static_cast<size_t>(end - here);
+  TLargeBuffer buffer(expected + 65536);
+  size_t filled = 0;
+  for (;;) {
+    if (filled == buffer.Capacity()) {
+      // The file grew while it was read.
+      TLargeBuffer larger(buffer.Capacity() * 2);
+      std::copy(buffer.Data(), buffer.Data() + filled, larger.Data());
+      buffer = std::move(larger);
+    }
+    const int64_t moved =
+        stream.Read(buffer.Data() + filled, static_cast<int64_t>(buffer.Capacity() - filled));
+    if (moved < 0)
+      RaiseLastFileError("read failed");
+    if (moved == 0)
+      break;
+    filled += static_cast<size_t>(moved);
+  }
+  buffer.SetSize(filled);
+  return buffer;
+}
+
 void WriteAllBytes(THandleStream& stream, std::string_view bytes) {
   size_t done = 0;
   while (done < bytes.size()) {

@@ -7,6 +7,7 @@
 #include <string>
 #include <string_view>
 
+#include "VornLibMemory.h"
 #include "VornLibStreams.h"
 
 // Windows file access rights used by the access tests.
@@ -143,5 +144,8 @@ inline bool FileFaultAt(TFileStep step) {
 // Reads the whole stream from its current position. Raises std::system_error when the device
 // fails.
 std::string ReadAllBytes(THandleStream& stream);
+// The same into a large block straight from the system (no zero-filling, few page faults), for
+// files of many megabytes.
+TLargeBuffer ReadAllBytesLarge(THandleStream& stream);
 // Writes every byte or raises std::system_error.
 void WriteAllBytes(THandleStream& stream, std::string_view bytes);

@@ -4,8 +4,48 @@
 #pragma once
 
 #include <cstddef>
+#include <utility>
 
 // A zero-filled block of at least the given size, aligned to at least 64 bytes; raises
 // std::bad_alloc when the system has no memory.
 void* AllocateLargeBlock(size_t bytes);
 void ReleaseLargeBlock(void* block, size_t bytes);
+
+// A block of bytes from AllocateLargeBlock, released when it goes.
+class TLargeBuffer {
+public:
+  TLargeBuffer() = default;
+  explicit TLargeBuffer(size_t capacity)
+      : FData(capacity ? static_cast<char*>(AllocateLargeBlock(capacity)) : nullptr),
+        FCapacity(capacity) {}
+  ~TLargeBuffer() {
+    if (FData)
+      ReleaseLargeBlock(FData, FCapacity);
+  }
+  TLargeBuffer(TLargeBuffer&& other) noexcept
+      : FData(other.FData), FCapacity(other.FCapacity), FSize(other.FSize) {
+    other.FData = nullptr;
+    other.FCapacity = other.FSize = 0;
+  }
+  TLargeBuffer& operator=(TLargeBuffer&& other) noexcept {
+    if (this != &other) {
+      if (FData)
+        ReleaseLargeBlock(FData, FCapacity);
+      FData = std::exchange(other.FData, nullptr);
+      FCapacity = std::exchange(other.FCapacity, 0);
+      FSize = std::exchange(other.FSize, 0);
+    }
+    return *this;
+  }
+
+  char* Data() { return FData; }
+  const char* Data() const { return FData; }
+  size_t Capacity() const { return FCapacity; }
+  size_t Size() const { return FSize; }
+  void SetSize(size_t size) { FSize = size; }
+
+private:
+  char* FData = nullptr;
+  size_t FCapacity = 0;
+  size_t FSize = 0;
+};
