@@ -36,16 +36,9 @@ std::u16string U16(std::wstring_view text) {
   return std::u16string(text.begin(), text.end());
 }
 
-// The built program's name as Windows sees it: the unix root is drive Z: under Wine.
+// The built program's name as Windows sees it.
 std::wstring ProgramName() {
-  const std::string built = TARNWK_EXE;
-  std::wstring name(built.begin(), built.end());
-  if (!name.empty() && name[0] == L'/')
-    name = L"Z:" + name;
-  for (wchar_t& c : name)
-    if (c == L'/')
-      c = L'\\';
-  return name;
+  return testing_files::HostPath(TARNWK_EXE);
 }
 
 // Runs tarnwk.exe with the parameters, waits for it to end and returns its exit code.

@@ -58,15 +58,20 @@ std::u16string U16(std::string_view ascii) {
   return std::u16string(ascii.begin(), ascii.end());
 }
 
-fs::path CorpusFolder() {
-  std::string folder = TARNWICK_CORPUS_DIR;
+std::wstring HostPath(std::string_view unixPath) {
+  std::wstring path(unixPath.begin(), unixPath.end());
 #ifdef _WIN32
-  // Under Wine the unix root is drive Z:.
-  for (char& c : folder)
-    if (c == '/')
-      c = '\\';
-  folder = "Z:" + folder;
+  if (!path.empty() && path[0] == L'/')
+    path = L"Z:" + path;
+  for (wchar_t& c : path)
+    if (c == L'/')
+      c = L'\\';
 #endif
+  return path;
+}
+
+fs::path CorpusFolder() {
+  const fs::path folder = HostPath(TARNWICK_CORPUS_DIR);
   std::error_code ignored;
   if (!fs::is_directory(folder, ignored))
     return {};

@@ -29,6 +29,10 @@ void WriteBytes(const std::filesystem::path& file, std::string_view bytes);
 std::u16string ToU16(const std::filesystem::path& path);
 std::u16string U16(std::string_view ascii);
 
+// A path of the build machine as the program under test sees it: under Wine the unix root is
+// drive Z:, so "/work/x" becomes "Z:\\work\\x"; natively the path as it is.
+std::wstring HostPath(std::string_view unixPath);
+
 // The shared corpus folder, or an empty path when it is not there (a user's fresh clone).
 std::filesystem::path CorpusFolder();
 

@@ -60,16 +60,9 @@ std::wstring Wide(std::u16string_view text) {
   return std::wstring(text.begin(), text.end());
 }
 
-// The built program's name as Windows sees it: the unix root is drive Z: under Wine.
+// The built program's name as Windows sees it.
 std::wstring ProgramName() {
-  const std::string built = TARNWK_EXE;
-  std::wstring name(built.begin(), built.end());
-  if (!name.empty() && name[0] == L'/')
-    name = L"Z:" + name;
-  for (wchar_t& c : name)
-    if (c == L'/')
-      c = L'\\';
-  return name;
+  return testing_files::HostPath(TARNWK_EXE);
 }
 
 bool WaitFor(const std::function<bool()>& condition) {
