@@ -2,6 +2,7 @@
 #pragma once
 
 #include <array>
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -9,6 +10,7 @@
 #include <variant>
 #include <vector>
 
+#include "VornLibFilesystem.h"
 #include "VornLibPool.h"
 
 class TSorIntegerList;
@@ -85,36 +87,86 @@ bool ParseIPv6Groups(std::u16string_view part, TSorIntegerList& list);
 // ---------------------------------------------------------------------------------------------
 // Hosts line
 
-// One host name on a line. Names are made by the million: a name up to InlineLength characters
-// long is kept inside the object, only a longer one on the heap.
-class THostName : public TPooled<THostName> {
+// The line that holds a name. Names are made by the million and moved between lines in the merge
+// pass, so a name keeps no pointer of its own: it keeps the distance to its line (or to the
+// header of its line's name array, which knows the line), found again from where it is stored.
+class TNameOwner {
+public:
+  operator THostItem*() const { return Get(); }
+  THostItem* operator->() const { return Get(); }
+  friend bool operator==(const TNameOwner& owner, const THostItem* line) {
+    return owner.Get() == line;
+  }
+  friend bool operator==(const TNameOwner& owner, THostItem* line) { return owner.Get() == line; }
+  friend bool operator==(const TNameOwner& owner, std::nullptr_t) { return owner.FDelta == 0; }
+
+private:
+  friend class THostItem;
+  friend class THostName;
+  THostItem* Get() const;
+  // Points at the line itself, or (indirect) at a place that holds the line's address.
+  void Set(const void* target, bool indirect);
+  void Clear() { FDelta = 0; }
+  int32_t FDelta = 0; // 0: none; bit 0: indirect
+};
+
+// One host name on a line: a small record by value in its line's list. Its text is stored once,
+// in 8 bits where every character allows it (nearly every real name), otherwise in UTF-16: in
+// the arena of the line's document, or owned by the name itself when it has no document.
+class THostName {
 public:
   static constexpr uint8_t Localhost = 0x02; // a kept "localhost" name (never written)
   static constexpr uint8_t Malformed = 0xFF; // the name held a forbidden character
 
-  explicit THostName(THostItem* owner) : Owner(owner) {}
+  THostName() = default;
+  ~THostName() { FreeText(); }
+  // The text goes along (the moved-from name is left empty); the owner does not.
+  THostName(THostName&& other) noexcept;
   THostName(const THostName&) = delete;
   THostName& operator=(const THostName&) = delete;
+  THostName& operator=(THostName&&) = delete;
 
-  std::u16string_view Name() const {
-    return std::u16string_view(FHeapName ? FHeapName.get() : FInlineName, FLength);
-  }
+  // The name's text as UTF-16.
+  std::u16string Name() const;
+  // Gives the name text of its own.
   void SetName(std::u16string_view name);
 
-  // The line that currently holds the name; none while it is between lines.
-  THostItem* Owner;
+  size_t Length() const;
+  bool IsWide() const { return (FBits & WideBit) != 0; }
+  // The text one byte a character (Latin-1); only when not IsWide().
+  std::string_view Text8() const {
+    return std::string_view(static_cast<const char*>(FText), Length());
+  }
+  // The text in UTF-16; only when IsWide().
+  std::u16string_view Text16() const {
+    return std::u16string_view(static_cast<const char16_t*>(FText), Length());
+  }
 
 private:
-  static constexpr size_t InlineLength = 21;
-  std::unique_ptr<char16_t[]> FHeapName;
-  uint32_t FLength = 0;
+  friend class THostItem;
+  friend class THosts;
+  static constexpr uint8_t WideBit = 0x01;
+  static constexpr uint8_t OwnedBit = 0x02;
+  static constexpr size_t LongLength = (size_t{1} << 22) - 1; // and over: length stored with text
+
+  // Takes text that outlives the name (a document's arena); a long text has its length stored
+  // in the size_t right before it.
+  void SetText(const void* text, size_t length, bool wide);
+  // Copies the text into storage of the name's own.
+  template <typename CharT> void OwnText(const CharT* text, size_t length);
+  void FreeText();
+
+  const void* FText = nullptr;
 
 public:
+  // The line that currently holds the name; none while it is between lines.
+  TNameOwner Owner;
   // 0 for an ordinary name; only a name whose Flags are 0 is ever written back.
   uint8_t Flags = 0;
 
 private:
-  char16_t FInlineName[InlineLength];
+  uint8_t FBits = 0;      // WideBit, OwnedBit, and bits 2-7: bits 16-21 of the length
+  uint16_t FLength16 = 0; // bits 0-15 of the length
 };
 
 // One line of a hosts file: an optional address, host names, a comment and kind flags.
@@ -125,15 +177,15 @@ public:
   static constexpr uint16_t Entry = 0x10;       // the line has at least one name
   static constexpr uint16_t Invalid = 0x80;     // neither entry, comment nor blank (set alone)
 
-  explicit THostItem(THosts* owner) : FOwner(owner) {}
+  explicit THostItem(THosts* owner);
   ~THostItem();
   THostItem(const THostItem&) = delete;
   THostItem& operator=(const THostItem&) = delete;
 
-  int NameCount() const { return static_cast<int>(FNames.size()); }
+  int NameCount() const;
   // None when the index is out of range.
   THostName* GetName(int index) const;
-  // Takes the name out of the line without destroying it; none when out of range.
+  // Takes the name out of the line (with its text) without destroying it; none when out of range.
   std::unique_ptr<THostName> ExtractName(int index);
   // Appends the name (the line takes it over) and sets Entry; returns its index.
   int AddName(std::unique_ptr<THostName> name);
@@ -157,25 +209,45 @@ public:
   // The line's address; none when absent. Lines of one document that read the same address text
   // share one value (it never changes once read); SetAddress gives a line a value of its own.
   const THostsIP* Address() const { return FAddress; }
-  std::u16string_view Comment() const {
-    return FComment ? std::u16string_view(*FComment) : std::u16string_view();
-  }
+  std::u16string_view Comment() const;
   uint16_t Flags() const { return FFlags; }
   THosts* Owner() const { return FOwner; }
 
 private:
+  friend class THosts;
+  struct TExtra;     // what few lines have: an address value of their own, a comment
+  struct TNameArray; // the names of a line that holds more than one, behind a small header
+
+  // The same scan over a line of one-byte characters (ASCII as read from the file).
+  void ParseLine8(std::string_view text, bool& FoundLocalhost, bool KeepLocalhost);
+  template <typename CharT>
+  void Scan(std::basic_string_view<CharT> text, bool& FoundLocalhost, bool KeepLocalhost);
+  template <typename CharT> void StoreName(THostName& name, const CharT* text, size_t length);
   // Stores the comment text without touching the flags.
   void SetCommentText(std::u16string_view text);
+  // Takes the address of another line: its value where that is shared, else a copy.
+  void ShareAddress(const THostItem& line);
 
-  using TNameList =
-      std::vector<std::unique_ptr<THostName>, TSmallArrayAllocator<std::unique_ptr<THostName>>>;
+  THostName* NameData() const;
+  // Room for count names in all without moving them again.
+  void ReserveNames(size_t count);
+  // A new empty name at the end (its owner set).
+  THostName& AppendName();
+  // Moves count names from index from on to the end of target; the places they leave stay as
+  // empty names until EraseFrontNames takes them away.
+  void MoveNamesTo(size_t from, size_t count, THostItem& target);
+  void EraseFrontNames(size_t count);
+  void EraseName(size_t index);
 
   const THostsIP* FAddress = nullptr;
-  std::unique_ptr<THostsIP> FOwnAddress; // the value FAddress names when the line owns it
-  TNameList FNames;
-  std::unique_ptr<std::u16string> FComment; // none while the comment is empty
-  uint16_t FFlags = 0;
   THosts* FOwner;
+  std::unique_ptr<TExtra> FExtra;
+  union {
+    THostName FOne;    // FNameMode OneName: the line's only name, in place
+    TNameArray* FMany; // FNameMode ManyNames
+  };
+  uint16_t FFlags = 0;
+  enum : uint8_t { NoName, OneName, ManyNames } FNameMode = NoName;
 };
 
 // ---------------------------------------------------------------------------------------------
@@ -195,9 +267,28 @@ struct THostsLoadOptions {
   bool DropBlankLines = true;
 };
 
+// How lines end.
+enum class TLineBreak : uint8_t { None, CrLf, Lf, Cr };
+
 struct THostsSaveOptions {
   bool IncludeLocalhost = true;
   bool LiftAttributes = false;
+  TLineBreak LineBreak = TLineBreak::CrLf; // CrLf unless Lf or Cr
+};
+
+// What the last load found in the bytes.
+struct THostsLoadInfo {
+  // The byte-order mark's encoding: EncodingUtf8, EncodingUtf16LE (also for a big-endian mark,
+  // then BigEndian), or EncodingAuto when there was none.
+  SaveEncoding Mark = EncodingAuto;
+  bool BigEndian = false;
+  // Without a mark: every byte was ASCII; the bytes were well-formed UTF-8.
+  bool Ascii = true;
+  bool ValidUtf8 = true;
+  // The first line break of the text; None when the text has none.
+  TLineBreak FirstBreak = TLineBreak::None;
+  // The text ended at a NUL with bytes other than NUL after it.
+  bool TextWasCut = false;
 };
 
 // The in-memory hosts file: an ordered, owning list of lines.
@@ -219,6 +310,9 @@ public:
   // Appends the kept lines of the file; -1 when the file is missing or cannot be read.
   // An open or read failure of the platform passes as std::system_error.
   int LoadFromFile(std::u16string_view fileName);
+  // LoadFromBytes over a block the document may use up: its memory goes back to the system as
+  // its lines are read.
+  int LoadFromBuffer(TLargeBuffer bytes);
   // True when the file was written. A write failure of the platform passes as std::system_error.
   bool SaveToFile(std::u16string_view fileName, SaveEncoding encoding);
 
@@ -227,9 +321,12 @@ public:
   int LoadFromBytes(std::string_view bytes);
   // The bytes SaveToFile writes: byte-order mark, header lines, every line ended by CR LF.
   std::string SaveToBytes(SaveEncoding encoding) const;
+  // The same bytes handed to the sink in pieces of about a megabyte.
+  void SaveToSink(SaveEncoding encoding, const TByteSink& sink) const;
 
-  // True when the last load's text ended at a NUL with more bytes after it.
-  bool TextWasCut() const { return FTextWasCut; }
+  // True when the last load's text ended at a NUL with bytes other than NUL after it.
+  bool TextWasCut() const { return FLoadInfo.TextWasCut; }
+  const THostsLoadInfo& LoadInfo() const { return FLoadInfo; }
 
   // The merge pass: only entries remain, names of one address gathered, nine to a line.
   void Optimize();
@@ -239,12 +336,21 @@ public:
   const THostsIP* SharedAddress(std::string_view token);
 
 private:
+  friend class THostItem;
   struct TAddressTable;
+  struct TTextArena;
+  int LoadText(std::string_view bytes, TLargeBuffer* usedUp);
+  // Reads one line of text into a new line and keeps it or lets it go, by the load options.
+  template <typename CharT> bool TakeLine(std::basic_string_view<CharT> text);
+
   std::unique_ptr<TAddressTable> FAddresses; // outlives the lines that share its values
-  std::vector<std::unique_ptr<THostItem>> FLines;
+  std::unique_ptr<TTextArena> FText;         // the names' text; outlives the lines too
+  using TLineList =
+      std::vector<std::unique_ptr<THostItem>, TLargeBlockAllocator<std::unique_ptr<THostItem>>>;
+  TLineList FLines;
   THostsLoadOptions FLoadOptions;
   THostsSaveOptions FSaveOptions;
-  bool FTextWasCut = false;
+  THostsLoadInfo FLoadInfo;
 };
 
 // ---------------------------------------------------------------------------------------------

@@ -1,29 +1,111 @@
 // The hosts document: the hosts file format as read and as written.
+#include <algorithm>
+#include <bit>
+#include <cstdint>
+#include <cstring>
 #include <functional>
+#include <optional>
 #include <system_error>
 #include <unordered_map>
 
 #include "VornLibCodePage.h"
 #include "VornLibFilesystem.h"
 #include "uHosts.h"
+#include "uHosts_Text.h"
 
 namespace {
 
-// Calls take(begin, end) for every line of p[0..n): lines end at CR LF, a lone CR or a lone LF;
-// the last line counts without a break, a break at the very end adds no empty line.
-template <typename CharT, typename Take> void ForEachLine(const CharT* p, size_t n, Take&& take) {
+std::string_view BreakText(TLineBreak lineBreak) {
+  switch (lineBreak) {
+  case TLineBreak::Lf:
+    return "\n";
+  case TLineBreak::Cr:
+    return "\r";
+  default:
+    return "\r\n";
+  }
+}
+
+// Calls take(begin, end) for every line of the n characters at(0) .. at(n - 1): lines end at
+// CR LF, a lone CR or a lone LF; the last line counts without a break, a break at the very end adds
+// no empty line. The first break met is noted in first.
+template <typename At, typename Take>
+void ForEachLine(size_t n, At&& at, Take&& take, TLineBreak& first) {
   size_t start = 0;
   for (size_t i = 0; i < n; ++i) {
-    const CharT c = p[i];
-    if (c != CharT('\r') && c != CharT('\n'))
+    const char16_t c = at(i);
+    if (c != u'\r' && c != u'\n')
       continue;
     take(start, i);
-    if (c == CharT('\r') && i + 1 < n && p[i + 1] == CharT('\n'))
+    const bool crLf = c == u'\r' && i + 1 < n && at(i + 1) == u'\n';
+    if (first == TLineBreak::None)
+      first = crLf ? TLineBreak::CrLf : (c == u'\r' ? TLineBreak::Cr : TLineBreak::Lf);
+    if (crLf)
       ++i;
     start = i + 1;
   }
   if (start < n)
     take(start, n);
+}
+
+// The index of the first CR or LF in p[from..n), or n; eight bytes at a time.
+size_t FindBreak(const char* p, size_t from, size_t n) {
+  constexpr uint64_t Ones = 0x0101010101010101ULL, High = 0x8080808080808080ULL;
+  size_t i = from;
+  if constexpr (std::endian::native == std::endian::little) {
+    for (; i + 8 <= n; i += 8) {
+      uint64_t word;
+      std::memcpy(&word, p + i, 8);
+      const uint64_t lf = word ^ (Ones * '\n'), cr = word ^ (Ones * '\r');
+      // The lowest byte marked is the first one that is zero (marks above it may be false).
+      const uint64_t found = (((lf - Ones) & ~lf) | ((cr - Ones) & ~cr)) & High;
+      if (found)
+        return i + static_cast<size_t>(std::countr_zero(found)) / 8;
+    }
+  }
+  for (; i < n; ++i)
+    if (p[i] == '\r' || p[i] == '\n')
+      return i;
+  return n;
+}
+
+// The same over bytes.
+template <typename Take>
+void ForEachLine8(const char* p, size_t n, Take&& take, TLineBreak& first) {
+  size_t start = 0;
+  while (start < n) {
+    const size_t end = FindBreak(p, start, n);
+    take(start, end);
+    if (end == n)
+      break;
+    const bool crLf = p[end] == '\r' && end + 1 < n && p[end + 1] == '\n';
+    if (first == TLineBreak::None)
+      first = crLf ? TLineBreak::CrLf : (p[end] == '\r' ? TLineBreak::Cr : TLineBreak::Lf);
+    start = end + (crLf ? 2 : 1);
+  }
+}
+
+// Counts the line feeds and tells whether every byte is ASCII, eight bytes at a time.
+void SurveyBytes(std::string_view bytes, size_t& lineFeeds, bool& ascii) {
+  constexpr uint64_t Low7 = 0x7F7F7F7F7F7F7F7FULL, High = 0x8080808080808080ULL;
+  constexpr uint64_t Feeds = 0x0A0A0A0A0A0A0A0AULL;
+  uint64_t any = 0;
+  size_t count = 0, i = 0;
+  for (; i + 8 <= bytes.size(); i += 8) {
+    uint64_t word;
+    std::memcpy(&word, bytes.data() + i, 8);
+    any |= word;
+    // A byte of x is zero exactly where the word held a line feed.
+    const uint64_t x = word ^ Feeds;
+    const uint64_t zero = ~(((x & Low7) + Low7) | x | Low7);
+    count += static_cast<size_t>(((zero >> 7) * 0x0101010101010101ULL) >> 56);
+  }
+  for (; i < bytes.size(); ++i) {
+    any |= static_cast<unsigned char>(bytes[i]);
+    count += bytes[i] == '\n';
+  }
+  lineFeeds = count;
+  ascii = (any & High) == 0;
 }
 
 bool IsAscii(std::string_view bytes) {
@@ -33,11 +115,19 @@ bool IsAscii(std::string_view bytes) {
   return any < 0x80;
 }
 
-// Appends text in one save encoding. Pieces are whole fields (names, addresses, comments), so a
-// surrogate pair is never cut between two calls.
-class TTextEncoder {
+// Encodes text in one save encoding into pieces for a sink. Pieces are whole lines, so a
+// surrogate pair is never cut between two of them; a line may still be taken back while it is
+// being written.
+class TTextWriter {
 public:
-  TTextEncoder(SaveEncoding encoding, std::string& out) : FEncoding(encoding), FOut(out) {}
+  static constexpr size_t PieceBytes = 1 << 20;
+
+  TTextWriter(SaveEncoding encoding, const TByteSink& sink, TLineBreak lineBreak)
+      : FEncoding(encoding), FSink(sink), FBreak(BreakText(lineBreak)) {
+    FOut.reserve(PieceBytes + 4096);
+  }
+
+  void Raw(std::string_view bytes) { FOut.append(bytes); }
 
   void Ascii(std::string_view text) {
     if (FEncoding == EncodingUtf16LE) {
@@ -50,7 +140,23 @@ public:
     }
   }
 
-  void Text(std::u16string_view text) {
+  // One byte a character, Latin-1.
+  void Text8(std::string_view text) {
+    if (FEncoding != EncodingUtf16LE) {
+      // ASCII goes straight across in every 8-bit encoding.
+      const size_t at = FOut.size();
+      FOut.append(text);
+      if (IsAscii(text))
+        return;
+      FOut.resize(at);
+    }
+    std::u16string wide(text.size(), u'\0');
+    for (size_t i = 0; i < text.size(); ++i)
+      wide[i] = static_cast<unsigned char>(text[i]);
+    Text(wide, true);
+  }
+
+  void Text(std::u16string_view text, bool known = false) {
     const size_t at = FOut.size();
     if (FEncoding == EncodingUtf16LE) {
       FOut.resize(at + 2 * text.size());
@@ -61,29 +167,53 @@ public:
       }
       return;
     }
-    // ASCII goes straight across in every 8-bit encoding.
-    FOut.resize(at + text.size());
-    char* out = FOut.data() + at;
-    char16_t any = 0;
-    for (const char16_t c : text) {
-      any |= c;
-      *out++ = static_cast<char>(c);
+    if (!known) {
+      // ASCII goes straight across in every 8-bit encoding.
+      FOut.resize(at + text.size());
+      char* out = FOut.data() + at;
+      char16_t any = 0;
+      for (const char16_t c : text) {
+        any |= c;
+        *out++ = static_cast<char>(c);
+      }
+      if (any < 0x80)
+        return;
+      FOut.resize(at);
     }
-    if (any < 0x80)
-      return;
-    FOut.resize(at);
-    if (FEncoding == EncodingUtf8) {
+    if (FEncoding == EncodingUtf8)
       FOut.append(Utf16ToUtf8(text));
-    } else if (FEncoding == EncodingAnsi) {
+    else if (FEncoding == EncodingAnsi)
       FOut.append(EncodeUsAscii(text));
-    } else {
+    else
       FOut.append(EncodeSystemCodePage(text));
-    }
+  }
+
+  void Name(const THostName& name) {
+    if (name.IsWide())
+      Text(name.Text16());
+    else
+      Text8(name.Text8());
+  }
+
+  size_t Mark() const { return FOut.size(); }
+  void Rewind(size_t mark) { FOut.resize(mark); }
+
+  void EndLine() {
+    Ascii(FBreak);
+    if (FOut.size() >= PieceBytes)
+      Flush();
+  }
+  void Flush() {
+    if (!FOut.empty())
+      FSink(FOut);
+    FOut.clear();
   }
 
 private:
   SaveEncoding FEncoding;
-  std::string& FOut;
+  const TByteSink& FSink;
+  std::string_view FBreak;
+  std::string FOut;
 };
 
 // Clears the read-only and system attributes of a file for a write, and when it goes, also when
@@ -135,9 +265,10 @@ struct THosts::TAddressTable {
   const THostsIP* LastValue = nullptr;
 };
 
-THosts::THosts() : FAddresses(std::make_unique<TAddressTable>()) {}
+THosts::THosts()
+    : FAddresses(std::make_unique<TAddressTable>()), FText(std::make_unique<TTextArena>()) {}
 THosts::~THosts() {
-  FLines.clear(); // the lines go before the values they share
+  FLines.clear(); // the lines go before the values and the text they share
 }
 
 const THostsIP* THosts::SharedAddress(std::string_view token) {
@@ -191,158 +322,196 @@ int THosts::LoadFromFile(std::u16string_view fileName) {
                               "Cannot open the hosts file");
     bytes = ReadAllBytesLarge(stream);
   }
-  return LoadFromBytes(std::string_view(bytes.Data(), bytes.Size()));
+  return LoadFromBuffer(std::move(bytes));
+}
+
+int THosts::LoadFromBuffer(TLargeBuffer bytes) {
+  return LoadText(std::string_view(bytes.Data(), bytes.Size()), &bytes);
 }
 
 int THosts::LoadFromBytes(std::string_view bytes) {
-  FTextWasCut = false;
-  int appended = 0;
+  return LoadText(bytes, nullptr);
+}
+
+template <typename CharT> bool THosts::TakeLine(std::basic_string_view<CharT> text) {
   const bool keepLocalhost = FLoadOptions.KeepLocalhost;
-
-  auto take = [&](std::u16string_view text) {
-    auto line = std::make_unique<THostItem>(this);
-    bool foundLocalhost = false;
+  auto line = std::make_unique<THostItem>(this);
+  bool foundLocalhost = false;
+  if constexpr (sizeof(CharT) == 1)
+    line->ParseLine8(text, foundLocalhost, keepLocalhost);
+  else
     line->ParseLine(text, foundLocalhost, keepLocalhost);
-    bool keep;
-    if (line->IsInvalid())
-      keep = false;
-    else if (!keepLocalhost && foundLocalhost && line->NameCount() == 0)
-      keep = false; // a line of "localhost" names only
-    else if (line->IsEntry())
-      keep = !(line->IsCommented() && FLoadOptions.DropCommentedEntries);
-    else if (line->IsCommented())
-      keep = !FLoadOptions.DropComments;
-    else
-      keep = line->IsBlank() && !FLoadOptions.DropBlankLines;
-    if (keep) {
-      FLines.push_back(std::move(line));
-      ++appended;
-    }
-  };
+  bool keep;
+  if (line->IsInvalid())
+    keep = false;
+  else if (!keepLocalhost && foundLocalhost && line->NameCount() == 0)
+    keep = false; // a line of "localhost" names only
+  else if (line->IsEntry())
+    keep = !(line->IsCommented() && FLoadOptions.DropCommentedEntries);
+  else if (line->IsCommented())
+    keep = !FLoadOptions.DropComments;
+  else
+    keep = line->IsBlank() && !FLoadOptions.DropBlankLines;
+  if (keep)
+    FLines.push_back(std::move(line));
+  return keep;
+}
 
+int THosts::LoadText(std::string_view bytes, TLargeBuffer* usedUp) {
+  FLoadInfo = THostsLoadInfo{};
+  int appended = 0;
   const auto* raw = reinterpret_cast<const unsigned char*>(bytes.data());
   const size_t size = bytes.size();
-  std::u16string buffer;
+
+  // The text is decoded and read a line at a time; the memory of the bytes read goes back to
+  // the system every few megabytes when the document may use them up.
+  constexpr size_t DiscardStep = size_t{4} << 20;
+  size_t discarded = 0;
+  const auto readUpTo = [&](size_t offset) {
+    if (usedUp && offset >= discarded + DiscardStep) {
+      usedUp->DiscardBefore(offset);
+      discarded = offset;
+    }
+  };
 
   if (size >= 2 && ((raw[0] == 0xFF && raw[1] == 0xFE) || (raw[0] == 0xFE && raw[1] == 0xFF))) {
     // UTF-16; an odd last byte is lost, a NUL character ends the text.
     const bool little = raw[0] == 0xFF;
-    const size_t units = (size - 2) / 2;
-    std::u16string text(units, u'\0');
-    for (size_t i = 0; i < units; ++i) {
+    FLoadInfo.Mark = EncodingUtf16LE;
+    FLoadInfo.BigEndian = !little;
+    const auto unit = [raw, little](size_t i) {
       const unsigned char a = raw[2 + 2 * i], b = raw[3 + 2 * i];
-      text[i] = little ? static_cast<char16_t>(a | (b << 8)) : static_cast<char16_t>((a << 8) | b);
+      return little ? static_cast<char16_t>(a | (b << 8)) : static_cast<char16_t>((a << 8) | b);
+    };
+    size_t units = (size - 2) / 2;
+    for (size_t i = 0; i < units; ++i) {
+      if (unit(i) == u'\0') {
+        const std::string_view after = bytes.substr(2 + 2 * i + 2);
+        FLoadInfo.TextWasCut = after.find_first_not_of('\0') != std::string_view::npos;
+        units = i;
+        break;
+      }
     }
-    const size_t nul = text.find(u'\0');
-    if (nul != std::u16string::npos) {
-      FTextWasCut = nul + 1 < units;
-      text.resize(nul);
-    }
-    ForEachLine(text.data(), text.size(),
-                [&](size_t b, size_t e) { take(std::u16string_view(text).substr(b, e - b)); });
+    std::u16string line;
+    ForEachLine(
+        units, unit,
+        [&](size_t b, size_t e) {
+          line.resize(e - b);
+          for (size_t i = b; i < e; ++i)
+            line[i - b] = unit(i);
+          appended += TakeLine(std::u16string_view(line));
+          readUpTo(2 + 2 * e);
+        },
+        FLoadInfo.FirstBreak);
     return appended;
   }
 
   const bool utf8 = size >= 3 && raw[0] == 0xEF && raw[1] == 0xBB && raw[2] == 0xBF;
-  std::string_view body = bytes.substr(utf8 ? 3 : 0);
+  if (utf8)
+    FLoadInfo.Mark = EncodingUtf8;
+  const size_t begin = utf8 ? 3 : 0;
+  std::string_view body = bytes.substr(begin);
   const size_t nul = body.find('\0');
   if (nul != std::string_view::npos) {
-    FTextWasCut = nul + 1 < body.size();
+    FLoadInfo.TextWasCut = body.find_first_not_of('\0', nul) != std::string_view::npos;
     body = body.substr(0, nul);
   }
 
-  // Room for every line at once (line feeds end nearly all lines).
+  // Room for every line at once (line feeds end nearly all lines), and whether it is all ASCII.
   size_t breaks = 0;
-  for (const char c : body)
-    breaks += c == '\n';
+  SurveyBytes(body, breaks, FLoadInfo.Ascii);
   FLines.reserve(FLines.size() + breaks + 1);
+  FLoadInfo.ValidUtf8 = FLoadInfo.Ascii || IsValidUtf8(body);
 
-  if (IsAscii(body)) {
-    // Every code page reads ASCII bytes as themselves: widen one line at a time.
-    ForEachLine(body.data(), body.size(), [&](size_t b, size_t e) {
-      buffer.resize(e - b);
-      for (size_t i = b; i < e; ++i)
-        buffer[i - b] = static_cast<unsigned char>(body[i]);
-      take(buffer);
-    });
-    return appended;
-  }
-
-  const std::u16string text = utf8 ? Utf8ToUtf16(body) : DecodeSystemCodePage(body);
-  ForEachLine(text.data(), text.size(),
-              [&](size_t b, size_t e) { take(std::u16string_view(text).substr(b, e - b)); });
+  // Lines of ASCII are read as they are (every code page reads ASCII bytes as themselves); the
+  // others are decoded first, each as it reads within the whole text. No code page has a
+  // character whose bytes hold a CR or LF, so lines are found in the bytes.
+  std::optional<TSystemCodePageDecoder> systemCodePage;
+  if (!FLoadInfo.Ascii && !utf8)
+    systemCodePage.emplace(body);
+  const char* text = body.data();
+  ForEachLine8(
+      text, body.size(),
+      [&](size_t b, size_t e) {
+        const std::string_view line(text + b, e - b);
+        if (FLoadInfo.Ascii || IsAscii(line))
+          appended += TakeLine(line);
+        else
+          appended += TakeLine(
+              std::u16string_view(utf8 ? Utf8ToUtf16(line) : systemCodePage->Decode(line)));
+        readUpTo(begin + e);
+      },
+      FLoadInfo.FirstBreak);
   return appended;
 }
 
-std::string THosts::SaveToBytes(SaveEncoding encoding) const {
+void THosts::SaveToSink(SaveEncoding encoding, const TByteSink& sink) const {
   if (encoding > EncodingUtf16LE)
     encoding = EncodingUtf16LE;
-  std::string out;
-  // Room for the whole text at once: the lines' lengths in ASCII, twice that in UTF-16.
-  size_t estimate = 64;
-  for (const auto& line : FLines) {
-    estimate += 4 + line->Comment().size() + (line->Address() ? line->Address()->Text().size() : 0);
-    for (int i = 0; i < line->NameCount(); ++i)
-      estimate += 1 + line->GetName(i)->Name().size();
-  }
-  out.reserve(encoding == EncodingUtf16LE ? 2 * estimate : estimate);
+  TTextWriter text(encoding, sink, FSaveOptions.LineBreak);
   if (encoding == EncodingUtf8)
-    out.append("\xEF\xBB\xBF");
+    text.Raw("\xEF\xBB\xBF");
   else if (encoding == EncodingUtf16LE)
-    out.append("\xFF\xFE");
-  TTextEncoder text(encoding, out);
-  const auto lineBreak = [&] { text.Ascii("\r\n"); };
+    text.Raw("\xFF\xFE");
 
   if (FSaveOptions.IncludeLocalhost) {
     text.Ascii("127.0.0.1 localhost");
-    lineBreak();
+    text.EndLine();
     if (IsAddressText("::1")) {
       text.Ascii("::1 localhost");
-      lineBreak();
+      text.EndLine();
     }
   }
 
   for (const auto& line : FLines) {
     if (line->IsEntry() && line->NameCount() > 0) {
       // The line is produced only when at least one of its names is written.
-      const size_t start = out.size();
+      const size_t start = text.Mark();
       if (line->IsCommented())
         text.Ascii("#");
       if (const THostsIP* address = line->Address())
         text.Ascii(address->Text());
       bool written = false;
-      for (int i = 0; i < line->NameCount(); ++i) {
-        const THostName* name = line->GetName(i);
-        if (name->Flags != 0)
+      const THostName* names = line->NameData();
+      const int count = line->NameCount();
+      for (int i = 0; i < count; ++i) {
+        const THostName& name = names[i];
+        if (name.Flags != 0)
           continue;
         text.Ascii(" ");
-        text.Text(name->Name());
+        text.Name(name);
         written = true;
       }
       if (!written) {
-        out.resize(start);
+        text.Rewind(start);
         continue;
       }
       if (line->HasComment()) {
         text.Ascii(" #");
         text.Text(line->Comment());
       }
-      lineBreak();
+      text.EndLine();
     } else if (line->IsCommented()) {
       text.Ascii("#");
       text.Text(line->Comment());
-      lineBreak();
+      text.EndLine();
     } else if (line->IsBlank()) {
-      lineBreak();
+      text.EndLine();
     }
   }
+  text.Flush();
+}
+
+std::string THosts::SaveToBytes(SaveEncoding encoding) const {
+  std::string out;
+  SaveToSink(encoding, [&out](std::string_view piece) { out.append(piece); });
   return out;
 }
 
 bool THosts::SaveToFile(std::u16string_view fileName, SaveEncoding encoding) {
   if (!CanWriteFile(fileName))
     return false;
-  const std::string bytes = SaveToBytes(encoding);
   TAttributeLift lift(fileName, FSaveOptions.LiftAttributes);
-  return SaveFileSafely(fileName, bytes);
+  return SaveFileSafely(fileName,
+                        [this, encoding](const TByteSink& sink) { SaveToSink(encoding, sink); });
 }

@@ -1,28 +1,75 @@
-// uHosts: one line of a hosts file, and the single-pass scanner that reads it.
-#include "uHosts.h"
-
+// uHosts: one line of a hosts file, its names, and the single-pass scanner that reads it.
+#include <algorithm>
+#include <array>
+#include <cstring>
+#include <limits>
+#include <memory>
+#include <new>
+#include <stdexcept>
 #include <string>
 
-#include "VornLibStrUtils.h"
+#include "VornLibMemory.h"
+#include "uHosts.h"
+#include "uHosts_Text.h"
 
 namespace {
 
-inline bool IsSeparator(char16_t c) {
-  return c == u'\t' || c == u' ';
+// What a character is to the scanner, looked up in one table for the first 256 characters.
+constexpr uint8_t ClassSeparator = 1, ClassHash = 2, ClassForbidden = 4, ClassAddress = 8;
+
+constexpr std::array<uint8_t, 256> MakeClasses() {
+  std::array<uint8_t, 256> classes{};
+  classes['\t'] = classes[' '] = ClassSeparator;
+  classes['#'] = ClassHash;
+  for (const char c : {'*', '/', '=', '?', '\\'})
+    classes[static_cast<unsigned char>(c)] = ClassForbidden;
+  for (const char c : {'.', ':'})
+    classes[static_cast<unsigned char>(c)] = ClassAddress;
+  for (int c = '0'; c <= '9'; ++c)
+    classes[c] = ClassAddress;
+  for (int c = 'A'; c <= 'F'; ++c)
+    classes[c] = classes[c + ('a' - 'A')] = ClassAddress;
+  return classes;
+}
+constexpr std::array<uint8_t, 256> Classes = MakeClasses();
+
+template <typename CharT> inline uint8_t ClassOf(CharT c) {
+  if constexpr (sizeof(CharT) == 1)
+    return Classes[static_cast<unsigned char>(c)];
+  else
+    return c < 256 ? Classes[c] : 0;
 }
 
-inline bool IsAddressChar(char16_t c) {
-  return c == u'.' || c == u':' || (c >= u'0' && c <= u'9') || (c >= u'A' && c <= u'F') ||
-         (c >= u'a' && c <= u'f');
+template <typename CharT> inline bool IsSeparator(CharT c) {
+  return ClassOf(c) == ClassSeparator;
 }
 
-inline bool IsForbiddenInName(char16_t c) {
-  return c == u'*' || c == u'/' || c == u'=' || c == u'?' || c == u'\\';
+template <typename CharT> inline bool IsAddressChar(CharT c) {
+  return ClassOf(c) == ClassAddress;
+}
+
+template <typename CharT> inline bool IsForbiddenInName(CharT c) {
+  return ClassOf(c) == ClassForbidden;
+}
+
+template <typename CharT> bool IsLocalhost(std::basic_string_view<CharT> name) {
+  static constexpr char Localhost[] = "localhost";
+  if (name.size() != sizeof(Localhost) - 1)
+    return false;
+  for (size_t i = 0; i < name.size(); ++i) {
+    CharT c = name[i];
+    if (c >= CharT('A') && c <= CharT('Z'))
+      c = static_cast<CharT>(c + ('a' - 'A'));
+    if (c != CharT(Localhost[i]))
+      return false;
+  }
+  return true;
 }
 
 // The address token holds address characters only (all ASCII), so narrowing is a plain copy.
 // Lines of a document share the value of an address text; a line without a document reads its own.
-const THostsIP* ReadAddressToken(std::u16string_view token, THosts* document,
+template <typename CharT>
+const THostsIP* ReadAddressToken(std::basic_string_view<CharT> token, THosts* document,
                                  std::unique_ptr<THostsIP>& own) {
   char small[64];
   std::string large;
@@ -31,9 +78,8 @@ const THostsIP* ReadAddressToken(std::u16string_view token, THosts* document,
     large.resize(token.size());
     bytes = large.data();
   }
-  for (size_t k = 0; k < token.size(); ++k) {
+  for (size_t k = 0; k < token.size(); ++k)
     bytes[k] = static_cast<char>(token[k]);
-  }
   const std::string_view text(bytes, token.size());
   if (document)
     return document->SharedAddress(text);
@@ -46,140 +92,467 @@ const THostsIP* ReadAddressToken(std::u16string_view token, THosts* document,
 
 } // namespace
 
-THostItem::~THostItem() = default;
+// ---- Name owner ----
+
+THostItem* TNameOwner::Get() const {
+  if (FDelta == 0)
+    return nullptr;
+  const char* at = reinterpret_cast<const char*>(this) + (FDelta & ~int32_t{1});
+  if ((FDelta & 1) != 0)
+    return *reinterpret_cast<THostItem* const*>(at);
+  return reinterpret_cast<THostItem*>(const_cast<char*>(at));
+}
+
+void TNameOwner::Set(const void* target, bool indirect) {
+  // Names sit within their line's object or array, never further away than a line can hold.
+  const std::ptrdiff_t delta =
+      static_cast<const char*>(target) - reinterpret_cast<const char*>(this);
+  FDelta = static_cast<int32_t>(delta) | (indirect ? 1 : 0);
+}
+
+// ---- Host name ----
+
+THostName::THostName(THostName&& other) noexcept
+    : FText(std::exchange(other.FText, nullptr)), Flags(other.Flags), FBits(other.FBits),
+      FLength16(other.FLength16) {
+  other.FBits = 0;
+  other.FLength16 = 0;
+}
+
+size_t THostName::Length() const {
+  const size_t length = FLength16 | (static_cast<size_t>(FBits >> 2) << 16);
+  if (length < LongLength)
+    return length;
+  size_t stored;
+  std::memcpy(&stored, static_cast<const char*>(FText) - sizeof(size_t), sizeof stored);
+  return stored;
+}
+
+std::u16string THostName::Name() const {
+  if (IsWide())
+    return std::u16string(Text16());
+  const std::string_view text = Text8();
+  std::u16string name(text.size(), u'\0');
+  for (size_t i = 0; i < text.size(); ++i)
+    name[i] = static_cast<unsigned char>(text[i]);
+  return name;
+}
 
 void THostName::SetName(std::u16string_view name) {
-  FLength = static_cast<uint32_t>(name.size());
-  if (name.size() <= InlineLength) {
-    FHeapName.reset();
-    name.copy(FInlineName, name.size());
+  if (FitsInBytes(name)) {
+    std::string narrow(name.size(), '\0');
+    for (size_t i = 0; i < name.size(); ++i)
+      narrow[i] = static_cast<char>(name[i]);
+    OwnText(narrow.data(), narrow.size());
   } else {
-    FHeapName = std::make_unique_for_overwrite<char16_t[]>(name.size());
-    name.copy(FHeapName.get(), name.size());
+    OwnText(name.data(), name.size());
   }
+}
+
+void THostName::SetText(const void* text, size_t length, bool wide) {
+  FreeText();
+  FText = text;
+  const size_t stored = std::min(length, LongLength);
+  FLength16 = static_cast<uint16_t>(stored & 0xFFFF);
+  FBits = static_cast<uint8_t>(((stored >> 16) << 2) | (wide ? WideBit : 0));
+}
+
+template <typename CharT> void THostName::OwnText(const CharT* text, size_t length) {
+  // The length goes in front of a long text.
+  const size_t header = length >= LongLength ? sizeof(size_t) : 0;
+  auto block = std::make_unique_for_overwrite<std::byte[]>(header + length * sizeof(CharT));
+  if (header)
+    std::memcpy(block.get(), &length, sizeof length);
+  std::memcpy(block.get() + header, text, length * sizeof(CharT));
+  SetText(block.release() + header, length, sizeof(CharT) == 2);
+  FBits |= OwnedBit;
+}
+
+void THostName::FreeText() {
+  if ((FBits & OwnedBit) != 0) {
+    const size_t header = Length() >= LongLength ? sizeof(size_t) : 0;
+    std::unique_ptr<std::byte[]>(const_cast<std::byte*>(static_cast<const std::byte*>(FText)) -
+                                 header)
+        .reset();
+  }
+  FText = nullptr;
+  FBits = 0;
+  FLength16 = 0;
+}
+
+// ---- The names of a line ----
+
+struct THostItem::TExtra {
+  std::unique_ptr<THostsIP> OwnAddress; // the value FAddress names when the line owns it
+  std::u16string Comment;
+};
+
+// A header and then Capacity names. Small arrays come from pools of their exact size.
+struct alignas(alignof(THostName)) THostItem::TNameArray {
+  THostItem* Owner;
+  uint32_t Count;
+  uint32_t Capacity;
+
+  THostName* Names() { return reinterpret_cast<THostName*>(this + 1); }
+
+  static constexpr size_t PooledCapacity = 16;
+  static constexpr size_t LargeBytes = size_t{1} << 20; // and more: a large block of its own
+  static size_t Bytes(size_t capacity) { return sizeof(TNameArray) + capacity * sizeof(THostName); }
+  static TBlockPool& Pool(size_t capacity) {
+    static std::unique_ptr<TBlockPool> pools[PooledCapacity + 1];
+    if (!pools[capacity])
+      pools[capacity] = std::make_unique<TBlockPool>(Bytes(capacity), alignof(TNameArray));
+    return *pools[capacity];
+  }
+  static TNameArray* Make(THostItem* owner, size_t capacity) {
+    // A name finds its line at most 2 GiB away.
+    if (capacity > (size_t{1} << 26))
+      throw std::length_error("a line of more than 67 million names");
+    void* block;
+#if VORN_POOLS_ENABLED
+    if (capacity <= PooledCapacity)
+      block = Pool(capacity).Allocate();
+    else
+#endif
+        if (Bytes(capacity) >= LargeBytes)
+      block = AllocateLargeBlock(Bytes(capacity));
+    else
+      block = ::operator new(Bytes(capacity));
+    auto* array = ::new (block) TNameArray{owner, 0, static_cast<uint32_t>(capacity)};
+    return array;
+  }
+  static void Free(TNameArray* array) {
+    [[maybe_unused]] const size_t capacity = array->Capacity;
+    array->~TNameArray();
+#if VORN_POOLS_ENABLED
+    if (capacity <= PooledCapacity) {
+      Pool(capacity).Release(array);
+      return;
+    }
+#endif
+    if (Bytes(capacity) >= LargeBytes)
+      ReleaseLargeBlock(array, Bytes(capacity));
+    else
+      ::operator delete(static_cast<void*>(array));
+  }
+};
+
+THostItem::THostItem(THosts* owner) : FOwner(owner), FMany(nullptr) {}
+
+THostItem::~THostItem() {
+  ClearNames();
+  if (FNameMode == ManyNames)
+    TNameArray::Free(FMany);
+}
+
+THostName* THostItem::NameData() const {
+  switch (FNameMode) {
+  case OneName:
+    return const_cast<THostName*>(&FOne);
+  case ManyNames:
+    return FMany->Names();
+  default:
+    return nullptr;
+  }
+}
+
+int THostItem::NameCount() const {
+  switch (FNameMode) {
+  case OneName:
+    return 1;
+  case ManyNames:
+    return static_cast<int>(FMany->Count);
+  default:
+    return 0;
+  }
+}
+
+void THostItem::ReserveNames(size_t count) {
+  const size_t have = static_cast<size_t>(NameCount());
+  if (count <= 1 || (FNameMode == ManyNames && count <= FMany->Capacity))
+    return;
+  TNameArray* array = TNameArray::Make(this, count);
+  THostName* from = NameData();
+  THostName* to = array->Names();
+  for (size_t i = 0; i < have; ++i) {
+    THostName* moved = ::new (to + i) THostName(std::move(from[i]));
+    moved->Owner.Set(&array->Owner, true);
+    std::destroy_at(from + i);
+  }
+  array->Count = static_cast<uint32_t>(have);
+  if (FNameMode == ManyNames)
+    TNameArray::Free(FMany);
+  FMany = array;
+  FNameMode = ManyNames;
+}
+
+THostName& THostItem::AppendName() {
+  if (FNameMode == NoName) {
+    ::new (&FOne) THostName();
+    FNameMode = OneName;
+    FOne.Owner.Set(this, false);
+    return FOne;
+  }
+  const size_t count = static_cast<size_t>(NameCount());
+  if (FNameMode == OneName || count == FMany->Capacity)
+    ReserveNames(std::max<size_t>(2, count * 2));
+  THostName* name = ::new (FMany->Names() + count) THostName();
+  name->Owner.Set(&FMany->Owner, true);
+  ++FMany->Count;
+  return *name;
+}
+
+void THostItem::MoveNamesTo(size_t from, size_t count, THostItem& target) {
+  target.ReserveNames(static_cast<size_t>(target.NameCount()) + count);
+  THostName* names = NameData();
+  for (size_t i = 0; i < count; ++i) {
+    THostName& moved = target.AppendName();
+    THostName& source = names[from + i];
+    moved.FText = std::exchange(source.FText, nullptr);
+    moved.Flags = source.Flags;
+    moved.FBits = std::exchange(source.FBits, 0);
+    moved.FLength16 = std::exchange(source.FLength16, 0);
+  }
+}
+
+void THostItem::EraseFrontNames(size_t count) {
+  const size_t have = static_cast<size_t>(NameCount());
+  count = std::min(count, have);
+  if (count == 0)
+    return;
+  if (FNameMode == OneName) {
+    std::destroy_at(&FOne);
+    FNameMode = NoName;
+    FMany = nullptr;
+    return;
+  }
+  THostName* names = FMany->Names();
+  for (size_t i = 0; i < count; ++i)
+    std::destroy_at(names + i);
+  // The names behind move to the front; each keeps the same distance to the array's header
+  // only where it stays, so every moved name finds its owner again.
+  for (size_t i = count; i < have; ++i) {
+    THostName* moved = ::new (names + i - count) THostName(std::move(names[i]));
+    moved->Owner.Set(&FMany->Owner, true);
+    std::destroy_at(names + i);
+  }
+  FMany->Count = static_cast<uint32_t>(have - count);
+}
+
+void THostItem::EraseName(size_t index) {
+  const size_t have = static_cast<size_t>(NameCount());
+  if (index == 0) {
+    EraseFrontNames(1);
+    return;
+  }
+  THostName* names = NameData();
+  std::destroy_at(names + index);
+  for (size_t i = index + 1; i < have; ++i) {
+    THostName* moved = ::new (names + i - 1) THostName(std::move(names[i]));
+    moved->Owner.Set(&FMany->Owner, true);
+    std::destroy_at(names + i);
+  }
+  --FMany->Count;
 }
 
 THostName* THostItem::GetName(int index) const {
-  if (index < 0 || index >= NameCount()) {
+  if (index < 0 || index >= NameCount())
     return nullptr;
-  }
-  return FNames[static_cast<size_t>(index)].get();
+  return NameData() + index;
 }
 
 std::unique_ptr<THostName> THostItem::ExtractName(int index) {
-  if (index < 0 || index >= NameCount()) {
+  if (index < 0 || index >= NameCount())
     return nullptr;
-  }
-  std::unique_ptr<THostName> name = std::move(FNames[static_cast<size_t>(index)]);
-  FNames.erase(FNames.begin() + index);
-  name->Owner = nullptr;
-  return name; // Entry stays set even when the line has no name left
+  THostName& name = NameData()[index];
+  // The name leaves with a text of its own, so that it outlives the line and its document.
+  auto extracted = std::make_unique<THostName>();
+  if (name.IsWide())
+    extracted->OwnText(name.Text16().data(), name.Length());
+  else
+    extracted->OwnText(name.Text8().data(), name.Length());
+  extracted->Flags = name.Flags;
+  EraseName(static_cast<size_t>(index));
+  return extracted; // Entry stays set even when the line has no name left
 }
 
 int THostItem::AddName(std::unique_ptr<THostName> name) {
-  if (!name) {
+  if (!name)
     return -1;
-  }
-  name->Owner = this;
-  FNames.push_back(std::move(name));
+  THostName& added = AppendName();
+  added.FText = std::exchange(name->FText, nullptr);
+  added.Flags = name->Flags;
+  added.FBits = std::exchange(name->FBits, 0);
+  added.FLength16 = std::exchange(name->FLength16, 0);
   FFlags |= Entry;
   return NameCount() - 1;
 }
 
 void THostItem::ClearNames() {
-  FNames.clear();
+  if (FNameMode == OneName) {
+    std::destroy_at(&FOne);
+    FNameMode = NoName;
+    FMany = nullptr;
+  } else if (FNameMode == ManyNames) {
+    THostName* names = FMany->Names();
+    for (size_t i = 0; i < FMany->Count; ++i)
+      std::destroy_at(names + i);
+    FMany->Count = 0;
+  }
 }
 
+void THostItem::TransferNames(int count, THostItem& target) {
+  count = std::clamp(count, 0, NameCount());
+  if (count == 0)
+    return;
+  MoveNamesTo(0, static_cast<size_t>(count), target);
+  EraseFrontNames(static_cast<size_t>(count));
+  target.FFlags |= Entry;
+}
+
+// ---- Address and comment ----
+
 bool THostItem::SetAddress(const THostsIP* address) {
-  if (address == nullptr) {
+  if (address == nullptr)
     return false;
-  }
   // The line gets a value of its own; a shared value is never changed.
   auto own = std::make_unique<THostsIP>();
-  if (own->Assign(address)) {
-    FOwnAddress = std::move(own);
-    FAddress = FOwnAddress.get();
-    return true;
-  }
-  if (!FAddress) {
-    FOwnAddress = std::move(own); // refused: the fresh empty value stays
-    FAddress = FOwnAddress.get();
-  }
-  return false;
+  const bool accepted = own->Assign(address);
+  if (!accepted && FAddress)
+    return false;
+  if (!FExtra)
+    FExtra = std::make_unique<TExtra>();
+  FExtra->OwnAddress = std::move(own); // when refused, the fresh empty value stays
+  FAddress = FExtra->OwnAddress.get();
+  return accepted;
+}
+
+void THostItem::ShareAddress(const THostItem& line) {
+  // A value the line owns may still be replaced; a document's shared value never changes.
+  if (line.FExtra && line.FExtra->OwnAddress.get() == line.FAddress)
+    SetAddress(line.FAddress);
+  else
+    FAddress = line.FAddress;
+}
+
+std::u16string_view THostItem::Comment() const {
+  return FExtra ? std::u16string_view(FExtra->Comment) : std::u16string_view();
 }
 
 void THostItem::SetCommentText(std::u16string_view text) {
-  if (text.empty())
-    FComment.reset();
-  else
-    FComment = std::make_unique<std::u16string>(text);
+  if (text.empty()) {
+    if (FExtra)
+      FExtra->Comment.clear();
+    return;
+  }
+  if (!FExtra)
+    FExtra = std::make_unique<TExtra>();
+  FExtra->Comment.assign(text);
 }
 
 void THostItem::SetComment(std::u16string_view text) {
   SetCommentText(text);
-  if (!FComment) {
+  if (text.empty())
     FFlags &= static_cast<uint16_t>(~CommentText);
-  } else {
+  else
     FFlags |= CommentText;
-  }
 }
 
 bool THostItem::IsInvalid() const {
-  if ((FFlags & Invalid) != 0) {
+  if ((FFlags & Invalid) != 0)
     return true;
-  }
   return (FFlags & Entry) != 0 && FAddress && (FAddress->IsTextOnly() || FAddress->IsEmpty());
 }
 
+// ---- The scanner ----
+
+template <typename CharT>
+void THostItem::StoreName(THostName& name, const CharT* text, size_t length) {
+  if (FOwner) {
+    bool wide = false;
+    const void* stored = FOwner->FText->Store(text, length, wide);
+    name.SetText(stored, length, wide);
+    return;
+  }
+  if constexpr (sizeof(CharT) == 1) {
+    name.OwnText(text, length);
+  } else {
+    name.SetName(std::u16string_view(text, length));
+  }
+}
+
 void THostItem::ParseLine(std::u16string_view text, bool& FoundLocalhost, bool KeepLocalhost) {
+  Scan(text, FoundLocalhost, KeepLocalhost);
+}
+
+void THostItem::ParseLine8(std::string_view text, bool& FoundLocalhost, bool KeepLocalhost) {
+  Scan(text, FoundLocalhost, KeepLocalhost);
+}
+
+template <typename CharT>
+void THostItem::Scan(std::basic_string_view<CharT> text, bool& FoundLocalhost, bool KeepLocalhost) {
+  using TView = std::basic_string_view<CharT>;
+  constexpr size_t None = TView::npos;
   FFlags = 0;
   FoundLocalhost = false;
   ClearNames();
   // The line starts over: nothing of an earlier reading survives.
   FAddress = nullptr;
-  FOwnAddress.reset();
-  FComment.reset();
+  FExtra.reset();
 
   const size_t len = text.size();
-  if (len == 0) {
+  if (len == 0)
     return; // blank
-  }
   size_t pos = 0;
-  if (text[0] == u'#') {
+  if (text[0] == CharT('#')) {
     FFlags = Commented;
     pos = 1;
   }
   const bool commented = FFlags == Commented;
+  const auto setComment = [&](TView comment) {
+    if constexpr (sizeof(CharT) == 1) {
+      std::u16string wide(comment.size(), u'\0');
+      for (size_t i = 0; i < comment.size(); ++i)
+        wide[i] = static_cast<unsigned char>(comment[i]);
+      SetCommentText(wide);
+    } else {
+      SetCommentText(comment);
+    }
+  };
   // A line that cannot be read further: a commented line keeps all of its text after the '#'
   // as its comment, any other line is unusable.
   const auto giveUp = [&]() {
-    if (commented) {
-      SetCommentText(text.substr(1));
-    } else {
+    if (commented)
+      setComment(text.substr(1));
+    else
       FFlags = Invalid;
-    }
   };
 
   // Reading the address: the token is the run of address characters from tokenStart.
-  size_t tokenStart = std::u16string_view::npos;
+  size_t tokenStart = None;
   bool readingNames = false;
+  std::unique_ptr<THostsIP> own;
   for (; pos <= len; ++pos) {
     if (pos == len) {
       giveUp();
       break;
     }
-    const char16_t c = text[pos];
+    const CharT c = text[pos];
     if (IsSeparator(c)) {
-      if (tokenStart == std::u16string_view::npos) {
+      if (tokenStart == None) {
         if (commented) {
-          SetCommentText(text.substr(1)); // "# ..." is a comment line
+          setComment(text.substr(1)); // "# ..." is a comment line
           break;
         }
         continue; // leading blanks
       }
       if (const THostsIP* address =
-              ReadAddressToken(text.substr(tokenStart, pos - tokenStart), FOwner, FOwnAddress)) {
+              ReadAddressToken(text.substr(tokenStart, pos - tokenStart), FOwner, own)) {
         FAddress = address;
+        if (own) {
+          FExtra = std::make_unique<TExtra>();
+          FExtra->OwnAddress = std::move(own);
+        }
         readingNames = true;
         ++pos;
       } else {
@@ -191,72 +564,63 @@ void THostItem::ParseLine(std::u16string_view text, bool& FoundLocalhost, bool K
       giveUp();
       break;
     }
-    if (tokenStart == std::u16string_view::npos) {
+    if (tokenStart == None)
       tokenStart = pos;
-    }
   }
 
   if (readingNames) {
     // Reading names: a name runs from nameStart to the next separator, '#' or the end; kept
     // counts its characters that are not forbidden, marked says whether any was.
-    size_t nameStart = std::u16string_view::npos;
+    size_t nameStart = None;
     size_t kept = 0;
     bool marked = false;
     for (; pos <= len; ++pos) {
       const bool atEnd = pos == len;
-      const char16_t c = atEnd ? u'\0' : text[pos];
-      const bool toComment = atEnd || c == u'#';
-      if (toComment || IsSeparator(c)) {
+      const uint8_t cls = atEnd ? ClassHash : ClassOf(text[pos]);
+      const bool toComment = cls == ClassHash;
+      if (toComment || cls == ClassSeparator) {
         if (kept != 0) {
-          const std::u16string_view run = text.substr(nameStart, pos - nameStart);
-          auto name = std::make_unique<THostName>(this);
+          const TView run = text.substr(nameStart, pos - nameStart);
           if (marked) {
-            std::u16string cleaned;
+            std::basic_string<CharT> cleaned;
             cleaned.reserve(kept);
-            for (const char16_t r : run) {
-              if (!IsForbiddenInName(r)) {
+            for (const CharT r : run)
+              if (!IsForbiddenInName(r))
                 cleaned.push_back(r);
-              }
-            }
-            name->SetName(cleaned);
-            name->Flags = THostName::Malformed;
-            FNames.push_back(std::move(name));
+            THostName& name = AppendName();
+            StoreName(name, cleaned.data(), cleaned.size());
+            name.Flags = THostName::Malformed;
           } else {
-            FoundLocalhost = SameTextAscii(run, std::u16string_view(u"localhost"));
+            FoundLocalhost = IsLocalhost(run);
             if (!FoundLocalhost || KeepLocalhost) {
-              name->SetName(run);
-              name->Flags = FoundLocalhost ? THostName::Localhost : 0;
-              FNames.push_back(std::move(name));
+              THostName& name = AppendName();
+              StoreName(name, run.data(), run.size());
+              name.Flags = FoundLocalhost ? THostName::Localhost : 0;
             }
           }
         }
-        nameStart = std::u16string_view::npos;
+        nameStart = None;
         kept = 0;
         marked = false;
         if (toComment) {
           // Reading the comment: the rest of the line after the '#', exactly as written.
-          if (!atEnd) {
-            SetCommentText(text.substr(pos + 1));
-          }
+          if (!atEnd)
+            setComment(text.substr(pos + 1));
           break;
         }
         continue;
       }
-      if (nameStart == std::u16string_view::npos) {
+      if (nameStart == None)
         nameStart = pos;
-      }
-      if (IsForbiddenInName(c)) {
+      if (cls == ClassForbidden)
         marked = true;
-      } else {
+      else
         ++kept;
-      }
     }
   }
 
-  if (!FNames.empty()) {
+  if (NameCount() > 0)
     FFlags |= Entry;
-  }
-  if (FComment) {
+  if (!Comment().empty())
     FFlags |= CommentText;
-  }
 }

@@ -6,6 +6,7 @@
 // receiving line fills up, the line runs empty, or it must be split), so the result is the same
 // line for line and name for name.
 #include <algorithm>
+#include <cstddef>
 #include <unordered_map>
 
 #include "uHosts.h"
@@ -69,30 +70,13 @@ TIPTrackerItem* TIPTracker::FindOrAdd(const THostsIP* address) {
   return FItems.back().get();
 }
 
-void THostItem::TransferNames(int count, THostItem& target) {
-  count = std::clamp(count, 0, NameCount());
-  if (count == 0)
-    return;
-  // A line that receives names in the merge pass fills up to nine: room for them at once.
-  if (target.FNames.capacity() < MaxNames && target.FNames.size() + count <= MaxNames)
-    target.FNames.reserve(MaxNames);
-  const auto first = FNames.begin();
-  const auto last = first + count;
-  for (auto it = first; it != last; ++it) {
-    (*it)->Owner = &target;
-    target.FNames.push_back(std::move(*it));
-  }
-  FNames.erase(first, last);
-  target.FFlags |= Entry;
-}
-
 void THosts::Optimize() {
   if (FLines.empty())
     return;
   TIPTracker tracker;
   // The new list is built in place: lines kept move down over the lines that went; the lines a
   // split makes wait in their own list while the old lines still occupy the room they need.
-  std::vector<std::unique_ptr<THostItem>> kept;
+  TLineList kept;
   size_t write = 0;
   bool compacting = true;
   const auto keep = [&](std::unique_ptr<THostItem> line) {
@@ -138,23 +122,32 @@ void THosts::Optimize() {
       THostItem* open = tracked->OpenLine;
       if (n > MaxNames + 1) {
         // One name moves, and the line, still over nine, is split: new lines behind it take
-        // its first names, nine each, until it holds nine itself.
-        line->TransferNames(1, *open);
+        // its first names, nine each, until it holds nine itself. Each name moves once; the
+        // places they leave go in one step at the end.
+        size_t from = 0;
+        open->ReserveNames(MaxNames);
+        line->MoveNamesTo(from++, 1, *open);
+        open->FFlags |= THostItem::Entry;
         --n;
         while (n > MaxNames) {
           auto added = std::make_unique<THostItem>(this);
-          added->SetAddress(line->Address());
+          added->ShareAddress(*line);
           const int take = std::min(MaxNames, n - MaxNames);
-          line->TransferNames(take, *added);
+          line->MoveNamesTo(from, static_cast<size_t>(take), *added);
+          added->FFlags |= THostItem::Entry;
+          from += static_cast<size_t>(take);
           n -= take;
           inserted.push_back(std::move(added));
         }
+        line->EraseFrontNames(from);
         THostItem* last = inserted.back().get();
         tracked->OpenLine = last->NameCount() < MaxNames ? last : nullptr;
         continue;
       }
-      // Without a split, names flow until the open line is full or this line is empty.
+      // Without a split, names flow until the open line is full or this line is empty. A line
+      // that receives names in the merge pass fills up to nine: room for them at once.
       const int take = std::min(MaxNames - open->NameCount(), n);
+      open->ReserveNames(MaxNames);
       line->TransferNames(take, *open);
       n -= take;
       if (n == 0) {

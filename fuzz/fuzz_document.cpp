@@ -119,7 +119,7 @@ void CheckNames(const THosts& hosts, size_t inputSize) {
     for (int k = 0; k < line->NameCount(); ++k) {
       const THostName* name = line->GetName(k);
       Check(name->Owner == line, "a name's owner is its line");
-      const std::u16string_view n = name->Name();
+      const std::u16string n = name->Name();
       Check(!n.empty(), "no empty name");
       Check(n.size() <= inputSize, "no name longer than the file");
       for (const char16_t c : n) {

@@ -154,7 +154,7 @@ void CheckLine(const THostItem& line, std::u16string_view text, bool keepLocalho
     const THostName* name = line.GetName(k);
     Check(name != nullptr, "GetName in range");
     Check(name->Owner == &line, "a name's owner is its line");
-    const std::u16string_view n = name->Name();
+    const std::u16string n = name->Name();
     Check(!n.empty(), "no empty name");
     Check(n.size() <= text.size(), "no name longer than the line");
     for (const char16_t c : n) {

@@ -2,11 +2,18 @@
 #include "VornLibCodePage.h"
 
 std::u16string DecodeSystemCodePage(std::string_view bytes) {
-  if (IsValidUtf8(bytes))
-    return Utf8ToUtf16(bytes);
-  std::u16string text(bytes.size(), u'\0');
-  for (size_t i = 0; i < bytes.size(); ++i)
-    text[i] = static_cast<unsigned char>(bytes[i]);
+  return TSystemCodePageDecoder(bytes).Decode(bytes);
+}
+
+TSystemCodePageDecoder::TSystemCodePageDecoder(std::string_view wholeText)
+    : FUtf8(IsValidUtf8(wholeText)) {}
+
+std::u16string TSystemCodePageDecoder::Decode(std::string_view piece) const {
+  if (FUtf8)
+    return Utf8ToUtf16(piece);
+  std::u16string text(piece.size(), u'\0');
+  for (size_t i = 0; i < piece.size(); ++i)
+    text[i] = static_cast<unsigned char>(piece[i]);
   return text;
 }
 

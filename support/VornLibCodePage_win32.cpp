@@ -66,6 +66,12 @@ std::u16string DecodeSystemCodePage(std::string_view bytes) {
   return Decode(CP_ACP, bytes);
 }
 
+TSystemCodePageDecoder::TSystemCodePageDecoder(std::string_view) {}
+
+std::u16string TSystemCodePageDecoder::Decode(std::string_view piece) const {
+  return ::Decode(CP_ACP, piece);
+}
+
 std::string EncodeSystemCodePage(std::u16string_view text) {
   return Encode(CP_ACP, text);
 }

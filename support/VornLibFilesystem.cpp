@@ -105,15 +105,20 @@ private:
   throw std::system_error(std::make_error_code(std::errc::io_error), what);
 }
 
-void WriteAndFlush(THandleStream& stream, std::string_view bytes) {
+void WriteAndFlush(THandleStream& stream, const TByteProducer& produce) {
+  // An injected write fault lets its first bytes through and then fails.
   int64_t allowed = 0;
-  if (FileFaultAt(TFileStep::Write, allowed)) {
-    if (allowed > 0)
-      WriteAllBytes(stream,
-                    bytes.substr(0, static_cast<size_t>(std::min<int64_t>(allowed, bytes.size()))));
+  const bool fails = FileFaultAt(TFileStep::Write, allowed);
+  produce([&](std::string_view piece) {
+    if (fails && static_cast<int64_t>(piece.size()) >= allowed) {
+      WriteAllBytes(stream, piece.substr(0, static_cast<size_t>(std::max<int64_t>(allowed, 0))));
+      RaiseInjected("write failed");
+    }
+    WriteAllBytes(stream, piece);
+    allowed -= static_cast<int64_t>(piece.size());
+  });
+  if (fails)
     RaiseInjected("write failed");
-  }
-  WriteAllBytes(stream, bytes);
   if (FileFaultAt(TFileStep::Flush))
     RaiseInjected("flush failed");
   if (!stream.Flush())
@@ -144,7 +149,7 @@ std::unique_ptr<TVornFileStream> CreateTemporaryBeside(std::u16string_view targe
 }
 
 // Writes the file in place; when that fails, its old bytes go back before the error passes.
-bool WriteInPlace(std::u16string_view target, std::string_view bytes) {
+bool WriteInPlace(std::u16string_view target, const TByteProducer& produce) {
   std::string original;
   if (FileExists(target)) {
     TVornFileStream in(target, TVornFileStream::ModeRead | TVornFileStream::ShareDenyWrite);
@@ -158,7 +163,7 @@ bool WriteInPlace(std::u16string_view target, std::string_view bytes) {
   if (out.Handle() == -1)
     return false;
   try {
-    WriteAndFlush(out, bytes);
+    WriteAndFlush(out, produce);
   } catch (...) {
     if (out.Seek(0, 0) == 0 && out.SetSize(0)) {
       try {
@@ -186,11 +191,15 @@ bool FileFaultAt(TFileStep step, int64_t& bytesBeforeFailure) {
 }
 
 bool SaveFileSafely(std::u16string_view fileName, std::string_view bytes) {
+  return SaveFileSafely(fileName, [bytes](const TByteSink& sink) { sink(bytes); });
+}
+
+bool SaveFileSafely(std::u16string_view fileName, const TByteProducer& produce) {
   const std::u16string target = ResolveFinalPath(fileName);
   std::u16string temporaryName;
   if (auto stream = CreateTemporaryBeside(target, temporaryName)) {
     TTemporaryFile temporary(temporaryName, std::move(stream));
-    WriteAndFlush(temporary.Stream(), bytes);
+    WriteAndFlush(temporary.Stream(), produce);
     temporary.Close(); // closed before the swap
     if (!FileFaultAt(TFileStep::Replace) && ReplaceFileAtomically(target, temporaryName)) {
       temporary.Release();
@@ -199,5 +208,5 @@ bool SaveFileSafely(std::u16string_view fileName, std::string_view bytes) {
     // The swap cannot be made here (another file system, a bind-mounted file, a file held open):
     // the file is written in place instead.
   }
-  return WriteInPlace(target, bytes);
+  return WriteInPlace(target, produce);
 }

@@ -110,12 +110,19 @@ std::u16string ResolveFinalPath(std::u16string_view path);
 bool ReplaceFileAtomically(std::u16string_view target, std::u16string_view replacement);
 bool DeleteFileName(std::u16string_view path);
 
-// Writes bytes as the whole new content of a file so that the file on disk is always either the
-// old content or the complete new one: a new temporary file beside it, flushed to disk, then
-// swapped in. Where the folder allows no new file (or the swap cannot be made), the file is
-// written in place and its old bytes are put back when that write fails. No temporary file
-// stays behind. False when the file cannot be created or opened for writing; a failed write or
-// flush raises std::system_error.
+// Where a writer puts its bytes, a piece at a time.
+using TByteSink = std::function<void(std::string_view piece)>;
+// Hands the whole new content of a file to the sink in pieces. It may be called more than once
+// and then hands over the same bytes each time.
+using TByteProducer = std::function<void(const TByteSink& sink)>;
+
+// Writes the produced bytes as the whole new content of a file so that the file on disk is
+// always either the old content or the complete new one: a new temporary file beside it, written
+// piece by piece, flushed to disk, then swapped in. Where the folder allows no new file (or the
+// swap cannot be made), the file is written in place (the bytes produced again) and its old bytes
+// are put back when that write fails. No temporary file stays behind. False when the file cannot
+// be created or opened for writing; a failed write or flush raises std::system_error.
+bool SaveFileSafely(std::u16string_view fileName, const TByteProducer& produce);
 bool SaveFileSafely(std::u16string_view fileName, std::string_view bytes);
 
 // The steps of a save, for tests that make one of them fail.

@@ -4,12 +4,16 @@
 #pragma once
 
 #include <cstddef>
+#include <new>
 #include <utility>
 
 // A zero-filled block of at least the given size, aligned to at least 64 bytes; raises
 // std::bad_alloc when the system has no memory.
 void* AllocateLargeBlock(size_t bytes);
 void ReleaseLargeBlock(void* block, size_t bytes);
+// Gives the system back the whole pages inside [start, start + bytes) of a block from
+// AllocateLargeBlock; what they held is gone. The block itself stays valid.
+void DiscardLargeBlockPages(void* start, size_t bytes);
 
 // A block of bytes from AllocateLargeBlock, released when it goes.
 class TLargeBuffer {
@@ -23,9 +27,10 @@ public:
       ReleaseLargeBlock(FData, FCapacity);
   }
   TLargeBuffer(TLargeBuffer&& other) noexcept
-      : FData(other.FData), FCapacity(other.FCapacity), FSize(other.FSize) {
+      : FData(other.FData), FCapacity(other.FCapacity), FSize(other.FSize),
+        FDiscarded(other.FDiscarded) {
     other.FData = nullptr;
-    other.FCapacity = other.FSize = 0;
+    other.FCapacity = other.FSize = other.FDiscarded = 0;
   }
   TLargeBuffer& operator=(TLargeBuffer&& other) noexcept {
     if (this != &other) {
@@ -34,6 +39,7 @@ public:
       FData = std::exchange(other.FData, nullptr);
       FCapacity = std::exchange(other.FCapacity, 0);
       FSize = std::exchange(other.FSize, 0);
+      FDiscarded = std::exchange(other.FDiscarded, 0);
     }
     return *this;
   }
@@ -43,9 +49,44 @@ public:
   size_t Capacity() const { return FCapacity; }
   size_t Size() const { return FSize; }
   void SetSize(size_t size) { FSize = size; }
+  // Gives back the memory of the bytes before `end` (whole pages only) that no one reads again.
+  void DiscardBefore(size_t end) {
+    if (end > FDiscarded) {
+      DiscardLargeBlockPages(FData + FDiscarded, end - FDiscarded);
+      FDiscarded = end;
+    }
+  }
 
 private:
   char* FData = nullptr;
   size_t FCapacity = 0;
   size_t FSize = 0;
+  size_t FDiscarded = 0;
+};
+
+// An allocator for containers that may grow to many megabytes (a document's million lines):
+// arrays of a megabyte and more come straight from the system as large blocks.
+template <typename T> class TLargeBlockAllocator {
+public:
+  using value_type = T;
+  TLargeBlockAllocator() = default;
+  template <typename U> TLargeBlockAllocator(const TLargeBlockAllocator<U>&) {}
+
+  T* allocate(size_t count) {
+    if (IsLarge(count))
+      return static_cast<T*>(AllocateLargeBlock(count * sizeof(T)));
+    return static_cast<T*>(::operator new(count * sizeof(T)));
+  }
+  void deallocate(T* block, size_t count) {
+    if (IsLarge(count))
+      ReleaseLargeBlock(block, count * sizeof(T));
+    else
+      ::operator delete(block);
+  }
+  friend bool operator==(const TLargeBlockAllocator&, const TLargeBlockAllocator&) {
+    return true;
+  }
+
+private:
+  static bool IsLarge(size_t count) { return count * sizeof(T) >= (size_t{1} << 20); }
 };

@@ -1,5 +1,6 @@
 #include "VornLibMemory.h"
 
+#include <cstdint>
 #include <new>
 #include <windows.h>
 
@@ -12,4 +13,16 @@ void* AllocateLargeBlock(size_t bytes) {
 
 void ReleaseLargeBlock(void* block, size_t) {
   VirtualFree(block, 0, MEM_RELEASE);
+}
+
+void DiscardLargeBlockPages(void* start, size_t bytes) {
+  static const uintptr_t page = [] {
+    SYSTEM_INFO info;
+    GetSystemInfo(&info);
+    return static_cast<uintptr_t>(info.dwPageSize);
+  }();
+  const uintptr_t first = (reinterpret_cast<uintptr_t>(start) + page - 1) / page * page;
+  const uintptr_t last = (reinterpret_cast<uintptr_t>(start) + bytes) / page * page;
+  if (last > first)
+    VirtualFree(reinterpret_cast<void*>(first), last - first, MEM_DECOMMIT);
 }

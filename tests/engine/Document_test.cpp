@@ -116,15 +116,16 @@ TEST(Document, LineBreaksAtTheEndAddNoEmptyLine) {
 }
 
 TEST(Document, NonAsciiTextInEveryEncoding) {
-  // "# café" and a name with a character outside the BMP.
-  const std::string input = "#caf\xC3\xA9\n10.0.0.1 \xF0\x9F\x98\x80x\n";
+  // "# café", a name held in one byte a character ("bü") and one outside the BMP.
+  const std::string input = "#caf\xC3\xA9\n10.0.0.1 b\xC3\xBC \xF0\x9F\x98\x80x\n";
   THosts hosts;
   ASSERT_EQ(hosts.LoadFromBytes("\xEF\xBB\xBF" + input), 2);
   EXPECT_EQ(Save(hosts, EncodingUtf8, false),
-            "\xEF\xBB\xBF#caf\xC3\xA9\r\n10.0.0.1 \xF0\x9F\x98\x80x\r\n");
+            "\xEF\xBB\xBF#caf\xC3\xA9\r\n10.0.0.1 b\xC3\xBC \xF0\x9F\x98\x80x\r\n");
   EXPECT_EQ(Save(hosts, EncodingUtf16LE, false),
-            "\xFF\xFE" + Utf16LE("#caf") + std::string("\xE9\x00", 2) + Utf16LE("\r\n10.0.0.1 ") +
-                std::string("\x3D\xD8\x00\xDE", 4) + Utf16LE("x\r\n"));
+            "\xFF\xFE" + Utf16LE("#caf") + std::string("\xE9\x00", 2) + Utf16LE("\r\n10.0.0.1 b") +
+                std::string("\xFC\x00", 2) + Utf16LE(" ") + std::string("\x3D\xD8\x00\xDE", 4) +
+                Utf16LE("x\r\n"));
   // US-ASCII replaces what it cannot hold, even where the system code page could; the exact
   // replacement is the platform's.
   const std::string ansi = Save(hosts, EncodingAnsi, false);
@@ -133,6 +134,15 @@ TEST(Document, NonAsciiTextInEveryEncoding) {
   EXPECT_EQ(ansi.substr(0, 4), "#caf");
   EXPECT_NE(ansi.find("\r\n10.0.0.1 "), std::string::npos);
   EXPECT_EQ(ansi.substr(ansi.size() - 3), "x\r\n");
+
+  // A name moved by the merge keeps its text: "déjà", read later, joins the line.
+  ASSERT_EQ(hosts.LoadFromBytes("\xEF\xBB\xBF"
+                                "10.0.0.1 d\xC3\xA9j\xC3\xA0\n"),
+            1);
+  hosts.Optimize();
+  EXPECT_EQ(Save(hosts, EncodingUtf8, false),
+            "\xEF\xBB\xBF"
+            "10.0.0.1 b\xC3\xBC \xF0\x9F\x98\x80x d\xC3\xA9j\xC3\xA0\r\n");
 }
 
 TEST(Document, BadTextNeverCrashesOrVanishes) {

@@ -44,7 +44,8 @@ std::string Describe(const THostItem& line) {
       << " comment=" << std::string(line.Comment().begin(), line.Comment().end()) << " names=";
   for (int i = 0; i < line.NameCount(); ++i) {
     const THostName* name = line.GetName(i);
-    out << std::string(name->Name().begin(), name->Name().end()) << '/' << int(name->Flags) << ',';
+    const std::u16string text = name->Name();
+    out << std::string(text.begin(), text.end()) << '/' << int(name->Flags) << ',';
     EXPECT_EQ(name->Owner, &line);
   }
   return out.str();
