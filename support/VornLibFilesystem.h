@@ -2,6 +2,7 @@
 // One portable interface; VornLibFilesystem_win32.cpp and VornLibFilesystem_posix.cpp implement it.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <string>
@@ -53,6 +54,14 @@ bool DirectoryExists(std::u16string_view path);
 bool CopyFileReplace(std::u16string_view source, std::u16string_view target);
 // Everything up to and including the last path delimiter or drive colon ("" when none).
 std::u16string ExtractFilePath(std::u16string_view path);
+
+// Longer paths are handed to the Windows file calls with the long-path prefix.
+constexpr size_t MaxShortPathLength = 260;
+// The one form in which the Windows file layer names a file to the system, made from the full
+// path (GetFullPathNameW): slashes turned to backslashes, and over MaxShortPathLength characters
+// the long-path prefix ("\\?\C:\...", "\\?\UNC\server\share\..."). A name already in the
+// system's own form stays as it is; a relative name gets no prefix.
+std::u16string LongPathForm(std::u16string_view fullPath);
 
 // The toolkit's handle stream: read, write and seek go straight to an OS file handle.
 class THandleStream : public TStream {

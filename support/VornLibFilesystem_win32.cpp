@@ -8,7 +8,6 @@
 
 namespace {
 
-constexpr size_t MaxShortPath = 260;       // longer paths get the long-path prefix
 constexpr DWORD SecurityInfoFlags = 7;     // owner, group and DACL
 constexpr DWORD SecurityExtraBytes = 4096; // added to the size the first query reports
 constexpr DWORD PrivilegeSetBytes = 20;    // room for the privileges AccessCheck reports
@@ -77,14 +76,23 @@ std::u16string Narrow(const wchar_t* text, size_t length) {
   return std::u16string(text, text + length);
 }
 
-// The path as handed to the attribute and file calls: with the long-path prefix when it is
-// longer than MAX_PATH.
+// The path as handed to every file call: the full path in the long-path form.
 std::wstring SystemPath(std::u16string_view path) {
-  std::wstring result;
-  if (path.size() > MaxShortPath)
-    result = L"\\\\?\\";
-  result.append(path.begin(), path.end());
-  return result;
+  std::wstring name(path.begin(), path.end());
+  if (name.empty())
+    return name;
+  std::wstring full(MaxShortPathLength + 1, L'\0');
+  DWORD length =
+      GetFullPathNameW(name.c_str(), static_cast<DWORD>(full.size()), full.data(), nullptr);
+  if (length >= full.size()) {
+    // Too long for the first buffer: the call told the size it needs.
+    full.assign(length, L'\0');
+    length = GetFullPathNameW(name.c_str(), static_cast<DWORD>(full.size()), full.data(), nullptr);
+  }
+  if (length != 0 && length < full.size())
+    name.assign(full.data(), length);
+  const std::u16string form = LongPathForm(std::u16string(name.begin(), name.end()));
+  return std::wstring(form.begin(), form.end());
 }
 
 bool IsDelimiter(char16_t c) {
@@ -134,7 +142,7 @@ bool CheckFileAccess(uint32_t desiredAccess, std::u16string_view path) {
   if (!EqualsNoCase(GetVolumeFileSystem(DrivePart(path)), u"NTFS"))
     return true;
 
-  const std::wstring name = Wide(path);
+  const std::wstring name = SystemPath(path);
   const DWORD savedError = GetLastError();
   DWORD needed = 0;
   if (!GetFileSecurityW(name.c_str(), SecurityInfoFlags, nullptr, 0, &needed) &&
