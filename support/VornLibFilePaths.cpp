@@ -1,4 +1,5 @@
-// Path texts for the file layer: parts that need no platform call of their own.
+// Path texts for the file layer and the end of a replace that stopped half-way: parts that need
+// no platform call of their own.
 #include "VornLibFilesystem.h"
 
 #include <string>
@@ -30,4 +31,39 @@ std::u16string LongPathForm(std::u16string_view fullPath) {
     return std::u16string(Prefix) + u"UNC" + path.substr(1);
   // A relative name (the full path could not be made) takes no prefix.
   return path;
+}
+
+// ---- A replace that stopped half-way ----
+
+std::u16string BackupNameBeside(std::u16string_view target) {
+  const std::u16string folder = ExtractFilePath(target);
+  const std::u16string base(target.substr(folder.size()));
+  for (int attempt = 0;; ++attempt) {
+    std::u16string candidate = folder + u"." + base + u".tarnwick-";
+    for (const char c : std::to_string(attempt))
+      candidate.push_back(static_cast<char16_t>(c));
+    candidate += u".old";
+    if (!FileExists(candidate) && !DirectoryExists(candidate))
+      return candidate;
+  }
+}
+
+TReplaceResult FinishInterruptedReplace(std::u16string_view target, std::u16string_view replacement,
+                                        std::u16string_view backup) {
+  if (FileExists(target)) {
+    // The target kept its name. With the replacement still there it holds the old bytes and the
+    // backup (if one was made) is a second copy of them; otherwise the swap went through.
+    const bool replaced = !FileExists(replacement);
+    DeleteFileName(backup);
+    return replaced ? TReplaceResult::Replaced : TReplaceResult::NotReplaced;
+  }
+  // The name is free: the new bytes, complete, go under it; failing that, the old ones.
+  if (FileExists(replacement) && !FileFaultAt(TFileStep::MoveBack) &&
+      MoveFileName(replacement, target)) {
+    DeleteFileName(backup);
+    return TReplaceResult::Replaced;
+  }
+  if (FileExists(backup) && !FileFaultAt(TFileStep::MoveBack) && MoveFileName(backup, target))
+    return TReplaceResult::NotReplaced;
+  return TReplaceResult::Stranded;
 }

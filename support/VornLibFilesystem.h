@@ -112,12 +112,29 @@ private:
 // The path of the file a path finally names: a symbolic link resolved to the file it points to
 // (POSIX); the path itself otherwise.
 std::u16string ResolveFinalPath(std::u16string_view path);
+// What a replace left under the two names.
+enum class TReplaceResult : uint8_t {
+  Replaced,    // the target holds the replacement's bytes; the replacement's name is gone
+  NotReplaced, // the target holds its old bytes; the replacement is still under its own name
+  Stranded,    // neither could be put back under the target's name: the old bytes are under a
+               // backup name beside it and the replacement under its own; both must stay
+};
 // Replaces target by replacement in one step (the target is never missing or half-written in
-// between). POSIX: the replacement first gets the target's mode and owner; false when it cannot
-// (then nothing changed). Windows: ReplaceFileW, which keeps the target's security descriptor,
-// attributes and creation time.
-bool ReplaceFileAtomically(std::u16string_view target, std::u16string_view replacement);
+// between). POSIX: the replacement first gets the target's mode and owner; NotReplaced when it
+// cannot (then nothing changed). Windows: ReplaceFileW, which keeps the target's security
+// descriptor, attributes and creation time, with a backup name beside the target so that the old
+// bytes keep a known name until the new file is in place; when it stops half-way, the new file
+// (complete, else the old one) is moved back under the target's name.
+TReplaceResult ReplaceFileAtomically(std::u16string_view target, std::u16string_view replacement);
 bool DeleteFileName(std::u16string_view path);
+// Renames a file to a name that is free; false when it cannot (nothing changed).
+bool MoveFileName(std::u16string_view from, std::u16string_view to);
+// An unused name beside a file for its old bytes while it is replaced.
+std::u16string BackupNameBeside(std::u16string_view target);
+// Ends a replace that stopped with the target's name free (the old bytes under backup): the
+// replacement goes under the target's name, else the old bytes go back.
+TReplaceResult FinishInterruptedReplace(std::u16string_view target, std::u16string_view replacement,
+                                        std::u16string_view backup);
 
 // Writes bytes as the whole new content of a file so that the file on disk is always either the
 // old content or the complete new one: a new temporary file beside it, flushed to disk, then
@@ -135,6 +152,9 @@ enum class TFileStep : uint8_t {
   Replace,         // swapping the temporary file in
   OpenInPlace,     // opening the file itself for writing
   SetAttributes,   // setting a file's attributes
+  ReplaceHalfWay,  // the swap stops half-way (as ReplaceFileW's errors 1176 and 1177 leave it):
+                   // the file renamed away to its backup name, the temporary file still there
+  MoveBack,        // moving a file under the target's name after a swap stopped half-way
 };
 // Answers, for each attempt of a step, whether it fails; for a write, bytesBeforeFailure says how
 // many bytes still go through first.

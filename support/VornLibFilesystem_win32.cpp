@@ -405,17 +405,37 @@ std::u16string ResolveFinalPath(std::u16string_view path) {
   return std::u16string(path);
 }
 
-bool ReplaceFileAtomically(std::u16string_view target, std::u16string_view replacement) {
+TReplaceResult ReplaceFileAtomically(std::u16string_view target, std::u16string_view replacement) {
   const std::wstring to = SystemPath(target);
   const std::wstring from = SystemPath(replacement);
-  if (FileExists(target))
-    return ReplaceFileW(to.c_str(), from.c_str(), nullptr, REPLACEFILE_IGNORE_MERGE_ERRORS, nullptr,
-                        nullptr) != FALSE;
-  return MoveFileExW(from.c_str(), to.c_str(), MOVEFILE_WRITE_THROUGH) != FALSE;
+  if (!FileExists(target))
+    return MoveFileExW(from.c_str(), to.c_str(), MOVEFILE_WRITE_THROUGH) != FALSE
+               ? TReplaceResult::Replaced
+               : TReplaceResult::NotReplaced;
+  // The old bytes keep a known name until the new file is in place. Without a backup name,
+  // ReplaceFileW's error 1176 leaves no file under the target's name and the new bytes only in
+  // the replacement; with one, 1176 leaves both files under their own names and 1177 the old
+  // bytes under the backup name.
+  const std::u16string backup = BackupNameBeside(target);
+  const std::wstring aside = SystemPath(backup);
+  if (FileFaultAt(TFileStep::ReplaceHalfWay)) {
+    MoveFileExW(to.c_str(), aside.c_str(), MOVEFILE_WRITE_THROUGH);
+  } else if (ReplaceFileW(to.c_str(), from.c_str(), aside.c_str(), REPLACEFILE_IGNORE_MERGE_ERRORS,
+                          nullptr, nullptr)) {
+    DeleteFileW(aside.c_str());
+    return TReplaceResult::Replaced;
+  }
+  return FinishInterruptedReplace(target, replacement, backup);
 }
 
 bool DeleteFileName(std::u16string_view path) {
   return !path.empty() && DeleteFileW(SystemPath(path).c_str()) != FALSE;
+}
+
+bool MoveFileName(std::u16string_view from, std::u16string_view to) {
+  return !from.empty() && !to.empty() &&
+         MoveFileExW(SystemPath(from).c_str(), SystemPath(to).c_str(), MOVEFILE_WRITE_THROUGH) !=
+             FALSE;
 }
 
 // ---- Whole-stream helpers ----
