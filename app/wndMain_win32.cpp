@@ -6,6 +6,7 @@
 #include <commdlg.h>
 #include <shellapi.h>
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <exception>
@@ -115,6 +116,35 @@ std::u16string ModuleFileName() {
       return {};
     buffer.resize(buffer.size() * 2);
   }
+}
+
+// A window's device context, released when it goes.
+class TWindowDC {
+public:
+  explicit TWindowDC(HWND window) : FWindow(window), FDC(GetDC(window)) {}
+  ~TWindowDC() {
+    if (FDC != nullptr)
+      ReleaseDC(FWindow, FDC);
+  }
+  TWindowDC(const TWindowDC&) = delete;
+  TWindowDC& operator=(const TWindowDC&) = delete;
+  HDC Get() const { return FDC; }
+
+private:
+  HWND FWindow;
+  HDC FDC;
+};
+
+// The height of one line of text in the font, in pixels; 0 when it cannot be measured.
+int FontLineHeight(HWND window, HFONT font) {
+  const TWindowDC dc(window);
+  if (dc.Get() == nullptr)
+    return 0;
+  const HGDIOBJ old = SelectObject(dc.Get(), font);
+  TEXTMETRICW metrics{};
+  const bool measured = GetTextMetricsW(dc.Get(), &metrics) != FALSE;
+  SelectObject(dc.Get(), old);
+  return measured ? metrics.tmHeight : 0;
 }
 
 // A process handle that is closed when it goes.
@@ -265,6 +295,9 @@ void TfrmMain::CreateControls() {
     FFont = CreateFontIndirectW(&metrics.lfMessageFont);
   if (FFont == nullptr)
     FFont = static_cast<HFONT>(GetStockObject(DEFAULT_GUI_FONT));
+  // The layout's labels are made for an 8-point font; a larger system font (Segoe UI 9 pt since
+  // Vista) gets labels as high as its lines, so that no descender is cut off.
+  const int lineHeight = FontLineHeight(FHandle, FFont);
 
   const HINSTANCE instance =
       reinterpret_cast<HINSTANCE>(GetWindowLongPtrW(FHandle, GWLP_HINSTANCE));
@@ -295,10 +328,12 @@ void TfrmMain::CreateControls() {
     case TKind::Label:
       className = L"STATIC";
       style |= SS_LEFT | SS_NOPREFIX;
+      height = std::max(height, lineHeight);
       break;
     case TKind::PathLabel:
       className = L"STATIC";
       style |= SS_LEFT | SS_NOPREFIX | SS_PATHELLIPSIS;
+      height = std::max(height, lineHeight);
       break;
     case TKind::Button:
       style |= spec.Default == 1 ? BS_DEFPUSHBUTTON : BS_PUSHBUTTON;
