@@ -267,9 +267,16 @@ LRESULT TfrmMain::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
       const HWND focus = GetFocus();
       if (focus != nullptr && IsChild(FHandle, focus))
         FLastFocus = focus;
-    } else if (FLastFocus != nullptr && IsWindow(FLastFocus)) {
-      SetFocus(FLastFocus);
-      return 0;
+    } else {
+      // A control disabled meanwhile (the optimize button, for a missing file) cannot have it.
+      const HWND focus =
+          FLastFocus != nullptr && IsWindow(FLastFocus) && IsWindowEnabled(FLastFocus)
+              ? FLastFocus
+              : FirstFocusable();
+      if (focus != nullptr) {
+        SetFocus(focus);
+        return 0;
+      }
     }
     break;
   case DM_GETDEFID:
@@ -363,6 +370,17 @@ void TfrmMain::CreateControls() {
     }
   }
   FLastFocus = Control(IdOptimize);
+}
+
+HWND TfrmMain::FirstFocusable() const {
+  // The optimize button when it is enabled, else the first enabled tab stop in tab order.
+  for (const TControlSpec& spec : Controls) {
+    const HWND control = Control(spec.Id);
+    if (spec.TabOrder >= 0 && spec.Kind != TKind::GroupBox && control != nullptr &&
+        IsWindowEnabled(control) && IsWindowVisible(control))
+      return control;
+  }
+  return nullptr;
 }
 
 void TfrmMain::FormCreate() {
@@ -534,7 +552,7 @@ int RunMainWindow(HINSTANCE instance, int showCommand) {
   const HWND window = form.Handle();
   ShowWindow(window, showCommand);
   UpdateWindow(window);
-  SetFocus(GetDlgItem(window, IdOptimize));
+  SetFocus(form.FirstFocusable());
 
   MSG message;
   while (GetMessageW(&message, nullptr, 0, 0) > 0) {

@@ -517,6 +517,11 @@ TEST_F(MainWindow, MissingHostsFileDisablesOptimize) {
   EXPECT_EQ(Narrow(Text(program.Control(IdFileLabel))), "");
   EXPECT_FALSE(IsWindowEnabled(program.Control(IdOptimize)));
   EXPECT_EQ(Narrow(program.EncodingText()), "ANSI");
+  // The disabled button cannot have the focus: the first enabled control in tab order has it.
+  GUITHREADINFO thread{};
+  thread.cbSize = sizeof(thread);
+  ASSERT_TRUE(GetGUIThreadInfo(GetWindowThreadProcessId(program.Window(), nullptr), &thread));
+  EXPECT_EQ(thread.hwndFocus, program.Control(IdSelectFile));
 
   // Choosing an existing file enables the button.
   TempFolder folder;
