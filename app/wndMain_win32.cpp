@@ -4,6 +4,7 @@
 
 #include <commctrl.h>
 #include <commdlg.h>
+#include <objbase.h>
 #include <shellapi.h>
 
 #include <algorithm>
@@ -147,6 +148,22 @@ int FontLineHeight(HWND window, HFONT font) {
   return measured ? metrics.tmHeight : 0;
 }
 
+// COM for this thread, apartment-threaded as the shell's functions ask; undone when it goes.
+class TComApartment {
+public:
+  TComApartment()
+      : FResult(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE)) {}
+  ~TComApartment() {
+    if (SUCCEEDED(FResult))
+      CoUninitialize();
+  }
+  TComApartment(const TComApartment&) = delete;
+  TComApartment& operator=(const TComApartment&) = delete;
+
+private:
+  HRESULT FResult;
+};
+
 // A process handle that is closed when it goes.
 class TProcessHandle {
 public:
@@ -284,10 +301,13 @@ LRESULT TfrmMain::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
   case WM_DESTROY:
     PostQuitMessage(0);
     return 0;
-  case WM_NCDESTROY:
-    SetWindowLongPtrW(FHandle, GWLP_USERDATA, 0);
+  case WM_NCDESTROY: {
+    // The last message: the window's own handle still goes to the default handling.
+    const HWND window = FHandle;
+    SetWindowLongPtrW(window, GWLP_USERDATA, 0);
     FHandle = nullptr;
-    break;
+    return DefWindowProcW(window, message, wParam, lParam);
+  }
   default:
     break;
   }
@@ -546,6 +566,8 @@ void TfrmMain::ShowException(const char* what) {
 int RunMainWindow(HINSTANCE instance, int showCommand) {
   // The manifest asks for the version 6 controls; they must be loaded before the first one.
   InitCommonControls();
+  // ShellExecuteExW (the elevated relaunch) may hand the work to shell extensions through COM.
+  const TComApartment com;
   TfrmMain form;
   if (!form.Create(instance))
     return 0;
