@@ -162,7 +162,8 @@ const OutcomeRow OutcomeRows[] = {
      EncodingAnsi, TOptimizeOutcome::Optimized, std::u16string(MsgOptimized),
      TMessageIcon::Information, TwoEntriesMerged, std::nullopt},
 #ifdef _WIN32
-    // Under Wine a read-only file is refused by the access check, so hidden and system stand in.
+    // Under Wine a read-only file is refused by the access check (Windows itself grants it), so
+    // hidden and system stand in.
     {.Name = "backup of a hidden system file is a plain file",
      .Kind = Target::File,
      .Before = TwoEntries,

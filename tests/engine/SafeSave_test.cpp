@@ -113,7 +113,8 @@ TEST(SafeSave, EveryFailingStepLeavesTheOldOrTheNewFile) {
     WriteBytes(file, Original);
     const std::u16string name = folder.Name("hosts");
 #ifdef _WIN32
-    // Under Wine a read-only file is refused by the access check, so hidden and system stand in.
+    // Under Wine a read-only file is refused by the access check (Windows itself grants it), so
+    // hidden and system stand in.
     const uint32_t extra = FileAttributeHidden | FileAttributeSystem;
 #else
     const uint32_t extra = FileAttributeReadOnly;

@@ -581,7 +581,9 @@ TEST_F(MainWindow, AboutShowsVersionAndUsage) {
 
 TEST_F(MainWindow, RelaunchesElevatedForTheChosenFile) {
   // The current user may not write the system hosts file: the optimize button asks for
-  // elevation, and the elevated instance gets the choices and the file shown.
+  // elevation, and the elevated instance gets the choices and the file shown. The read-only
+  // attribute stands in for the missing right as Wine's access check treats it (on Windows it is
+  // the file's security that refuses the ordinary user).
   FHosts.Write(SystemHostsBytes, true);
   TempFolder folder;
   const fs::path file = folder.File("my hosts.txt");

@@ -445,7 +445,9 @@ TEST(FileAccess, ReadOnlyFileIsReadableButNotWritable) {
   WriteBytes(temp.File("hosts"), "keep");
   const std::u16string path = temp.Name("hosts");
 #ifdef _WIN32
-  // Under Wine the file's DACL follows the unix mode, which the read-only attribute clears.
+  // Under Wine the file's DACL follows the unix mode, which the read-only attribute clears: this
+  // is Wine's answer. On Windows the attribute is no part of the file's security and the access
+  // check grants the write.
   uint32_t attributes = 0;
   ASSERT_TRUE(FileGetAttributes(path, attributes));
   ASSERT_TRUE(FileSetAttributes(path, attributes | FileAttributeReadOnly));
