@@ -140,8 +140,10 @@ TReplaceResult FinishInterruptedReplace(std::u16string_view target, std::u16stri
 // old content or the complete new one: a new temporary file beside it, flushed to disk, then
 // swapped in. Where the folder allows no new file (or the swap cannot be made), the file is
 // written in place and its old bytes are put back when that write fails. No temporary file
-// stays behind. False when the file cannot be created or opened for writing; a failed write or
-// flush raises std::system_error.
+// stays behind, except after a swap that stopped half-way and could not be undone: then it holds
+// the new bytes, the old ones keep their backup name beside it, and the result is false. False
+// also when the file cannot be created or opened for writing; a failed write or flush raises
+// std::system_error.
 bool SaveFileSafely(std::u16string_view fileName, std::string_view bytes);
 
 // The steps of a save, for tests that make one of them fail.
