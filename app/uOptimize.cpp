@@ -57,7 +57,15 @@ TOptimizeOutcome OptimizeHostsFile(intptr_t owner, std::u16string_view fileName,
     // A backup that cannot be written is no reason to stop the save.
     std::u16string backupName = file;
     backupName += u".bak";
-    (void)CopyFileReplace(file, backupName);
+    if (CopyFileReplace(file, backupName)) {
+      // The copy took the file's attributes along; a read-only backup would refuse every later
+      // backup, so it is made a plain file (it holds the content, it is not the system's file).
+      uint32_t attributes = 0;
+      constexpr uint32_t Protecting =
+          FileAttributeReadOnly | FileAttributeHidden | FileAttributeSystem;
+      if (FileGetAttributes(backupName, attributes) && (attributes & Protecting) != 0)
+        (void)FileSetAttributes(backupName, attributes & ~Protecting);
+    }
   }
 
   if (encoding == EncodingAuto)

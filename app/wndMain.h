@@ -43,6 +43,8 @@ public:
   void Button1Click();
   void PlaceWindow();
   void WMSettingChange(WPARAM setting);
+  // The control that takes the focus: the first enabled one in tab order.
+  HWND FirstFocusable() const;
 
 private:
   friend class TWaitCursor;
@@ -66,6 +68,6 @@ private:
   HWND FLastFocus = nullptr;
 };
 
-// Creates the main window, shows it with the optimize button focused and runs the message loop
-// until the window is closed. The result is the process exit code: 0.
+// Creates the main window, shows it with the optimize button focused (when it is enabled) and runs
+// the message loop until the window is closed. The result is the process exit code: 0.
 int RunMainWindow(HINSTANCE instance, int showCommand);

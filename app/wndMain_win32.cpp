@@ -4,8 +4,10 @@
 
 #include <commctrl.h>
 #include <commdlg.h>
+#include <objbase.h>
 #include <shellapi.h>
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <exception>
@@ -116,6 +118,51 @@ std::u16string ModuleFileName() {
     buffer.resize(buffer.size() * 2);
   }
 }
+
+// A window's device context, released when it goes.
+class TWindowDC {
+public:
+  explicit TWindowDC(HWND window) : FWindow(window), FDC(GetDC(window)) {}
+  ~TWindowDC() {
+    if (FDC != nullptr)
+      ReleaseDC(FWindow, FDC);
+  }
+  TWindowDC(const TWindowDC&) = delete;
+  TWindowDC& operator=(const TWindowDC&) = delete;
+  HDC Get() const { return FDC; }
+
+private:
+  HWND FWindow;
+  HDC FDC;
+};
+
+// The height of one line of text in the font, in pixels; 0 when it cannot be measured.
+int FontLineHeight(HWND window, HFONT font) {
+  const TWindowDC dc(window);
+  if (dc.Get() == nullptr)
+    return 0;
+  const HGDIOBJ old = SelectObject(dc.Get(), font);
+  TEXTMETRICW metrics{};
+  const bool measured = GetTextMetricsW(dc.Get(), &metrics) != FALSE;
+  SelectObject(dc.Get(), old);
+  return measured ? metrics.tmHeight : 0;
+}
+
+// COM for this thread, apartment-threaded as the shell's functions ask; undone when it goes.
+class TComApartment {
+public:
+  TComApartment()
+      : FResult(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE)) {}
+  ~TComApartment() {
+    if (SUCCEEDED(FResult))
+      CoUninitialize();
+  }
+  TComApartment(const TComApartment&) = delete;
+  TComApartment& operator=(const TComApartment&) = delete;
+
+private:
+  HRESULT FResult;
+};
 
 // A process handle that is closed when it goes.
 class TProcessHandle {
@@ -237,9 +284,16 @@ LRESULT TfrmMain::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
       const HWND focus = GetFocus();
       if (focus != nullptr && IsChild(FHandle, focus))
         FLastFocus = focus;
-    } else if (FLastFocus != nullptr && IsWindow(FLastFocus)) {
-      SetFocus(FLastFocus);
-      return 0;
+    } else {
+      // A control disabled meanwhile (the optimize button, for a missing file) cannot have it.
+      const HWND focus =
+          FLastFocus != nullptr && IsWindow(FLastFocus) && IsWindowEnabled(FLastFocus)
+              ? FLastFocus
+              : FirstFocusable();
+      if (focus != nullptr) {
+        SetFocus(focus);
+        return 0;
+      }
     }
     break;
   case DM_GETDEFID:
@@ -247,10 +301,13 @@ LRESULT TfrmMain::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
   case WM_DESTROY:
     PostQuitMessage(0);
     return 0;
-  case WM_NCDESTROY:
-    SetWindowLongPtrW(FHandle, GWLP_USERDATA, 0);
+  case WM_NCDESTROY: {
+    // The last message: the window's own handle still goes to the default handling.
+    const HWND window = FHandle;
+    SetWindowLongPtrW(window, GWLP_USERDATA, 0);
     FHandle = nullptr;
-    break;
+    return DefWindowProcW(window, message, wParam, lParam);
+  }
   default:
     break;
   }
@@ -265,6 +322,9 @@ void TfrmMain::CreateControls() {
     FFont = CreateFontIndirectW(&metrics.lfMessageFont);
   if (FFont == nullptr)
     FFont = static_cast<HFONT>(GetStockObject(DEFAULT_GUI_FONT));
+  // The layout's labels are made for an 8-point font; a larger system font (Segoe UI 9 pt since
+  // Vista) gets labels as high as its lines, so that no descender is cut off.
+  const int lineHeight = FontLineHeight(FHandle, FFont);
 
   const HINSTANCE instance =
       reinterpret_cast<HINSTANCE>(GetWindowLongPtrW(FHandle, GWLP_HINSTANCE));
@@ -295,10 +355,12 @@ void TfrmMain::CreateControls() {
     case TKind::Label:
       className = L"STATIC";
       style |= SS_LEFT | SS_NOPREFIX;
+      height = std::max(height, lineHeight);
       break;
     case TKind::PathLabel:
       className = L"STATIC";
       style |= SS_LEFT | SS_NOPREFIX | SS_PATHELLIPSIS;
+      height = std::max(height, lineHeight);
       break;
     case TKind::Button:
       style |= spec.Default == 1 ? BS_DEFPUSHBUTTON : BS_PUSHBUTTON;
@@ -328,6 +390,17 @@ void TfrmMain::CreateControls() {
     }
   }
   FLastFocus = Control(IdOptimize);
+}
+
+HWND TfrmMain::FirstFocusable() const {
+  // The optimize button when it is enabled, else the first enabled tab stop in tab order.
+  for (const TControlSpec& spec : Controls) {
+    const HWND control = Control(spec.Id);
+    if (spec.TabOrder >= 0 && spec.Kind != TKind::GroupBox && control != nullptr &&
+        IsWindowEnabled(control) && IsWindowVisible(control))
+      return control;
+  }
+  return nullptr;
 }
 
 void TfrmMain::FormCreate() {
@@ -493,13 +566,15 @@ void TfrmMain::ShowException(const char* what) {
 int RunMainWindow(HINSTANCE instance, int showCommand) {
   // The manifest asks for the version 6 controls; they must be loaded before the first one.
   InitCommonControls();
+  // ShellExecuteExW (the elevated relaunch) may hand the work to shell extensions through COM.
+  const TComApartment com;
   TfrmMain form;
   if (!form.Create(instance))
     return 0;
   const HWND window = form.Handle();
   ShowWindow(window, showCommand);
   UpdateWindow(window);
-  SetFocus(GetDlgItem(window, IdOptimize));
+  SetFocus(form.FirstFocusable());
 
   MSG message;
   while (GetMessageW(&message, nullptr, 0, 0) > 0) {

@@ -201,9 +201,18 @@ bool SaveFileSafely(std::u16string_view fileName, const TByteProducer& produce) 
     TTemporaryFile temporary(temporaryName, std::move(stream));
     WriteAndFlush(temporary.Stream(), produce);
     temporary.Close(); // closed before the swap
-    if (!FileFaultAt(TFileStep::Replace) && ReplaceFileAtomically(target, temporaryName)) {
-      temporary.Release();
-      return true;
+    if (!FileFaultAt(TFileStep::Replace)) {
+      switch (ReplaceFileAtomically(target, temporaryName)) {
+      case TReplaceResult::Replaced:
+        temporary.Release();
+        return true;
+      case TReplaceResult::Stranded:
+        // The temporary file holds the only copy of the new bytes on disk: it stays.
+        temporary.Release();
+        return false;
+      case TReplaceResult::NotReplaced:
+        break;
+      }
     }
     // The swap cannot be made here (another file system, a bind-mounted file, a file held open):
     // the file is written in place instead.

@@ -2,6 +2,7 @@
 // One portable interface; VornLibFilesystem_win32.cpp and VornLibFilesystem_posix.cpp implement it.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <string>
@@ -54,6 +55,14 @@ bool CopyFileReplace(std::u16string_view source, std::u16string_view target);
 // Everything up to and including the last path delimiter or drive colon ("" when none).
 std::u16string ExtractFilePath(std::u16string_view path);
 
+// Longer paths are handed to the Windows file calls with the long-path prefix.
+constexpr size_t MaxShortPathLength = 260;
+// The one form in which the Windows file layer names a file to the system, made from the full
+// path (GetFullPathNameW): slashes turned to backslashes, and over MaxShortPathLength characters
+// the long-path prefix ("\\?\C:\...", "\\?\UNC\server\share\..."). A name already in the
+// system's own form stays as it is; a relative name gets no prefix.
+std::u16string LongPathForm(std::u16string_view fullPath);
+
 // The toolkit's handle stream: read, write and seek go straight to an OS file handle.
 class THandleStream : public TStream {
 public:
@@ -103,12 +112,29 @@ private:
 // The path of the file a path finally names: a symbolic link resolved to the file it points to
 // (POSIX); the path itself otherwise.
 std::u16string ResolveFinalPath(std::u16string_view path);
+// What a replace left under the two names.
+enum class TReplaceResult : uint8_t {
+  Replaced,    // the target holds the replacement's bytes; the replacement's name is gone
+  NotReplaced, // the target holds its old bytes; the replacement is still under its own name
+  Stranded,    // neither could be put back under the target's name: the old bytes are under a
+               // backup name beside it and the replacement under its own; both must stay
+};
 // Replaces target by replacement in one step (the target is never missing or half-written in
-// between). POSIX: the replacement first gets the target's mode and owner; false when it cannot
-// (then nothing changed). Windows: ReplaceFileW, which keeps the target's security descriptor,
-// attributes and creation time.
-bool ReplaceFileAtomically(std::u16string_view target, std::u16string_view replacement);
+// between). POSIX: the replacement first gets the target's mode and owner; NotReplaced when it
+// cannot (then nothing changed). Windows: ReplaceFileW, which keeps the target's security
+// descriptor, attributes and creation time, with a backup name beside the target so that the old
+// bytes keep a known name until the new file is in place; when it stops half-way, the new file
+// (complete, else the old one) is moved back under the target's name.
+TReplaceResult ReplaceFileAtomically(std::u16string_view target, std::u16string_view replacement);
 bool DeleteFileName(std::u16string_view path);
+// Renames a file to a name that is free; false when it cannot (nothing changed).
+bool MoveFileName(std::u16string_view from, std::u16string_view to);
+// An unused name beside a file for its old bytes while it is replaced.
+std::u16string BackupNameBeside(std::u16string_view target);
+// Ends a replace that stopped with the target's name free (the old bytes under backup): the
+// replacement goes under the target's name, else the old bytes go back.
+TReplaceResult FinishInterruptedReplace(std::u16string_view target, std::u16string_view replacement,
+                                        std::u16string_view backup);
 
 // Where a writer puts its bytes, a piece at a time.
 using TByteSink = std::function<void(std::string_view piece)>;
@@ -120,8 +146,10 @@ using TByteProducer = std::function<void(const TByteSink& sink)>;
 // always either the old content or the complete new one: a new temporary file beside it, written
 // piece by piece, flushed to disk, then swapped in. Where the folder allows no new file (or the
 // swap cannot be made), the file is written in place (the bytes produced again) and its old bytes
-// are put back when that write fails. No temporary file stays behind. False when the file cannot
-// be created or opened for writing; a failed write or flush raises std::system_error.
+// are put back when that write fails. No temporary file stays behind, except after a swap that
+// stopped half-way and could not be undone: then it holds the new bytes, the old ones keep their
+// backup name beside it, and the result is false. False also when the file cannot be created or
+// opened for writing; a failed write or flush raises std::system_error.
 bool SaveFileSafely(std::u16string_view fileName, const TByteProducer& produce);
 bool SaveFileSafely(std::u16string_view fileName, std::string_view bytes);
 
@@ -133,6 +161,9 @@ enum class TFileStep : uint8_t {
   Replace,         // swapping the temporary file in
   OpenInPlace,     // opening the file itself for writing
   SetAttributes,   // setting a file's attributes
+  ReplaceHalfWay,  // the swap stops half-way (as ReplaceFileW's errors 1176 and 1177 leave it):
+                   // the file renamed away to its backup name, the temporary file still there
+  MoveBack,        // moving a file under the target's name after a swap stopped half-way
 };
 // Answers, for each attempt of a step, whether it fails; for a write, bytesBeforeFailure says how
 // many bytes still go through first.

@@ -353,7 +353,7 @@ std::u16string ResolveFinalPath(std::u16string_view path) {
   return Utf8ToUtf16(real.get());
 }
 
-bool ReplaceFileAtomically(std::u16string_view target, std::u16string_view replacement) {
+TReplaceResult ReplaceFileAtomically(std::u16string_view target, std::u16string_view replacement) {
   const std::string to = Utf8(target);
   const std::string from = Utf8(replacement);
   struct stat status {};
@@ -363,13 +363,29 @@ bool ReplaceFileAtomically(std::u16string_view target, std::u16string_view repla
     if ((::chown(from.c_str(), status.st_uid, status.st_gid) != 0 &&
          (status.st_uid != ::geteuid() || ::chown(from.c_str(), -1, status.st_gid) != 0)) ||
         ::chmod(from.c_str(), status.st_mode & 07777) != 0)
-      return false;
+      return TReplaceResult::NotReplaced;
+    if (FileFaultAt(TFileStep::ReplaceHalfWay)) {
+      // rename() never stops half-way; the fault leaves what a swap elsewhere can.
+      const std::u16string backup = BackupNameBeside(target);
+      ::rename(to.c_str(), Utf8(backup).c_str());
+      return FinishInterruptedReplace(target, replacement, backup);
+    }
   }
-  return ::rename(from.c_str(), to.c_str()) == 0;
+  return ::rename(from.c_str(), to.c_str()) == 0 ? TReplaceResult::Replaced
+                                                 : TReplaceResult::NotReplaced;
 }
 
 bool DeleteFileName(std::u16string_view path) {
   return !path.empty() && ::unlink(Utf8(path).c_str()) == 0;
+}
+
+bool MoveFileName(std::u16string_view from, std::u16string_view to) {
+  if (from.empty() || to.empty())
+    return false;
+  struct stat status {};
+  if (::lstat(Utf8(to).c_str(), &status) == 0)
+    return false; // the name is taken
+  return ::rename(Utf8(from).c_str(), Utf8(to).c_str()) == 0;
 }
 
 // ---- Whole-stream helpers ----

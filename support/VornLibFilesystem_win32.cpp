@@ -8,7 +8,6 @@
 
 namespace {
 
-constexpr size_t MaxShortPath = 260;       // longer paths get the long-path prefix
 constexpr DWORD SecurityInfoFlags = 7;     // owner, group and DACL
 constexpr DWORD SecurityExtraBytes = 4096; // added to the size the first query reports
 constexpr DWORD PrivilegeSetBytes = 20;    // room for the privileges AccessCheck reports
@@ -77,14 +76,23 @@ std::u16string Narrow(const wchar_t* text, size_t length) {
   return std::u16string(text, text + length);
 }
 
-// The path as handed to the attribute and file calls: with the long-path prefix when it is
-// longer than MAX_PATH.
+// The path as handed to every file call: the full path in the long-path form.
 std::wstring SystemPath(std::u16string_view path) {
-  std::wstring result;
-  if (path.size() > MaxShortPath)
-    result = L"\\\\?\\";
-  result.append(path.begin(), path.end());
-  return result;
+  std::wstring name(path.begin(), path.end());
+  if (name.empty())
+    return name;
+  std::wstring full(MaxShortPathLength + 1, L'\0');
+  DWORD length =
+      GetFullPathNameW(name.c_str(), static_cast<DWORD>(full.size()), full.data(), nullptr);
+  if (length >= full.size()) {
+    // Too long for the first buffer: the call told the size it needs.
+    full.assign(length, L'\0');
+    length = GetFullPathNameW(name.c_str(), static_cast<DWORD>(full.size()), full.data(), nullptr);
+  }
+  if (length != 0 && length < full.size())
+    name.assign(full.data(), length);
+  const std::u16string form = LongPathForm(std::u16string(name.begin(), name.end()));
+  return std::wstring(form.begin(), form.end());
 }
 
 bool IsDelimiter(char16_t c) {
@@ -134,7 +142,7 @@ bool CheckFileAccess(uint32_t desiredAccess, std::u16string_view path) {
   if (!EqualsNoCase(GetVolumeFileSystem(DrivePart(path)), u"NTFS"))
     return true;
 
-  const std::wstring name = Wide(path);
+  const std::wstring name = SystemPath(path);
   const DWORD savedError = GetLastError();
   DWORD needed = 0;
   if (!GetFileSecurityW(name.c_str(), SecurityInfoFlags, nullptr, 0, &needed) &&
@@ -397,17 +405,37 @@ std::u16string ResolveFinalPath(std::u16string_view path) {
   return std::u16string(path);
 }
 
-bool ReplaceFileAtomically(std::u16string_view target, std::u16string_view replacement) {
+TReplaceResult ReplaceFileAtomically(std::u16string_view target, std::u16string_view replacement) {
   const std::wstring to = SystemPath(target);
   const std::wstring from = SystemPath(replacement);
-  if (FileExists(target))
-    return ReplaceFileW(to.c_str(), from.c_str(), nullptr, REPLACEFILE_IGNORE_MERGE_ERRORS, nullptr,
-                        nullptr) != FALSE;
-  return MoveFileExW(from.c_str(), to.c_str(), MOVEFILE_WRITE_THROUGH) != FALSE;
+  if (!FileExists(target))
+    return MoveFileExW(from.c_str(), to.c_str(), MOVEFILE_WRITE_THROUGH) != FALSE
+               ? TReplaceResult::Replaced
+               : TReplaceResult::NotReplaced;
+  // The old bytes keep a known name until the new file is in place. Without a backup name,
+  // ReplaceFileW's error 1176 leaves no file under the target's name and the new bytes only in
+  // the replacement; with one, 1176 leaves both files under their own names and 1177 the old
+  // bytes under the backup name.
+  const std::u16string backup = BackupNameBeside(target);
+  const std::wstring aside = SystemPath(backup);
+  if (FileFaultAt(TFileStep::ReplaceHalfWay)) {
+    MoveFileExW(to.c_str(), aside.c_str(), MOVEFILE_WRITE_THROUGH);
+  } else if (ReplaceFileW(to.c_str(), from.c_str(), aside.c_str(), REPLACEFILE_IGNORE_MERGE_ERRORS,
+                          nullptr, nullptr)) {
+    DeleteFileW(aside.c_str());
+    return TReplaceResult::Replaced;
+  }
+  return FinishInterruptedReplace(target, replacement, backup);
 }
 
 bool DeleteFileName(std::u16string_view path) {
   return !path.empty() && DeleteFileW(SystemPath(path).c_str()) != FALSE;
+}
+
+bool MoveFileName(std::u16string_view from, std::u16string_view to) {
+  return !from.empty() && !to.empty() &&
+         MoveFileExW(SystemPath(from).c_str(), SystemPath(to).c_str(), MOVEFILE_WRITE_THROUGH) !=
+             FALSE;
 }
 
 // ---- Whole-stream helpers ----

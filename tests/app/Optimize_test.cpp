@@ -10,6 +10,7 @@
 
 #include "MessageRecorder.h"
 #include "TestFiles.h"
+#include "VornLibFilesystem.h"
 #include "uHostsLocation.h"
 #include "uMessages.h"
 #include "uOptimize.h"
@@ -85,6 +86,7 @@ struct OutcomeRow {
   TMessageIcon Icon;
   std::string After;                      // the file's bytes afterwards
   std::optional<std::string> BackupAfter; // none: no backup file afterwards
+  uint32_t Attributes = 0;                // set on the file before the run, when not 0
 };
 
 const OutcomeRow OutcomeRows[] = {
@@ -159,6 +161,24 @@ const OutcomeRow OutcomeRows[] = {
      Utf16LE("0.0.0.0 a.example\r\n0.0.0.0 b.example\r\n"), std::nullopt, false, false, false,
      EncodingAnsi, TOptimizeOutcome::Optimized, std::u16string(MsgOptimized),
      TMessageIcon::Information, TwoEntriesMerged, std::nullopt},
+#ifdef _WIN32
+    // Under Wine a read-only file is refused by the access check (Windows itself grants it), so
+    // hidden and system stand in.
+    {.Name = "backup of a hidden system file is a plain file",
+     .Kind = Target::File,
+     .Before = TwoEntries,
+     .OldBackup = std::nullopt,
+     .OldBackupReadOnly = false,
+     .Backup = true,
+     .IncludeLocalhost = false,
+     .Encoding = EncodingAuto,
+     .Outcome = TOptimizeOutcome::Optimized,
+     .Text = std::u16string(MsgOptimized),
+     .Icon = TMessageIcon::Information,
+     .After = TwoEntriesMerged,
+     .BackupAfter = TwoEntries,
+     .Attributes = FileAttributeHidden | FileAttributeSystem},
+#endif
 };
 
 // Lays out the row's files; returns the name to pass and the file to watch.
@@ -177,6 +197,11 @@ std::pair<std::u16string, fs::path> Prepare(const TempFolder& folder, const Outc
     break;
   }
   WriteBytes(file, row.Before);
+  if (row.Attributes != 0) {
+    uint32_t plain = 0;
+    EXPECT_TRUE(FileGetAttributes(folder.Name("hosts.txt"), plain));
+    EXPECT_TRUE(FileSetAttributes(folder.Name("hosts.txt"), plain | row.Attributes));
+  }
   if (row.OldBackup) {
     WriteBytes(folder.File("hosts.txt.bak"), *row.OldBackup);
     if (row.OldBackupReadOnly)
@@ -204,6 +229,13 @@ void CheckFiles(const TempFolder& folder, const OutcomeRow& row, const fs::path&
   EXPECT_EQ(ReadBytes(file), row.After);
   if (row.BackupAfter) {
     EXPECT_EQ(ReadBytes(backup), *row.BackupAfter);
+    if (row.Backup) {
+      // A fresh backup is a plain file, whatever the attributes of the file it copies.
+      uint32_t attributes = 0;
+      EXPECT_TRUE(FileGetAttributes(folder.Name("hosts.txt.bak"), attributes));
+      EXPECT_EQ(attributes & (FileAttributeReadOnly | FileAttributeHidden | FileAttributeSystem),
+                0u);
+    }
   } else {
     EXPECT_FALSE(fs::exists(backup));
   }

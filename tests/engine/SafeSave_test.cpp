@@ -96,6 +96,15 @@ TEST(SafeSave, EveryFailingStepLeavesTheOldOrTheNewFile) {
        Result::Saved,
        true},
       {"restoring the attributes fails once", {{S::SetAttributes, 2}}, Result::Saved, true},
+      {"swap stops half-way: the new file moved in", {{S::ReplaceHalfWay, 1}}, Result::Saved, true},
+      {"swap stops half-way, new file stuck: the old one back, then written in place",
+       {{S::ReplaceHalfWay, 1}, {S::MoveBack, 1}},
+       Result::Saved,
+       true},
+      {"swap stops half-way, new file stuck, in-place write fails: the old bytes stay",
+       {{S::ReplaceHalfWay, 1}, {S::MoveBack, 1}, {S::Write, 2, -1}},
+       Result::Raised,
+       false},
   };
   for (const auto& row : rows) {
     SCOPED_TRACE(row.Name);
@@ -104,7 +113,8 @@ TEST(SafeSave, EveryFailingStepLeavesTheOldOrTheNewFile) {
     WriteBytes(file, Original);
     const std::u16string name = folder.Name("hosts");
 #ifdef _WIN32
-    // Under Wine a read-only file is refused by the access check, so hidden and system stand in.
+    // Under Wine a read-only file is refused by the access check (Windows itself grants it), so
+    // hidden and system stand in.
     const uint32_t extra = FileAttributeHidden | FileAttributeSystem;
 #else
     const uint32_t extra = FileAttributeReadOnly;
@@ -138,6 +148,21 @@ TEST(SafeSave, EveryFailingStepLeavesTheOldOrTheNewFile) {
     EXPECT_EQ(fs::status(file).permissions(), permissionsBefore);
     EXPECT_EQ(Listing(folder.Path()), std::set<std::string>{"hosts"}) << "a temporary file stayed";
   }
+}
+
+TEST(SafeSave, ASwapStuckHalfWayKeepsBothCopies) {
+  // Neither the new file nor the old one can go back under the file's name: the old bytes stay
+  // under the backup name and the new ones in the temporary file; neither is deleted.
+  TempFolder folder;
+  WriteBytes(folder.File("hosts"), Original);
+  FaultPlan plan(
+      {{TFileStep::ReplaceHalfWay, 1}, {TFileStep::MoveBack, 1}, {TFileStep::MoveBack, 2}},
+      Saved.size());
+  EXPECT_FALSE(SaveFileSafely(folder.Name("hosts"), Saved));
+  std::multiset<std::string> contents;
+  for (const auto& entry : fs::directory_iterator(folder.Path()))
+    contents.insert(ReadBytes(entry.path()));
+  EXPECT_EQ(contents, (std::multiset<std::string>{Original, Saved}));
 }
 
 TEST(SafeSave, ANewFileIsCreatedWhole) {

@@ -454,6 +454,62 @@ TEST_F(MainWindow, HasTheLayoutAndTabOrder) {
   }
 }
 
+// The system's message font for one test, then back as it was.
+class TMessageFontGuard {
+public:
+  TMessageFontGuard() {
+    FSaved.cbSize = sizeof(FSaved);
+    FRead = SystemParametersInfoW(SPI_GETNONCLIENTMETRICS, sizeof(FSaved), &FSaved, 0) != FALSE;
+  }
+  ~TMessageFontGuard() {
+    if (FRead)
+      SystemParametersInfoW(SPI_SETNONCLIENTMETRICS, sizeof(FSaved), &FSaved, 0);
+  }
+  TMessageFontGuard(const TMessageFontGuard&) = delete;
+  TMessageFontGuard& operator=(const TMessageFontGuard&) = delete;
+
+  // Sets the message font; its height in pixels of one line, or 0 when it could not be set.
+  int Set(const wchar_t* face, LONG height) {
+    if (!FRead)
+      return 0;
+    NONCLIENTMETRICSW metrics = FSaved;
+    metrics.lfMessageFont.lfHeight = height;
+    wcsncpy(metrics.lfMessageFont.lfFaceName, face, LF_FACESIZE - 1);
+    if (!SystemParametersInfoW(SPI_SETNONCLIENTMETRICS, sizeof(metrics), &metrics, 0))
+      return 0;
+    const HFONT font = CreateFontIndirectW(&metrics.lfMessageFont);
+    const HDC screen = GetDC(nullptr);
+    const HGDIOBJ old = SelectObject(screen, font);
+    TEXTMETRICW text{};
+    GetTextMetricsW(screen, &text);
+    SelectObject(screen, old);
+    ReleaseDC(nullptr, screen);
+    DeleteObject(font);
+    return text.tmHeight;
+  }
+
+private:
+  NONCLIENTMETRICSW FSaved{};
+  bool FRead = false;
+};
+
+// Since Vista the message font is Segoe UI 9 pt, larger than the 8-point font the layout is
+// made for; Tahoma at 13 pixels, with lines of about the same height, stands in for it here.
+TEST_F(MainWindow, LabelsHoldALineOfALargerSystemFont) {
+  FHosts.Write(SystemHostsBytes);
+  TMessageFontGuard font;
+  const int lineHeight = font.Set(L"Tahoma", -13);
+  ASSERT_GT(lineHeight, 13) << "the message font could not be made larger";
+  TProgramWindow program;
+  ASSERT_NE(program.Window(), nullptr);
+  for (const int id : {IdFileLabel, IdEncodingLabel}) {
+    SCOPED_TRACE(id);
+    const RECT rect = ClientRectOf(program.Window(), program.Control(id));
+    EXPECT_GE(rect.bottom - rect.top, lineHeight);
+  }
+  EXPECT_EQ(ReadBytes(FHosts.Name()), SystemHostsBytes);
+}
+
 TEST_F(MainWindow, MissingHostsFileDisablesOptimize) {
   FHosts.Remove();
   TProgramWindow program;
@@ -461,6 +517,11 @@ TEST_F(MainWindow, MissingHostsFileDisablesOptimize) {
   EXPECT_EQ(Narrow(Text(program.Control(IdFileLabel))), "");
   EXPECT_FALSE(IsWindowEnabled(program.Control(IdOptimize)));
   EXPECT_EQ(Narrow(program.EncodingText()), "ANSI");
+  // The disabled button cannot have the focus: the first enabled control in tab order has it.
+  GUITHREADINFO thread{};
+  thread.cbSize = sizeof(thread);
+  ASSERT_TRUE(GetGUIThreadInfo(GetWindowThreadProcessId(program.Window(), nullptr), &thread));
+  EXPECT_EQ(thread.hwndFocus, program.Control(IdSelectFile));
 
   // Choosing an existing file enables the button.
   TempFolder folder;
@@ -520,7 +581,9 @@ TEST_F(MainWindow, AboutShowsVersionAndUsage) {
 
 TEST_F(MainWindow, RelaunchesElevatedForTheChosenFile) {
   // The current user may not write the system hosts file: the optimize button asks for
-  // elevation, and the elevated instance gets the choices and the file shown.
+  // elevation, and the elevated instance gets the choices and the file shown. The read-only
+  // attribute stands in for the missing right as Wine's access check treats it (on Windows it is
+  // the file's security that refuses the ordinary user).
   FHosts.Write(SystemHostsBytes, true);
   TempFolder folder;
   const fs::path file = folder.File("my hosts.txt");

@@ -357,6 +357,59 @@ const FolderPartCase FolderPartCases[] = {
 
 INSTANTIATE_TEST_SUITE_P(Paths, FolderPart, testing::ValuesIn(FolderPartCases));
 
+// ---- The form in which the Windows file layer names files ----
+
+struct LongPathFormCase {
+  const char* name;
+  std::u16string path; // a full path, as GetFullPathNameW gives it
+  std::u16string expected;
+};
+
+class LongPathFormTable : public testing::TestWithParam<LongPathFormCase> {};
+
+TEST_P(LongPathFormTable, MakesOneFormForEveryFileCall) {
+  EXPECT_EQ(LongPathForm(GetParam().path), GetParam().expected);
+}
+
+namespace {
+
+// A name of the given length in all: the start, then as many "d" as it takes.
+std::u16string Padded(std::u16string start, size_t length) {
+  start.resize(length, u'd');
+  return start;
+}
+
+} // namespace
+
+const LongPathFormCase LongPathFormCases[] = {
+    {.name = "Short", .path = u"C:\\etc\\hosts", .expected = u"C:\\etc\\hosts"},
+    {.name = "ShortSlashes", .path = u"C:/etc/hosts", .expected = u"C:\\etc\\hosts"},
+    {.name = "Exactly260", .path = Padded(u"C:\\", 260), .expected = Padded(u"C:\\", 260)},
+    {.name = "Drive261",
+     .path = Padded(u"C:\\", 261),
+     .expected = u"\\\\?\\" + Padded(u"C:\\", 261)},
+    {.name = "DriveSlashes",
+     .path = Padded(u"C:/dir/", 300),
+     .expected = u"\\\\?\\" + Padded(u"C:\\dir\\", 300)},
+    {.name = "Unc",
+     .path = Padded(u"\\\\server\\share\\", 300),
+     .expected = u"\\\\?\\UNC" + Padded(u"\\server\\share\\", 299)},
+    {.name = "UncSlashes",
+     .path = Padded(u"//server/share/", 300),
+     .expected = u"\\\\?\\UNC" + Padded(u"\\server\\share\\", 299)},
+    {.name = "AlreadyPrefixed",
+     .path = Padded(u"\\\\?\\C:\\", 300),
+     .expected = Padded(u"\\\\?\\C:\\", 300)},
+    {.name = "DevicePrefixed", .path = u"\\\\.\\NUL", .expected = u"\\\\.\\NUL"},
+    {.name = "RelativeGetsNoPrefix",
+     .path = Padded(u"dir/", 300),
+     .expected = Padded(u"dir\\", 300)},
+    {.name = "Empty", .path = u"", .expected = u""},
+};
+
+INSTANTIATE_TEST_SUITE_P(Paths, LongPathFormTable, testing::ValuesIn(LongPathFormCases),
+                         [](const auto& info) { return std::string(info.param.name); });
+
 // ---- Access tests ----
 
 TEST(FileAccess, ExistingFileAndFolderAreUsable) {
@@ -392,7 +445,9 @@ TEST(FileAccess, ReadOnlyFileIsReadableButNotWritable) {
   WriteBytes(temp.File("hosts"), "keep");
   const std::u16string path = temp.Name("hosts");
 #ifdef _WIN32
-  // Under Wine the file's DACL follows the unix mode, which the read-only attribute clears.
+  // Under Wine the file's DACL follows the unix mode, which the read-only attribute clears: this
+  // is Wine's answer. On Windows the attribute is no part of the file's security and the access
+  // check grants the write.
   uint32_t attributes = 0;
   ASSERT_TRUE(FileGetAttributes(path, attributes));
   ASSERT_TRUE(FileSetAttributes(path, attributes | FileAttributeReadOnly));

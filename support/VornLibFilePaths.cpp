@@ -1,0 +1,69 @@
+// Path texts for the file layer and the end of a replace that stopped half-way: parts that need
+// no platform call of their own.
+#include "VornLibFilesystem.h"
+
+#include <string>
+
+namespace {
+
+bool IsPathDelimiter(char16_t c) {
+  return c == u'\\' || c == u'/';
+}
+
+} // namespace
+
+std::u16string LongPathForm(std::u16string_view fullPath) {
+  constexpr std::u16string_view Prefix = u"\\\\?\\";
+  // A name already in the system's own form (\\?\ or \\.\) goes as it is.
+  if (fullPath.size() >= 4 && IsPathDelimiter(fullPath[0]) && IsPathDelimiter(fullPath[1]) &&
+      (fullPath[2] == u'?' || fullPath[2] == u'.') && IsPathDelimiter(fullPath[3]))
+    return std::u16string(fullPath);
+  std::u16string path(fullPath);
+  for (char16_t& c : path)
+    if (c == u'/')
+      c = u'\\';
+  if (path.size() <= MaxShortPathLength)
+    return path;
+  if (path.size() >= 3 && path[1] == u':' && path[2] == u'\\' &&
+      ((path[0] >= u'A' && path[0] <= u'Z') || (path[0] >= u'a' && path[0] <= u'z')))
+    return std::u16string(Prefix) + path;
+  if (path.size() >= 3 && path[0] == u'\\' && path[1] == u'\\' && path[2] != u'\\')
+    return std::u16string(Prefix) + u"UNC" + path.substr(1);
+  // A relative name (the full path could not be made) takes no prefix.
+  return path;
+}
+
+// ---- A replace that stopped half-way ----
+
+std::u16string BackupNameBeside(std::u16string_view target) {
+  const std::u16string folder = ExtractFilePath(target);
+  const std::u16string base(target.substr(folder.size()));
+  for (int attempt = 0;; ++attempt) {
+    std::u16string candidate = folder + u"." + base + u".tarnwick-";
+    for (const char c : std::to_string(attempt))
+      candidate.push_back(static_cast<char16_t>(c));
+    candidate += u".old";
+    if (!FileExists(candidate) && !DirectoryExists(candidate))
+      return candidate;
+  }
+}
+
+TReplaceResult FinishInterruptedReplace(std::u16string_view target, std::u16string_view replacement,
+                                        std::u16string_view backup) {
+  if (FileExists(target)) {
+    // The target kept its name. With the replacement still there it holds the old bytes and the
+    // backup (if one was made) is a second copy of them; otherwise the swap went through.
+    const bool replaced = !FileExists(replacement);
+    DeleteFileName(backup);
+    return replaced ? TReplaceResult::Replaced : TReplaceResult::NotReplaced;
+  }
+  // The name is free: the new bytes, complete, go under it; failing that, the old ones.
+  if (FileExists(replacement) && !FileFaultAt(TFileStep::MoveBack) &&
+      MoveFileName(replacement, target)) {
+    DeleteFileName(backup);
+    return TReplaceResult::Replaced;
+  }
+  if (FileExists(backup) && !FileFaultAt(TFileStep::MoveBack) && MoveFileName(backup, target))
+    return TReplaceResult::NotReplaced;
+  return TReplaceResult::Stranded;
+}
