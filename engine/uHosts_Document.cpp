@@ -273,8 +273,15 @@ THosts::~THosts() {
 
 const THostsIP* THosts::SharedAddress(std::string_view token) {
   TAddressTable& table = *FAddresses;
-  if (!table.LastText.empty() && token == table.LastText)
-    return table.LastValue;
+  // Most lines repeat the address of the line before; a short text is compared in place.
+  const std::string& last = table.LastText;
+  if (!last.empty() && token.size() == last.size()) {
+    size_t i = 0;
+    while (i < token.size() && token[i] == last[i])
+      ++i;
+    if (i == token.size())
+      return table.LastValue;
+  }
   auto found = table.Values.find(token);
   if (found == table.Values.end()) {
     auto value = std::make_unique<THostsIP>();
@@ -326,11 +333,15 @@ int THosts::LoadFromFile(std::u16string_view fileName) {
 }
 
 int THosts::LoadFromBuffer(TLargeBuffer bytes) {
-  return LoadText(std::string_view(bytes.Data(), bytes.Size()), &bytes);
+  const std::string_view text(bytes.Data(), bytes.Size());
+  FText->BeginInPlace(std::move(bytes)); // the block stays where it is
+  const int appended = LoadText(text);
+  FText->EndInPlace();
+  return appended;
 }
 
 int THosts::LoadFromBytes(std::string_view bytes) {
-  return LoadText(bytes, nullptr);
+  return LoadText(bytes);
 }
 
 template <typename CharT> bool THosts::TakeLine(std::basic_string_view<CharT> text) {
@@ -357,23 +368,13 @@ template <typename CharT> bool THosts::TakeLine(std::basic_string_view<CharT> te
   return keep;
 }
 
-int THosts::LoadText(std::string_view bytes, TLargeBuffer* usedUp) {
+int THosts::LoadText(std::string_view bytes) {
   FLoadInfo = THostsLoadInfo{};
   int appended = 0;
   const auto* raw = reinterpret_cast<const unsigned char*>(bytes.data());
   const size_t size = bytes.size();
 
-  // The text is decoded and read a line at a time; the memory of the bytes read goes back to
-  // the system every few megabytes when the document may use them up.
-  constexpr size_t DiscardStep = size_t{4} << 20;
-  size_t discarded = 0;
-  const auto readUpTo = [&](size_t offset) {
-    if (usedUp && offset >= discarded + DiscardStep) {
-      usedUp->DiscardBefore(offset);
-      discarded = offset;
-    }
-  };
-
+  // The text is decoded and read a line at a time.
   if (size >= 2 && ((raw[0] == 0xFF && raw[1] == 0xFE) || (raw[0] == 0xFE && raw[1] == 0xFF))) {
     // UTF-16; an odd last byte is lost, a NUL character ends the text.
     const bool little = raw[0] == 0xFF;
@@ -400,7 +401,6 @@ int THosts::LoadText(std::string_view bytes, TLargeBuffer* usedUp) {
           for (size_t i = b; i < e; ++i)
             line[i - b] = unit(i);
           appended += TakeLine(std::u16string_view(line));
-          readUpTo(2 + 2 * e);
         },
         FLoadInfo.FirstBreak);
     return appended;
@@ -439,7 +439,6 @@ int THosts::LoadText(std::string_view bytes, TLargeBuffer* usedUp) {
         else
           appended += TakeLine(
               std::u16string_view(utf8 ? Utf8ToUtf16(line) : systemCodePage->Decode(line)));
-        readUpTo(begin + e);
       },
       FLoadInfo.FirstBreak);
   return appended;

@@ -495,7 +495,8 @@ void THostItem::Scan(std::basic_string_view<CharT> text, bool& FoundLocalhost, b
   constexpr size_t None = TView::npos;
   FFlags = 0;
   FoundLocalhost = false;
-  ClearNames();
+  if (FNameMode != NoName)
+    ClearNames();
   // The line starts over: nothing of an earlier reading survives.
   FAddress = nullptr;
   FExtra.reset();

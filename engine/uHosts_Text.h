@@ -1,6 +1,7 @@
 // uHosts: where a document keeps the text of its names (inside the engine only).
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
 #include <string_view>
@@ -33,18 +34,46 @@ struct THosts::TTextArena {
         std::memcpy(at, text, length * 2);
         return at;
       }
-      char* at = Allocate(length, length, false);
+      char* at = AllocateBytes(length);
       for (size_t i = 0; i < length; ++i)
         at[i] = static_cast<char>(text[i]);
       return at;
     } else {
-      char* at = Allocate(length, length, false);
-      std::memcpy(at, text, length);
+      char* at = AllocateBytes(length);
+      std::memmove(at, text, length);
       return at;
     }
   }
 
+  // While a load reads a block of bytes that the document keeps, the names it stores in one byte
+  // a character go back into that block, over bytes already read: a name never takes more bytes
+  // than it was read from, so the names of a line always fit before the line's own bytes. No
+  // fresh memory is taken (and cleared) for them.
+  void BeginInPlace(TLargeBuffer block) {
+    FBlocks.push_back(std::move(block));
+    FInPlaceBlock = FBlocks.size() - 1;
+    FInPlace = FBlocks.back().Data();
+  }
+  // The rest of the block after the names goes back to the system.
+  void EndInPlace() {
+    if (!FInPlace)
+      return;
+    TLargeBuffer& block = FBlocks[FInPlaceBlock];
+    DiscardLargeBlockPages(FInPlace,
+                           block.Capacity() - static_cast<size_t>(FInPlace - block.Data()));
+    FInPlace = nullptr;
+  }
+
 private:
+  char* AllocateBytes(size_t length) {
+    if (FInPlace && length < LongLength) {
+      char* at = FInPlace;
+      FInPlace += length;
+      return at;
+    }
+    return Allocate(length, length, false);
+  }
+
   // Room for bytes (aligned for UTF-16), with the length in front of a long text.
   char* Allocate(size_t bytes, size_t length, bool wide) {
     const size_t header = length >= LongLength ? sizeof(size_t) : 0;
@@ -79,4 +108,6 @@ private:
   char* FNext = nullptr;
   char* FEnd = nullptr;
   size_t FBlockBytes = 64 * 1024;
+  char* FInPlace = nullptr; // where the next name goes in the block being read, if any
+  size_t FInPlaceBlock = 0;
 };

@@ -27,10 +27,9 @@ public:
       ReleaseLargeBlock(FData, FCapacity);
   }
   TLargeBuffer(TLargeBuffer&& other) noexcept
-      : FData(other.FData), FCapacity(other.FCapacity), FSize(other.FSize),
-        FDiscarded(other.FDiscarded) {
+      : FData(other.FData), FCapacity(other.FCapacity), FSize(other.FSize) {
     other.FData = nullptr;
-    other.FCapacity = other.FSize = other.FDiscarded = 0;
+    other.FCapacity = other.FSize = 0;
   }
   TLargeBuffer& operator=(TLargeBuffer&& other) noexcept {
     if (this != &other) {
@@ -39,7 +38,6 @@ public:
       FData = std::exchange(other.FData, nullptr);
       FCapacity = std::exchange(other.FCapacity, 0);
       FSize = std::exchange(other.FSize, 0);
-      FDiscarded = std::exchange(other.FDiscarded, 0);
     }
     return *this;
   }
@@ -49,19 +47,11 @@ public:
   size_t Capacity() const { return FCapacity; }
   size_t Size() const { return FSize; }
   void SetSize(size_t size) { FSize = size; }
-  // Gives back the memory of the bytes before `end` (whole pages only) that no one reads again.
-  void DiscardBefore(size_t end) {
-    if (end > FDiscarded) {
-      DiscardLargeBlockPages(FData + FDiscarded, end - FDiscarded);
-      FDiscarded = end;
-    }
-  }
 
 private:
   char* FData = nullptr;
   size_t FCapacity = 0;
   size_t FSize = 0;
-  size_t FDiscarded = 0;
 };
 
 // An allocator for containers that may grow to many megabytes (a document's million lines):
