@@ -104,9 +104,10 @@ private:
 // (POSIX); the path itself otherwise.
 std::u16string ResolveFinalPath(std::u16string_view path);
 // Replaces target by replacement in one step (the target is never missing or half-written in
-// between). POSIX: the replacement first gets the target's mode and owner; false when it cannot
-// (then nothing changed). Windows: ReplaceFileW, which keeps the target's security descriptor,
-// attributes and creation time.
+// between). POSIX: the replacement first gets the target's owner, extended attributes (SELinux
+// label, POSIX ACL, user.* and the others visible to the process) and mode; false when it cannot
+// (then the target is untouched). Windows: ReplaceFileW, which keeps the target's security
+// descriptor, attributes and creation time.
 bool ReplaceFileAtomically(std::u16string_view target, std::u16string_view replacement);
 bool DeleteFileName(std::u16string_view path);
 
