@@ -844,7 +844,9 @@ constexpr const char* SetfaclProgram = "/usr/bin/setfacl";
 } // namespace
 
 // The new file is swapped in (another inode) and still carries what Linux attached to the old
-// one: its user.* attributes and its ACL, and no ACL that the folder would give a new file.
+// one: its user.* attributes and its ACL, and no ACL that the folder would give a new file. An
+// attribute the user may see but not set (security.*, for user 65534) cannot go onto a new file:
+// the file is then written in place and keeps it.
 TEST(LinuxProgram, ExtendedAttributesSurviveTheSave) {
   {
     TempFolder probe;
@@ -861,10 +863,13 @@ TEST(LinuxProgram, ExtendedAttributesSurviveTheSave) {
     const char* Name;
     std::vector<std::string> FileAcl;   // setfacl arguments for hosts.txt
     std::vector<std::string> FolderAcl; // setfacl arguments for the folder, after hosts.txt exists
+    bool AsAnotherUser = false; // as user 65534, who owns the folder and the file, which also
+                                // carries security.tarnwick: written in place
   };
   const Row rows[] = {
       {"a user attribute and an ACL", {"-m", "u:65534:r,g:65534:rw"}, {}},
       {"the folder's default ACL stays off the file", {}, {"-d", "-m", "u:65534:rw"}},
+      {"an attribute the user cannot set: written in place", {"-m", "u:0:r"}, {}, true},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.Name);
@@ -882,20 +887,38 @@ TEST(LinuxProgram, ExtendedAttributesSurviveTheSave) {
     };
     setfacl(row.FileAcl, file);
     setfacl(row.FolderAcl, folder.Path());
+    if (row.AsAnotherUser) {
+      if (geteuid() != 0 || ::access(SetprivProgram, X_OK) != 0)
+        GTEST_SKIP() << "needs root and setpriv (util-linux) to run the program as another user";
+      if (::setxattr(file.c_str(), "security.tarnwick", "x", 1, 0) != 0)
+        GTEST_SKIP() << "the file system of " << folder.Path() << " keeps no security.* attribute";
+      ASSERT_EQ(::chown(file.c_str(), 65534, 65534), 0);
+      ASSERT_EQ(::chown(folder.Path().c_str(), 65534, 65534), 0);
+      ::chmod(folder.Path().c_str(), 0755);
+      const TProcessResult probe = RunTarnwkAsNobody({"-s", "-o", "-", file.string()});
+      if (probe.Status != 0 || probe.Out != Merged)
+        GTEST_SKIP() << "user 65534 cannot run " << TARNWK_EXE << " on " << file << " (status "
+                     << probe.Status << ": " << probe.Err << ")";
+    }
     const auto before = AttributesOf(file);
     const mode_t modeBefore = ModeOf(file);
     struct stat old {};
     ASSERT_EQ(::stat(file.c_str(), &old), 0);
 
-    const TProcessResult result = RunTarnwk({file.string()});
+    const TProcessResult result =
+        row.AsAnotherUser ? RunTarnwkAsNobody({file.string()}) : RunTarnwk({file.string()});
     EXPECT_EQ(result.Status, 0);
     EXPECT_EQ(result.Out, Optimized);
     EXPECT_EQ(ReadBytes(file), Merged);
     struct stat now {};
     ASSERT_EQ(::stat(file.c_str(), &now), 0);
-    EXPECT_NE(now.st_ino, old.st_ino) << "the file was written in place, not swapped";
+    if (row.AsAnotherUser)
+      EXPECT_EQ(now.st_ino, old.st_ino) << "the file was swapped, not written in place";
+    else
+      EXPECT_NE(now.st_ino, old.st_ino) << "the file was written in place, not swapped";
     EXPECT_EQ(AttributesOf(file), before);
     EXPECT_EQ(ModeOf(file), modeBefore);
+    EXPECT_EQ(now.st_uid, old.st_uid);
     EXPECT_EQ(std::distance(fs::directory_iterator(folder.Path()), fs::directory_iterator()), 1);
   }
 }
