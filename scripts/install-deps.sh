@@ -1,11 +1,31 @@
 #!/bin/sh
 # Installs the Debian 12 packages the build and the tests need (as root). Quiet when all are there.
+#
+#   scripts/install-deps.sh          everything: every preset, the tests under Wine, fuzzing and
+#                                    the packages (what scripts/test-all.sh needs)
+#   scripts/install-deps.sh linux    only what building the Linux program needs
+#
+# The lists are complete for a minimal Debian 12 system (debootstrap --variant=minbase).
 # Never installs wine32: on these machines it breaks 64-bit Wine.
 set -e
-packages="build-essential cmake ninja-build googletest clang libclang-rt-14-dev
-  g++-mingw-w64-x86-64 g++-mingw-w64-i686 binutils-mingw-w64-x86-64 binutils-mingw-w64-i686
-  wine wine64 fonts-wine xvfb xauth imagemagick x11-utils util-linux
-  dpkg-dev unzip man-db groff-base"
+linux="build-essential cmake ninja-build googletest"
+case "${1:-all}" in
+  linux) packages="$linux" ;;
+  all)
+    # clang and its runtime: the fuzz targets; dpkg-dev and file: CPack's Debian package
+    # (dpkg-shlibdeps, and file to find the binaries); unzip, man-db, groff-base: checking the
+    # packages; acl: the tests that put an ACL on a file; util-linux: setpriv for the tests that
+    # run as another user.
+    packages="$linux clang libclang-rt-14-dev
+      g++-mingw-w64-x86-64 g++-mingw-w64-i686 binutils-mingw-w64-x86-64 binutils-mingw-w64-i686
+      wine wine64 fonts-wine xvfb xauth imagemagick x11-utils util-linux
+      dpkg-dev file unzip man-db groff-base acl"
+    ;;
+  *)
+    echo "usage: $0 [linux]" >&2
+    exit 2
+    ;;
+esac
 missing=""
 for p in $packages; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing="$missing $p"

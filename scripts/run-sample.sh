@@ -3,7 +3,7 @@
 # prints the line counts before and after and the first lines of the result.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-scripts/install-deps.sh
+scripts/install-deps.sh linux
 
 cmake --preset release >/dev/null
 cmake --build --preset release --target tarnwk

@@ -120,8 +120,9 @@ enum class TReplaceResult : uint8_t {
                // backup name beside it and the replacement under its own; both must stay
 };
 // Replaces target by replacement in one step (the target is never missing or half-written in
-// between). POSIX: the replacement first gets the target's mode and owner; NotReplaced when it
-// cannot (then nothing changed). Windows: ReplaceFileW, which keeps the target's security
+// between). POSIX: the replacement first gets the target's owner, extended attributes (SELinux
+// label, POSIX ACL, user.* and the others visible to the process) and mode; NotReplaced when it
+// cannot (then the target is untouched). Windows: ReplaceFileW, which keeps the target's security
 // descriptor, attributes and creation time, with a backup name beside the target so that the old
 // bytes keep a known name until the new file is in place; when it stops half-way, the new file
 // (complete, else the old one) is moved back under the target's name.

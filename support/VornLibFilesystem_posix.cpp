@@ -11,10 +11,13 @@
 #include <cerrno>
 #include <cstdlib>
 #include <fcntl.h>
+#include <string>
 #include <sys/stat.h>
 #include <sys/statfs.h>
+#include <sys/xattr.h>
 #include <system_error>
 #include <unistd.h>
+#include <vector>
 
 namespace {
 
@@ -353,16 +356,96 @@ std::u16string ResolveFinalPath(std::u16string_view path) {
   return Utf8ToUtf16(real.get());
 }
 
+namespace {
+
+// The names of a file's extended attributes (the visible ones: trusted.* only with
+// CAP_SYS_ADMIN). False when they cannot be listed; none where the file system has none.
+bool ListAttributes(const std::string& path, std::vector<std::string>& names) {
+  names.clear();
+  std::string list;
+  for (;;) {
+    const ssize_t size = ::listxattr(path.c_str(), nullptr, 0);
+    if (size < 0)
+      return errno == ENOTSUP || errno == ENOSYS;
+    list.resize(static_cast<size_t>(size));
+    const ssize_t got = size == 0 ? 0 : ::listxattr(path.c_str(), list.data(), list.size());
+    if (got >= 0) {
+      list.resize(static_cast<size_t>(got));
+      break;
+    }
+    if (errno != ERANGE) // ERANGE: the list grew in between
+      return false;
+  }
+  for (size_t at = 0; at < list.size();) {
+    const size_t end = list.find('\0', at);
+    const size_t stop = end == std::string::npos ? list.size() : end;
+    if (stop > at)
+      names.emplace_back(list, at, stop - at);
+    at = stop + 1;
+  }
+  return true;
+}
+
+bool ReadAttribute(const std::string& path, const std::string& name, std::string& value) {
+  for (;;) {
+    const ssize_t size = ::getxattr(path.c_str(), name.c_str(), nullptr, 0);
+    if (size < 0)
+      return false;
+    value.resize(static_cast<size_t>(size));
+    const ssize_t got =
+        size == 0 ? 0 : ::getxattr(path.c_str(), name.c_str(), value.data(), value.size());
+    if (got >= 0) {
+      value.resize(static_cast<size_t>(got));
+      return true;
+    }
+    if (errno != ERANGE)
+      return false;
+  }
+}
+
+// Gives the file `to` exactly the extended attributes of the file `from`: its SELinux label, its
+// POSIX ACL, user.* and whatever else is visible, and none that `from` lacks (a folder's default
+// ACL or label may have given the new file some). False when one cannot be copied or removed.
+bool CopyExtendedAttributes(const std::string& from, const std::string& to) {
+  std::vector<std::string> wanted;
+  std::vector<std::string> present;
+  if (!ListAttributes(from, wanted) || !ListAttributes(to, present))
+    return false;
+  for (const std::string& name : present)
+    if (std::find(wanted.begin(), wanted.end(), name) == wanted.end() &&
+        ::removexattr(to.c_str(), name.c_str()) != 0 && errno != ENODATA)
+      return false;
+  std::string value;
+  std::string current;
+  for (const std::string& name : wanted) {
+    if (!ReadAttribute(from, name, value)) {
+      if (errno == ENODATA) // removed in between
+        continue;
+      return false;
+    }
+    // An equal value (a label the new file already has) is left as it is.
+    if (ReadAttribute(to, name, current) && current == value)
+      continue;
+    if (::setxattr(to.c_str(), name.c_str(), value.data(), value.size(), 0) != 0)
+      return false;
+  }
+  return true;
+}
+
+} // namespace
+
 TReplaceResult ReplaceFileAtomically(std::u16string_view target, std::u16string_view replacement) {
   const std::string to = Utf8(target);
   const std::string from = Utf8(replacement);
   struct stat status {};
   if (::stat(to.c_str(), &status) == 0) {
-    // The new file takes the old one's owner and mode; a file that would change hands is not
-    // swapped (the caller writes it in place instead).
+    // The new file takes the old one's owner, extended attributes and mode; a file that would
+    // change hands or lose an attribute is not swapped (the caller writes it in place instead).
+    // The attributes come after the owner (a change of owner drops file capabilities) and before
+    // the mode (a read-only mode would refuse user.* attributes to an owner without privileges).
     if ((::chown(from.c_str(), status.st_uid, status.st_gid) != 0 &&
          (status.st_uid != ::geteuid() || ::chown(from.c_str(), -1, status.st_gid) != 0)) ||
-        ::chmod(from.c_str(), status.st_mode & 07777) != 0)
+        !CopyExtendedAttributes(to, from) || ::chmod(from.c_str(), status.st_mode & 07777) != 0)
       return TReplaceResult::NotReplaced;
     if (FileFaultAt(TFileStep::ReplaceHalfWay)) {
       // rename() never stops half-way; the fault leaves what a swap elsewhere can.

@@ -7,11 +7,13 @@
 #include <cerrno>
 #include <fcntl.h>
 #include <filesystem>
+#include <map>
 #include <optional>
 #include <spawn.h>
 #include <string>
 #include <sys/stat.h>
 #include <sys/wait.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 #include <vector>
 
@@ -814,6 +816,110 @@ TEST(LinuxProgram, MissingRightsAsAnotherUser) {
       EXPECT_FALSE(fs::exists(output));
     }
     EXPECT_FALSE(fs::exists(folder.File("out.txt.bak")));
+  }
+}
+
+namespace {
+
+// A file's extended attributes: name -> value.
+std::map<std::string, std::string> AttributesOf(const fs::path& file) {
+  std::map<std::string, std::string> attributes;
+  std::string names(65536, '\0');
+  const ssize_t size = ::listxattr(file.c_str(), names.data(), names.size());
+  EXPECT_GE(size, 0) << file;
+  names.resize(size < 0 ? 0 : static_cast<size_t>(size));
+  for (size_t at = 0; at < names.size(); at = names.find('\0', at) + 1) {
+    const std::string name = names.c_str() + at;
+    std::string value(65536, '\0');
+    const ssize_t length = ::getxattr(file.c_str(), name.c_str(), value.data(), value.size());
+    EXPECT_GE(length, 0) << name;
+    value.resize(length < 0 ? 0 : static_cast<size_t>(length));
+    attributes[name] = value;
+  }
+  return attributes;
+}
+
+constexpr const char* SetfaclProgram = "/usr/bin/setfacl";
+
+} // namespace
+
+// The new file is swapped in (another inode) and still carries what Linux attached to the old
+// one: its user.* attributes and its ACL, and no ACL that the folder would give a new file. An
+// attribute the user may see but not set (security.*, for user 65534) cannot go onto a new file:
+// the file is then written in place and keeps it.
+TEST(LinuxProgram, ExtendedAttributesSurviveTheSave) {
+  {
+    TempFolder probe;
+    const fs::path file = probe.File("probe");
+    WriteBytes(file, "x");
+    if (::setxattr(file.c_str(), "user.tarnwick", "1", 1, 0) != 0)
+      GTEST_SKIP() << "the file system of " << probe.Path() << " keeps no user.* attributes";
+    if (::access(SetfaclProgram, X_OK) != 0)
+      GTEST_SKIP() << "setfacl (acl) is missing";
+    if (RunProcess({SetfaclProgram, "-m", "u:65534:r", file.string()}).Status != 0)
+      GTEST_SKIP() << "the file system of " << probe.Path() << " keeps no POSIX ACLs";
+  }
+  struct Row {
+    const char* Name;
+    std::vector<std::string> FileAcl;   // setfacl arguments for hosts.txt
+    std::vector<std::string> FolderAcl; // setfacl arguments for the folder, after hosts.txt exists
+    bool AsAnotherUser = false; // as user 65534, who owns the folder and the file, which also
+                                // carries security.tarnwick: written in place
+  };
+  const Row rows[] = {
+      {"a user attribute and an ACL", {"-m", "u:65534:r,g:65534:rw"}, {}},
+      {"the folder's default ACL stays off the file", {}, {"-d", "-m", "u:65534:rw"}},
+      {"an attribute the user cannot set: written in place", {"-m", "u:0:r"}, {}, true},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.Name);
+    TempFolder folder;
+    const fs::path file = folder.File("hosts.txt");
+    WriteBytes(file, Input);
+    ASSERT_EQ(::setxattr(file.c_str(), "user.origin", "feed\0list", 9, 0), 0);
+    const auto setfacl = [](std::vector<std::string> arguments, const fs::path& path) {
+      if (arguments.empty())
+        return;
+      arguments.insert(arguments.begin(), SetfaclProgram);
+      arguments.push_back(path.string());
+      const TProcessResult result = RunProcess(arguments);
+      ASSERT_EQ(result.Status, 0) << result.Err;
+    };
+    setfacl(row.FileAcl, file);
+    setfacl(row.FolderAcl, folder.Path());
+    if (row.AsAnotherUser) {
+      if (geteuid() != 0 || ::access(SetprivProgram, X_OK) != 0)
+        GTEST_SKIP() << "needs root and setpriv (util-linux) to run the program as another user";
+      if (::setxattr(file.c_str(), "security.tarnwick", "x", 1, 0) != 0)
+        GTEST_SKIP() << "the file system of " << folder.Path() << " keeps no security.* attribute";
+      ASSERT_EQ(::chown(file.c_str(), 65534, 65534), 0);
+      ASSERT_EQ(::chown(folder.Path().c_str(), 65534, 65534), 0);
+      ::chmod(folder.Path().c_str(), 0755);
+      const TProcessResult probe = RunTarnwkAsNobody({"-s", "-o", "-", file.string()});
+      if (probe.Status != 0 || probe.Out != Merged)
+        GTEST_SKIP() << "user 65534 cannot run " << TARNWK_EXE << " on " << file << " (status "
+                     << probe.Status << ": " << probe.Err << ")";
+    }
+    const auto before = AttributesOf(file);
+    const mode_t modeBefore = ModeOf(file);
+    struct stat old {};
+    ASSERT_EQ(::stat(file.c_str(), &old), 0);
+
+    const TProcessResult result =
+        row.AsAnotherUser ? RunTarnwkAsNobody({file.string()}) : RunTarnwk({file.string()});
+    EXPECT_EQ(result.Status, 0);
+    EXPECT_EQ(result.Out, Optimized);
+    EXPECT_EQ(ReadBytes(file), Merged);
+    struct stat now {};
+    ASSERT_EQ(::stat(file.c_str(), &now), 0);
+    if (row.AsAnotherUser)
+      EXPECT_EQ(now.st_ino, old.st_ino) << "the file was swapped, not written in place";
+    else
+      EXPECT_NE(now.st_ino, old.st_ino) << "the file was written in place, not swapped";
+    EXPECT_EQ(AttributesOf(file), before);
+    EXPECT_EQ(ModeOf(file), modeBefore);
+    EXPECT_EQ(now.st_uid, old.st_uid);
+    EXPECT_EQ(std::distance(fs::directory_iterator(folder.Path()), fs::directory_iterator()), 1);
   }
 }
 
