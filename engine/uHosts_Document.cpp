@@ -124,7 +124,7 @@ public:
 
   TTextWriter(SaveEncoding encoding, const TByteSink& sink, TLineBreak lineBreak)
       : FEncoding(encoding), FSink(sink), FBreak(BreakText(lineBreak)) {
-    FOut.reserve(PieceBytes + 4096);
+    FOut.reserve(16 * 1024); // grows to a piece where the text is long
   }
 
   void Raw(std::string_view bytes) { FOut.append(bytes); }

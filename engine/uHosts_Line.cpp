@@ -73,14 +73,19 @@ const THostsIP* ReadAddressToken(std::basic_string_view<CharT> token, THosts* do
                                  std::unique_ptr<THostsIP>& own) {
   char small[64];
   std::string large;
-  char* bytes = small;
-  if (token.size() > sizeof(small)) {
-    large.resize(token.size());
-    bytes = large.data();
+  std::string_view text;
+  if constexpr (sizeof(CharT) == 1) {
+    text = token;
+  } else {
+    char* bytes = small;
+    if (token.size() > sizeof(small)) {
+      large.resize(token.size());
+      bytes = large.data();
+    }
+    for (size_t k = 0; k < token.size(); ++k)
+      bytes[k] = static_cast<char>(token[k]);
+    text = std::string_view(bytes, token.size());
   }
-  for (size_t k = 0; k < token.size(); ++k)
-    bytes[k] = static_cast<char>(token[k]);
-  const std::string_view text(bytes, token.size());
   if (document)
     return document->SharedAddress(text);
   auto address = std::make_unique<THostsIP>();

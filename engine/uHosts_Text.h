@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
+#include <memory>
 #include <string_view>
 #include <vector>
 
@@ -81,11 +82,9 @@ private:
     if (static_cast<size_t>(FEnd - FNext) < need) {
       if (need > FBlockBytes / 4) {
         // A large text gets a block of its own; the current block stays in use.
-        FBlocks.emplace_back(need);
-        return Place(FBlocks.back().Data(), header, length);
+        return Place(NewBlock(need), header, length);
       }
-      FBlocks.emplace_back(FBlockBytes);
-      FNext = FBlocks.back().Data();
+      FNext = NewBlock(FBlockBytes);
       FEnd = FNext + FBlockBytes;
       if (FBlockBytes < (size_t{4} << 20))
         FBlockBytes *= 2;
@@ -96,6 +95,17 @@ private:
     FNext = at + bytes;
     return at;
   }
+  // Blocks of a megabyte and more straight from the system, smaller ones from the heap (most
+  // documents are small, and a mapping of their own would cost more than their text).
+  char* NewBlock(size_t bytes) {
+    if (bytes >= (size_t{1} << 20)) {
+      FBlocks.emplace_back(bytes);
+      return FBlocks.back().Data();
+    }
+    FSmallBlocks.push_back(std::make_unique_for_overwrite<char[]>(bytes));
+    return FSmallBlocks.back().get();
+  }
+
   static char* Place(char* at, size_t header, size_t length) {
     if (header) {
       std::memcpy(at, &length, sizeof length);
@@ -105,9 +115,10 @@ private:
   }
 
   std::vector<TLargeBuffer> FBlocks;
+  std::vector<std::unique_ptr<char[]>> FSmallBlocks;
   char* FNext = nullptr;
   char* FEnd = nullptr;
-  size_t FBlockBytes = 64 * 1024;
+  size_t FBlockBytes = 4096;
   char* FInPlace = nullptr; // where the next name goes in the block being read, if any
   size_t FInPlaceBlock = 0;
 };

@@ -109,12 +109,16 @@ void WriteAndFlush(THandleStream& stream, const TByteProducer& produce) {
   // An injected write fault lets its first bytes through and then fails.
   int64_t allowed = 0;
   const bool fails = FileFaultAt(TFileStep::Write, allowed);
+  int64_t written = 0;
   produce([&](std::string_view piece) {
     if (fails && static_cast<int64_t>(piece.size()) >= allowed) {
       WriteAllBytes(stream, piece.substr(0, static_cast<size_t>(std::max<int64_t>(allowed, 0))));
       RaiseInjected("write failed");
     }
     WriteAllBytes(stream, piece);
+    // The device starts on each piece while the next is made.
+    stream.StartFlush(written, static_cast<int64_t>(piece.size()));
+    written += static_cast<int64_t>(piece.size());
     allowed -= static_cast<int64_t>(piece.size());
   });
   if (fails)

@@ -73,6 +73,9 @@ public:
   bool SetSize(int64_t size);
   // Flushes the file's data to the device.
   bool Flush();
+  // Starts writing the given range of the file to the device without waiting for it, so that a
+  // later Flush has less to wait for. Only a hint: nothing where the system has no such call.
+  void StartFlush(int64_t offset, int64_t count);
   // The OS file handle (Windows HANDLE, POSIX descriptor); -1 when none.
   intptr_t Handle() const { return FHandle; }
 

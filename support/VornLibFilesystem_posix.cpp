@@ -293,6 +293,13 @@ bool THandleStream::SetSize(int64_t size) {
   return size >= 0 && ::ftruncate(static_cast<int>(FHandle), static_cast<off_t>(size)) == 0;
 }
 
+void THandleStream::StartFlush([[maybe_unused]] int64_t offset, [[maybe_unused]] int64_t count) {
+#ifdef SYNC_FILE_RANGE_WRITE
+  if (FHandle != -1)
+    ::sync_file_range(static_cast<int>(FHandle), offset, count, SYNC_FILE_RANGE_WRITE);
+#endif
+}
+
 bool THandleStream::Flush() {
   return ::fsync(static_cast<int>(FHandle)) == 0;
 }

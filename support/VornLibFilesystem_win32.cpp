@@ -357,6 +357,8 @@ bool THandleStream::SetSize(int64_t size) {
   return done;
 }
 
+void THandleStream::StartFlush(int64_t, int64_t) {}
+
 bool THandleStream::Flush() {
   return FlushFileBuffers(AsHandle(FHandle)) != FALSE;
 }

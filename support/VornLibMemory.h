@@ -73,9 +73,7 @@ public:
     else
       ::operator delete(block);
   }
-  friend bool operator==(const TLargeBlockAllocator&, const TLargeBlockAllocator&) {
-    return true;
-  }
+  friend bool operator==(const TLargeBlockAllocator&, const TLargeBlockAllocator&) { return true; }
 
 private:
   static bool IsLarge(size_t count) { return count * sizeof(T) >= (size_t{1} << 20); }
