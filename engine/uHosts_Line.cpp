@@ -575,53 +575,47 @@ void THostItem::Scan(std::basic_string_view<CharT> text, bool& FoundLocalhost, b
   }
 
   if (readingNames) {
-    // Reading names: a name runs from nameStart to the next separator, '#' or the end; kept
-    // counts its characters that are not forbidden, marked says whether any was.
-    size_t nameStart = None;
-    size_t kept = 0;
-    bool marked = false;
-    for (; pos <= len; ++pos) {
-      const bool atEnd = pos == len;
-      const uint8_t cls = atEnd ? ClassHash : ClassOf(text[pos]);
-      const bool toComment = cls == ClassHash;
-      if (toComment || cls == ClassSeparator) {
-        if (kept != 0) {
-          const TView run = text.substr(nameStart, pos - nameStart);
-          if (marked) {
-            std::basic_string<CharT> cleaned;
-            cleaned.reserve(kept);
-            for (const CharT r : run)
-              if (!IsForbiddenInName(r))
-                cleaned.push_back(r);
-            THostName& name = AppendName();
-            StoreName(name, cleaned.data(), cleaned.size());
-            name.Flags = THostName::Malformed;
-          } else {
-            FoundLocalhost = IsLocalhost(run);
-            if (!FoundLocalhost || KeepLocalhost) {
-              THostName& name = AppendName();
-              StoreName(name, run.data(), run.size());
-              name.Flags = FoundLocalhost ? THostName::Localhost : 0;
-            }
-          }
-        }
-        nameStart = None;
-        kept = 0;
-        marked = false;
-        if (toComment) {
-          // Reading the comment: the rest of the line after the '#', exactly as written.
-          if (!atEnd)
-            setComment(text.substr(pos + 1));
-          break;
-        }
+    // Reading names: a name runs to the next separator, '#' or the end; kept counts its
+    // characters that are not forbidden (a name of forbidden characters only is none).
+    while (pos < len) {
+      const uint8_t first = ClassOf(text[pos]);
+      if (first == ClassSeparator) {
+        ++pos;
         continue;
       }
-      if (nameStart == None)
-        nameStart = pos;
-      if (cls == ClassForbidden)
-        marked = true;
-      else
-        ++kept;
+      if (first == ClassHash) {
+        // Reading the comment: the rest of the line after the '#', exactly as written.
+        setComment(text.substr(pos + 1));
+        break;
+      }
+      const size_t nameStart = pos;
+      size_t forbidden = 0;
+      for (; pos < len; ++pos) {
+        const uint8_t cls = ClassOf(text[pos]);
+        if (cls == ClassSeparator || cls == ClassHash)
+          break;
+        forbidden += cls == ClassForbidden;
+      }
+      const TView run = text.substr(nameStart, pos - nameStart);
+      if (forbidden == run.size())
+        continue;
+      if (forbidden != 0) {
+        std::basic_string<CharT> cleaned;
+        cleaned.reserve(run.size() - forbidden);
+        for (const CharT r : run)
+          if (!IsForbiddenInName(r))
+            cleaned.push_back(r);
+        THostName& name = AppendName();
+        StoreName(name, cleaned.data(), cleaned.size());
+        name.Flags = THostName::Malformed;
+      } else {
+        FoundLocalhost = IsLocalhost(run);
+        if (!FoundLocalhost || KeepLocalhost) {
+          THostName& name = AppendName();
+          StoreName(name, run.data(), run.size());
+          name.Flags = FoundLocalhost ? THostName::Localhost : 0;
+        }
+      }
     }
   }
 
