@@ -232,6 +232,25 @@ TEST(DocumentFile, LoadAndSaveRealFiles) {
   EXPECT_EQ(ReadBytes(folder.File("new")), "# test\r\n0.0.0.0 a b\r\n# test\r\n0.0.0.0 a b\r\n");
 }
 
+TEST(DocumentFile, ANameOfMillionsOfCharactersKeepsEveryOne) {
+  // A name of 4,194,303 characters or more has its length stored beside its text: read from a
+  // file, from bytes, and taken out of its line.
+  const std::string name(5'000'000, 'n');
+  TempFolder folder;
+  WriteBytes(folder.File("hosts"), "0.0.0.0 a " + name + " b\n");
+  THosts fromFile;
+  THosts fromBytes;
+  ASSERT_EQ(fromFile.LoadFromFile(folder.Name("hosts")), 1);
+  ASSERT_EQ(fromBytes.LoadFromBytes("0.0.0.0 " + name + "\n"), 1);
+  EXPECT_EQ(fromFile.Items(0)->GetName(1)->Length(), name.size());
+  EXPECT_TRUE(fromFile.Items(0)->GetName(2)->Name() == u"b");
+  std::unique_ptr<THostName> extracted = fromFile.Items(0)->ExtractName(1);
+  EXPECT_EQ(extracted->Length(), name.size());
+  fromBytes.Items(0)->AddName(std::move(extracted));
+  fromBytes.SaveOptions().IncludeLocalhost = false;
+  EXPECT_EQ(fromBytes.SaveToBytes(EncodingAnsi), "0.0.0.0 " + name + " " + name + "\r\n");
+}
+
 TEST(DocumentFile, LiftedAttributesComeBack) {
   TempFolder folder;
   const auto file = folder.File("hosts");
