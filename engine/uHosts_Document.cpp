@@ -335,9 +335,12 @@ int THosts::LoadFromFile(std::u16string_view fileName) {
 int THosts::LoadFromBuffer(TLargeBuffer bytes) {
   const std::string_view text(bytes.Data(), bytes.Size());
   FText->BeginInPlace(std::move(bytes)); // the block stays where it is
-  const int appended = LoadText(text);
-  FText->EndInPlace();
-  return appended;
+  // Names stop going into the block when the load ends, also when it raises.
+  struct TEnd {
+    TTextArena& Text;
+    ~TEnd() { Text.EndInPlace(); }
+  } end{*FText};
+  return LoadText(text);
 }
 
 int THosts::LoadFromBytes(std::string_view bytes) {

@@ -97,6 +97,10 @@ const THostsIP* ReadAddressToken(std::basic_string_view<CharT> token, THosts* do
 
 } // namespace
 
+// A million one-name lines cost what these two sizes say: keep them.
+static_assert(sizeof(THostName) <= 16, "a name is a 16-byte record");
+static_assert(sizeof(THostItem) <= 48, "a line is 48 bytes");
+
 // ---- Name owner ----
 
 THostItem* TNameOwner::Get() const {
