@@ -6,6 +6,7 @@
 #include <windows.h>
 
 #include "VornLibFilesystem.h"
+#include "VornLibHandle.h"
 
 namespace {
 
@@ -13,20 +14,18 @@ constexpr wchar_t TcpipParametersKey[] = L"SYSTEM\\CurrentControlSet\\Services\\
 constexpr wchar_t DatabasePathValue[] = L"DatabasePath";
 constexpr std::u16string_view DefaultHostsFolder = u"%SystemRoot%\\System32\\drivers\\etc";
 
+struct RegistryKeyTraits {
+  using Type = HKEY;
+  static Type Invalid() { return nullptr; }
+  static void Close(Type value) { RegCloseKey(value); }
+};
+
 // An open registry key, closed when the holder goes.
 class TRegistryKey {
 public:
-  TRegistryKey() = default;
-  ~TRegistryKey() {
-    if (FKey != nullptr)
-      RegCloseKey(FKey);
-  }
-  TRegistryKey(const TRegistryKey&) = delete;
-  TRegistryKey& operator=(const TRegistryKey&) = delete;
-
   // Opens an existing key for reading; never creates one.
   bool OpenRead(HKEY root, const wchar_t* path) {
-    return RegOpenKeyExW(root, path, 0, KEY_READ, &FKey) == ERROR_SUCCESS;
+    return RegOpenKeyExW(root, path, 0, KEY_READ, FKey.Receive()) == ERROR_SUCCESS;
   }
 
   // The value as text (an expandable string stays unexpanded); empty when there is no such
@@ -34,7 +33,7 @@ public:
   std::u16string ReadText(const wchar_t* name) const {
     DWORD type = REG_NONE;
     DWORD size = 0;
-    LONG status = RegQueryValueExW(FKey, name, nullptr, &type, nullptr, &size);
+    LONG status = RegQueryValueExW(FKey.Get(), name, nullptr, &type, nullptr, &size);
     if (status != ERROR_SUCCESS)
       return {};
     if (type != REG_SZ && type != REG_EXPAND_SZ)
@@ -45,8 +44,8 @@ public:
       // Room for a missing terminator, and an odd byte count rounded up.
       buffer.assign(size / sizeof(wchar_t) + 2, L'\0');
       DWORD bytes = size;
-      status = RegQueryValueExW(FKey, name, nullptr, &type, reinterpret_cast<BYTE*>(buffer.data()),
-                                &bytes);
+      status = RegQueryValueExW(FKey.Get(), name, nullptr, &type,
+                                reinterpret_cast<BYTE*>(buffer.data()), &bytes);
       if (status == ERROR_MORE_DATA) {
         size = bytes; // the value grew in between
         continue;
@@ -66,7 +65,7 @@ public:
   }
 
 private:
-  HKEY FKey = nullptr;
+  ScopedHandle<RegistryKeyTraits> FKey;
 };
 
 } // namespace

@@ -69,6 +69,20 @@ void WriteAllBytes(THandleStream& stream, std::string_view bytes) {
   }
 }
 
+bool ExpandEnvironmentPath(std::u16string_view text, std::u16string& result) {
+  const bool blank = std::all_of(text.begin(), text.end(), [](char16_t c) { return c <= u' '; });
+  if (blank)
+    return false;
+  // Only a text with two percent signs can hold a reference.
+  const size_t first = text.find(u'%');
+  if (first == std::u16string_view::npos ||
+      text.find(u'%', first + 1) == std::u16string_view::npos) {
+    result.assign(text);
+    return true;
+  }
+  return ExpandEnvironmentReferences(text, result);
+}
+
 // ---- Saving a file safely ----
 
 namespace {

@@ -34,6 +34,9 @@ std::u16string GetVolumeFileSystem(std::u16string_view drive);
 // Expands %NAME% references when the text holds two percent signs. False (output untouched)
 // for a blank text or a failed expansion.
 bool ExpandEnvironmentPath(std::u16string_view text, std::u16string& result);
+// The platform's part of it: %NAME% references expanded (POSIX: from the environment, an
+// unknown name copied as written). False (output untouched) when the expansion fails.
+bool ExpandEnvironmentReferences(std::u16string_view text, std::u16string& result);
 // The system directory, with or without a trailing delimiter.
 std::u16string GetSystemFolder(bool withDelimiter);
 

@@ -1,6 +1,7 @@
 // File access tests, attributes and the handle stream over POSIX calls.
 // Paths arrive as UTF-16 and go to the system as UTF-8; the delimiter is '/'.
 #include "VornLibFilesystem.h"
+#include "VornLibHandle.h"
 
 #include <cstdlib>
 #include <memory>
@@ -88,18 +89,7 @@ std::u16string GetVolumeFileSystem(std::u16string_view drive) {
   return {};
 }
 
-bool ExpandEnvironmentPath(std::u16string_view text, std::u16string& result) {
-  const bool blank = std::all_of(text.begin(), text.end(), [](char16_t c) { return c <= u' '; });
-  if (blank)
-    return false;
-
-  const size_t first = text.find(u'%');
-  if (first == std::u16string_view::npos ||
-      text.find(u'%', first + 1) == std::u16string_view::npos) {
-    result.assign(text);
-    return true;
-  }
-
+bool ExpandEnvironmentReferences(std::u16string_view text, std::u16string& result) {
   // %NAME% with a known NAME becomes its value; anything else is copied as written.
   std::u16string expanded;
   size_t at = 0;
@@ -166,27 +156,18 @@ bool DirectoryExists(std::u16string_view path) {
 
 namespace {
 
-// Closes a descriptor when it goes out of scope.
-class ScopedDescriptor {
-public:
-  explicit ScopedDescriptor(int fd) : FFd(fd) {}
-  ~ScopedDescriptor() {
-    if (FFd >= 0)
-      ::close(FFd);
-  }
-  ScopedDescriptor(const ScopedDescriptor&) = delete;
-  ScopedDescriptor& operator=(const ScopedDescriptor&) = delete;
-  int Get() const { return FFd; }
-  // Closes now and reports whether the close succeeded (a delayed write error shows here).
-  bool Close() {
-    const int fd = FFd;
-    FFd = -1;
-    return fd < 0 || ::close(fd) == 0;
-  }
-
-private:
-  int FFd;
+struct DescriptorTraits {
+  using Type = int;
+  static Type Invalid() { return -1; }
+  static void Close(Type fd) { ::close(fd); }
 };
+using ScopedDescriptor = ScopedHandle<DescriptorTraits>;
+
+// Closes now and reports whether the close succeeded (a delayed write error shows here).
+bool CloseChecked(ScopedDescriptor& fd) {
+  const int held = fd.Release();
+  return held < 0 || ::close(held) == 0;
+}
 
 bool WriteFully(int fd, const char* bytes, size_t count) {
   while (count > 0) {
@@ -230,7 +211,7 @@ bool CopyFileReplace(std::u16string_view source, std::u16string_view target) {
     if (!WriteFully(out.Get(), buffer, static_cast<size_t>(moved)))
       return false;
   }
-  return out.Close();
+  return CloseChecked(out);
 }
 
 std::u16string ExtractFilePath(std::u16string_view path) {

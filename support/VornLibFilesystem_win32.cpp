@@ -1,5 +1,6 @@
 // File access tests, attributes and the handle stream on Windows.
 #include "VornLibFilesystem.h"
+#include "VornLibHandle.h"
 
 #include <algorithm>
 #include <climits>
@@ -11,39 +12,10 @@ namespace {
 constexpr DWORD SecurityInfoFlags = 7;     // owner, group and DACL
 constexpr DWORD SecurityExtraBytes = 4096; // added to the size the first query reports
 constexpr DWORD PrivilegeSetBytes = 20;    // room for the privileges AccessCheck reports
-constexpr DWORD TokenRights = 0x0E;        // TOKEN_DUPLICATE | TOKEN_IMPERSONATE | TOKEN_QUERY
-constexpr DWORD ExpandBufferChars = 261;   // first expansion buffer, in characters
-constexpr DWORD SystemFolderChars = 261;   // GetSystemDirectoryW buffer, in characters
-constexpr DWORD FileSystemNameChars = 32;  // announced size of the file-system name buffer
-
-// Closes what it holds when it goes out of scope. Traits give the type, the value meaning
-// "nothing held" and the release call.
-template <typename Traits> class ScopedHandle {
-public:
-  using Type = typename Traits::Type;
-
-  ScopedHandle() = default;
-  explicit ScopedHandle(Type value) : FValue(value) {}
-  ~ScopedHandle() { Reset(); }
-  ScopedHandle(const ScopedHandle&) = delete;
-  ScopedHandle& operator=(const ScopedHandle&) = delete;
-
-  Type Get() const { return FValue; }
-  Type* Receive() {
-    Reset();
-    return &FValue;
-  }
-  explicit operator bool() const { return FValue != Traits::Invalid(); }
-  void Reset() {
-    if (FValue != Traits::Invalid()) {
-      Traits::Close(FValue);
-      FValue = Traits::Invalid();
-    }
-  }
-
-private:
-  Type FValue = Traits::Invalid();
-};
+constexpr DWORD TokenRights = TOKEN_DUPLICATE | TOKEN_IMPERSONATE | TOKEN_QUERY;
+constexpr DWORD ExpandBufferChars = 261;  // first expansion buffer, in characters
+constexpr DWORD SystemFolderChars = 261;  // GetSystemDirectoryW buffer, in characters
+constexpr DWORD FileSystemNameChars = 32; // announced size of the file-system name buffer
 
 struct KernelHandleTraits {
   using Type = HANDLE;
@@ -207,18 +179,7 @@ std::u16string GetVolumeFileSystem(std::u16string_view drive) {
   return Narrow(name, wcslen(name));
 }
 
-bool ExpandEnvironmentPath(std::u16string_view text, std::u16string& result) {
-  const bool blank = std::all_of(text.begin(), text.end(), [](char16_t c) { return c <= u' '; });
-  if (blank)
-    return false;
-
-  const size_t first = text.find(u'%');
-  if (first == std::u16string_view::npos ||
-      text.find(u'%', first + 1) == std::u16string_view::npos) {
-    result.assign(text);
-    return true;
-  }
-
+bool ExpandEnvironmentReferences(std::u16string_view text, std::u16string& result) {
   const std::wstring source = Wide(text);
   std::wstring buffer(ExpandBufferChars, L'\0');
   DWORD length = ExpandEnvironmentStringsW(source.c_str(), buffer.data(), ExpandBufferChars);

@@ -1,4 +1,5 @@
-// The version code and release name of a version record.
+// The start-up probe's state and its accessors, and the version code and release name of a
+// version record. The probe's OS calls are the platform's (ProbePlatform, ReleasePlatform).
 #include "VornLibSystem.h"
 
 namespace {
@@ -106,4 +107,52 @@ TOsVersion MapOsVersion(const TOsRecord& record, bool serverR2) {
     break;
   }
   return version;
+}
+
+// ---- The start-up probe ----
+
+namespace {
+
+struct TSystemState {
+  int Probes = 0;
+  TOsRecord Record;
+  TOsVersion Version;
+};
+
+TSystemState& State() {
+  static TSystemState state;
+  return state;
+}
+
+} // namespace
+
+TSystemProbe::TSystemProbe() {
+  TSystemState& state = State();
+  if (state.Probes++ == 0)
+    ProbePlatform(state.Record, state.Version);
+}
+
+TSystemProbe::~TSystemProbe() {
+  TSystemState& state = State();
+  if (--state.Probes == 0) {
+    ReleasePlatform();
+    state.Record = TOsRecord();
+    state.Version = TOsVersion();
+  }
+}
+
+const TOsRecord& OsRecord() {
+  return State().Record;
+}
+uint16_t OsVersionCode() {
+  return State().Version.Code;
+}
+uint16_t OsFamily() {
+  return static_cast<uint16_t>(State().Version.Code & 0xFF00);
+}
+const std::u16string& OsName() {
+  return State().Version.Name;
+}
+bool IsWow64() {
+  return State().Record.IsWow64;
 }

@@ -7,17 +7,6 @@
 
 namespace {
 
-struct TSystemState {
-  int Probes = 0;
-  TOsRecord Record;
-  TOsVersion Version;
-};
-
-TSystemState& State() {
-  static TSystemState state;
-  return state;
-}
-
 std::u16string Ascii(std::string_view text) {
   std::u16string result;
   for (const char c : text)
@@ -59,35 +48,11 @@ std::u16string KernelName() {
 
 } // namespace
 
-TSystemProbe::TSystemProbe() {
-  TSystemState& state = State();
-  if (state.Probes++ == 0)
-    state.Version.Name = KernelName();
+void ProbePlatform(TOsRecord&, TOsVersion& version) {
+  version.Name = KernelName();
 }
 
-TSystemProbe::~TSystemProbe() {
-  TSystemState& state = State();
-  if (--state.Probes == 0) {
-    state.Record = TOsRecord();
-    state.Version = TOsVersion();
-  }
-}
-
-const TOsRecord& OsRecord() {
-  return State().Record;
-}
-uint16_t OsVersionCode() {
-  return State().Version.Code;
-}
-uint16_t OsFamily() {
-  return static_cast<uint16_t>(State().Version.Code & 0xFF00);
-}
-const std::u16string& OsName() {
-  return State().Version.Name;
-}
-bool IsWow64() {
-  return State().Record.IsWow64;
-}
+void ReleasePlatform() {}
 
 bool GetTaskbarRect(int&, TRect&) {
   return false;

@@ -2,6 +2,8 @@
 // at run time, so that the program still starts on the releases that lack it.
 #include "VornLibSystem.h"
 
+#include "VornLibHandle.h"
+
 #include <memory>
 #include <windows.h>
 
@@ -28,20 +30,19 @@ template <typename Function> Function LookUp(HMODULE module, const char* name) {
 }
 
 // A library loaded with LoadLibraryW, freed with FreeLibrary when the holder goes.
+struct LibraryTraits {
+  using Type = HMODULE;
+  static Type Invalid() { return nullptr; }
+  static void Close(Type value) { FreeLibrary(value); }
+};
+
 class TLibrary {
 public:
   explicit TLibrary(const wchar_t* name) : FModule(LoadLibraryW(name)) {}
-  ~TLibrary() {
-    if (FModule != nullptr)
-      FreeLibrary(FModule);
-  }
-  TLibrary(const TLibrary&) = delete;
-  TLibrary& operator=(const TLibrary&) = delete;
-
-  HMODULE Module() const { return FModule; }
+  HMODULE Module() const { return FModule.Get(); }
 
 private:
-  HMODULE FModule;
+  ScopedHandle<LibraryTraits> FModule;
 };
 
 // What the probe loaded and looked up; each entry is null when its library or entry is missing.
@@ -60,16 +61,10 @@ struct TLoaded {
   TSHGetStockIconInfo StockIconInfo = nullptr;
 };
 
-struct TSystemState {
-  int Probes = 0;
-  TOsRecord Record;
-  TOsVersion Version;
-  std::unique_ptr<TLoaded> Loaded;
-};
-
-TSystemState& State() {
-  static TSystemState state;
-  return state;
+// What the probe loaded, until the last probe goes.
+std::unique_ptr<TLoaded>& Loaded() {
+  static std::unique_ptr<TLoaded> loaded;
+  return loaded;
 }
 
 uint8_t MapPlatform(DWORD platformId) {
@@ -130,17 +125,18 @@ bool IsServer2003R2(const TOsRecord& record) {
   return record.Major == 5 && record.Minor == 2 && GetSystemMetrics(SM_SERVERR2) != 0;
 }
 
-void Probe(TSystemState& state) {
-  state.Loaded = std::make_unique<TLoaded>();
-  TLoaded& loaded = *state.Loaded;
+} // namespace
+
+void ProbePlatform(TOsRecord& record, TOsVersion& version) {
+  Loaded() = std::make_unique<TLoaded>();
+  TLoaded& loaded = *Loaded();
   loaded.ProductInfo = LookUp<TGetProductInfo>(loaded.Kernel32.Module(), "GetProductInfo");
   loaded.KnownFolderPath =
       LookUp<TSHGetKnownFolderPath>(loaded.Shell32.Module(), "SHGetKnownFolderPath");
 
-  TOsRecord& record = state.Record;
   ReadVersion(record);
   record.IsWow64 = ProcessIsWow64();
-  state.Version = MapOsVersion(record, IsServer2003R2(record));
+  version = MapOsVersion(record, IsServer2003R2(record));
 
   if (record.IsWow64) {
     loaded.DisableFsRedirection = LookUp<TWow64DisableWow64FsRedirection>(
@@ -158,37 +154,8 @@ void Probe(TSystemState& state) {
   }
 }
 
-} // namespace
-
-TSystemProbe::TSystemProbe() {
-  TSystemState& state = State();
-  if (state.Probes++ == 0)
-    Probe(state);
-}
-
-TSystemProbe::~TSystemProbe() {
-  TSystemState& state = State();
-  if (--state.Probes == 0) {
-    state.Loaded.reset();
-    state.Record = TOsRecord();
-    state.Version = TOsVersion();
-  }
-}
-
-const TOsRecord& OsRecord() {
-  return State().Record;
-}
-uint16_t OsVersionCode() {
-  return State().Version.Code;
-}
-uint16_t OsFamily() {
-  return static_cast<uint16_t>(State().Version.Code & 0xFF00);
-}
-const std::u16string& OsName() {
-  return State().Version.Name;
-}
-bool IsWow64() {
-  return State().Record.IsWow64;
+void ReleasePlatform() {
+  Loaded().reset();
 }
 
 bool GetTaskbarRect(int& edge, TRect& rect) {
