@@ -324,7 +324,7 @@ int THosts::LoadFromFile(std::u16string_view fileName) {
   {
     // Others may read the file meanwhile, but not change it.
     TVornFileStream stream(fileName, TVornFileStream::ModeRead | TVornFileStream::ShareDenyWrite);
-    if (stream.Handle() == -1)
+    if (!stream.IsOpen())
       throw std::system_error(stream.LastError(), std::system_category(),
                               "Cannot open the hosts file");
     bytes = ReadAllBytesLarge(stream);

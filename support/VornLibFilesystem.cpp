@@ -5,6 +5,39 @@
 #include <memory>
 #include <system_error>
 
+// ---- The handle stream's loops ----
+
+int64_t THandleStream::Read(void* buffer, int64_t count) {
+  int64_t done = 0;
+  while (done < count) {
+    const int64_t moved = ReadSome(static_cast<char*>(buffer) + done, count - done);
+    if (moved < 0)
+      return -1;
+    if (moved == 0)
+      break;
+    done += moved;
+  }
+  return done;
+}
+
+int64_t THandleStream::Write(const void* buffer, int64_t count) {
+  int64_t done = 0;
+  while (done < count) {
+    const int64_t moved = WriteSome(static_cast<const char*>(buffer) + done, count - done);
+    if (moved < 0)
+      return -1;
+    if (moved == 0)
+      break;
+    done += moved;
+  }
+  return done;
+}
+
+void RaiseStreamError(const THandleStream& stream, const char* what) {
+  const std::error_code error = stream.Error();
+  throw std::system_error(error ? error : std::make_error_code(std::errc::io_error), what);
+}
+
 std::string ReadAllBytes(THandleStream& stream) {
   // The bytes go straight into the string, sized for the rest of the file (which may still
   // grow or shrink meanwhile).
@@ -22,7 +55,7 @@ std::string ReadAllBytes(THandleStream& stream) {
     const int64_t moved =
         stream.Read(bytes.data() + filled, static_cast<int64_t>(bytes.size() - filled));
     if (moved < 0)
-      RaiseLastFileError("read failed");
+      RaiseStreamError(stream, "read failed");
     if (moved == 0)
       break;
     filled += static_cast<size_t>(moved);
@@ -49,7 +82,7 @@ TLargeBuffer ReadAllBytesLarge(THandleStream& stream) {
     const int64_t moved =
         stream.Read(buffer.Data() + filled, static_cast<int64_t>(buffer.Capacity() - filled));
     if (moved < 0)
-      RaiseLastFileError("read failed");
+      RaiseStreamError(stream, "read failed");
     if (moved == 0)
       break;
     filled += static_cast<size_t>(moved);
@@ -64,7 +97,7 @@ void WriteAllBytes(THandleStream& stream, std::string_view bytes) {
     const int64_t moved =
         stream.Write(bytes.data() + done, static_cast<int64_t>(bytes.size() - done));
     if (moved <= 0)
-      RaiseLastFileError("write failed");
+      RaiseStreamError(stream, "write failed");
     done += static_cast<size_t>(moved);
   }
 }
@@ -140,7 +173,7 @@ void WriteAndFlush(THandleStream& stream, const TByteProducer& produce) {
   if (FileFaultAt(TFileStep::Flush))
     RaiseInjected("flush failed");
   if (!stream.Flush())
-    RaiseLastFileError("flush failed");
+    RaiseStreamError(stream, "flush failed");
 }
 
 // A new, empty temporary file in the target's folder, or none.
@@ -156,7 +189,7 @@ std::unique_ptr<TVornFileStream> CreateTemporaryBeside(std::u16string_view targe
       candidate.push_back(static_cast<char16_t>(c));
     candidate += u".tmp";
     auto stream = std::make_unique<TVornFileStream>(candidate, TVornFileStream::ModeCreateNew);
-    if (stream->Handle() != -1) {
+    if (stream->IsOpen()) {
       name = std::move(candidate);
       return stream;
     }
@@ -171,14 +204,14 @@ bool WriteInPlace(std::u16string_view target, const TByteProducer& produce) {
   std::string original;
   if (FileExists(target)) {
     TVornFileStream in(target, TVornFileStream::ModeRead | TVornFileStream::ShareDenyWrite);
-    if (in.Handle() == -1)
+    if (!in.IsOpen())
       return false;
     original = ReadAllBytes(in);
   }
   if (FileFaultAt(TFileStep::OpenInPlace))
     return false;
   TVornFileStream out(target, TVornFileStream::ModeCreate);
-  if (out.Handle() == -1)
+  if (!out.IsOpen())
     return false;
   try {
     WriteAndFlush(out, produce);

@@ -7,6 +7,7 @@
 #include <functional>
 #include <string>
 #include <string_view>
+#include <system_error>
 
 #include "VornLibMemory.h"
 #include "VornLibStreams.h"
@@ -66,9 +67,11 @@ constexpr size_t MaxShortPathLength = 260;
 // system's own form stays as it is; a relative name gets no prefix.
 std::u16string LongPathForm(std::u16string_view fullPath);
 
-// The toolkit's handle stream: read, write and seek go straight to an OS file handle.
+// The toolkit's handle stream: read, write and seek go straight to an OS file handle. A call that
+// fails keeps the OS error it failed with (Error()).
 class THandleStream : public TStream {
 public:
+  // As many bytes as asked for unless the file ends (or the device fails: -1).
   int64_t Read(void* buffer, int64_t count) override;
   int64_t Write(const void* buffer, int64_t count) override;
   int64_t Seek(int64_t offset, int origin) override;
@@ -81,9 +84,18 @@ public:
   void StartFlush(int64_t offset, int64_t count);
   // The OS file handle (Windows HANDLE, POSIX descriptor); -1 when none.
   intptr_t Handle() const { return FHandle; }
+  bool IsOpen() const { return FHandle != -1; }
+  // The OS error of the last call on the stream that failed.
+  std::error_code Error() const { return FError; }
 
 protected:
+  // One OS read or write of at most count bytes: how many moved (0: the end), or -1 with the
+  // error kept. The platform's part.
+  int64_t ReadSome(void* buffer, int64_t count);
+  int64_t WriteSome(const void* buffer, int64_t count);
+
   intptr_t FHandle = -1;
+  std::error_code FError;
 };
 
 // A file stream whose failed open is no error: Handle is -1 instead, and LastError() holds the
@@ -184,8 +196,8 @@ inline bool FileFaultAt(TFileStep step) {
   return FileFaultAt(step, ignored);
 }
 
-// Raises the OS error of the last failed file call as std::system_error.
-[[noreturn]] void RaiseLastFileError(const char* what);
+// Raises the stream's last error as std::system_error (an I/O error when it kept none).
+[[noreturn]] void RaiseStreamError(const THandleStream& stream, const char* what);
 // Reads the whole stream from its current position. Raises std::system_error when the device
 // fails.
 std::string ReadAllBytes(THandleStream& stream);

@@ -222,40 +222,30 @@ std::u16string ExtractFilePath(std::u16string_view path) {
 
 // ---- THandleStream ----
 
-int64_t THandleStream::Read(void* buffer, int64_t count) {
-  int64_t done = 0;
-  auto* bytes = static_cast<char*>(buffer);
-  const int fd = static_cast<int>(FHandle);
-  while (done < count) {
-    const ssize_t moved =
-        ::read(fd, bytes + done, static_cast<size_t>(std::min<int64_t>(count - done, 1 << 30)));
-    if (moved < 0 && errno == EINTR)
-      continue;
-    if (moved < 0)
+int64_t THandleStream::ReadSome(void* buffer, int64_t count) {
+  for (;;) {
+    const ssize_t moved = ::read(static_cast<int>(FHandle), buffer,
+                                 static_cast<size_t>(std::min<int64_t>(count, 1 << 30)));
+    if (moved >= 0)
+      return moved;
+    if (errno != EINTR) {
+      FError = std::error_code(errno, std::system_category());
       return -1;
-    if (moved == 0)
-      break;
-    done += moved;
+    }
   }
-  return done;
 }
 
-int64_t THandleStream::Write(const void* buffer, int64_t count) {
-  int64_t done = 0;
-  const auto* bytes = static_cast<const char*>(buffer);
-  const int fd = static_cast<int>(FHandle);
-  while (done < count) {
-    const ssize_t moved =
-        ::write(fd, bytes + done, static_cast<size_t>(std::min<int64_t>(count - done, 1 << 30)));
-    if (moved < 0 && errno == EINTR)
-      continue;
-    if (moved < 0)
+int64_t THandleStream::WriteSome(const void* buffer, int64_t count) {
+  for (;;) {
+    const ssize_t moved = ::write(static_cast<int>(FHandle), buffer,
+                                  static_cast<size_t>(std::min<int64_t>(count, 1 << 30)));
+    if (moved >= 0)
+      return moved;
+    if (errno != EINTR) {
+      FError = std::error_code(errno, std::system_category());
       return -1;
-    if (moved == 0)
-      break;
-    done += moved;
+    }
   }
-  return done;
 }
 
 int64_t THandleStream::Seek(int64_t offset, int origin) {
@@ -267,11 +257,18 @@ int64_t THandleStream::Seek(int64_t offset, int origin) {
   else if (origin != 0)
     return -1;
   const off_t position = ::lseek(static_cast<int>(FHandle), static_cast<off_t>(offset), whence);
-  return position < 0 ? -1 : static_cast<int64_t>(position);
+  if (position < 0) {
+    FError = std::error_code(errno, std::system_category());
+    return -1;
+  }
+  return static_cast<int64_t>(position);
 }
 
 bool THandleStream::SetSize(int64_t size) {
-  return size >= 0 && ::ftruncate(static_cast<int>(FHandle), static_cast<off_t>(size)) == 0;
+  if (size >= 0 && ::ftruncate(static_cast<int>(FHandle), static_cast<off_t>(size)) == 0)
+    return true;
+  FError = std::error_code(size < 0 ? EINVAL : errno, std::system_category());
+  return false;
 }
 
 void THandleStream::StartFlush([[maybe_unused]] int64_t offset, [[maybe_unused]] int64_t count) {
@@ -282,7 +279,10 @@ void THandleStream::StartFlush([[maybe_unused]] int64_t offset, [[maybe_unused]]
 }
 
 bool THandleStream::Flush() {
-  return ::fsync(static_cast<int>(FHandle)) == 0;
+  if (::fsync(static_cast<int>(FHandle)) == 0)
+    return true;
+  FError = std::error_code(errno, std::system_category());
+  return false;
 }
 
 // ---- TVornFileStream ----
@@ -460,7 +460,3 @@ bool MoveFileName(std::u16string_view from, std::u16string_view to) {
 }
 
 // ---- Whole-stream helpers ----
-
-void RaiseLastFileError(const char* what) {
-  throw std::system_error(errno != 0 ? errno : EIO, std::system_category(), what);
-}

@@ -261,34 +261,32 @@ constexpr int64_t MaxPiece = 1 << 30;
 
 } // namespace
 
-int64_t THandleStream::Read(void* buffer, int64_t count) {
-  int64_t done = 0;
-  auto* bytes = static_cast<char*>(buffer);
-  while (done < count) {
-    const DWORD piece = static_cast<DWORD>(std::min(count - done, MaxPiece));
-    DWORD moved = 0;
-    if (!ReadFile(AsHandle(FHandle), bytes + done, piece, &moved, nullptr))
-      return -1;
-    if (moved == 0)
-      break;
-    done += moved;
-  }
-  return done;
+namespace {
+
+// Keeps the calling thread's last OS error as a stream's error; -1, what the failed call gives.
+int64_t KeepError(std::error_code& kept) {
+  const DWORD error = GetLastError();
+  kept = std::error_code(static_cast<int>(error != 0 ? error : ERROR_WRITE_FAULT),
+                         std::system_category());
+  return -1;
 }
 
-int64_t THandleStream::Write(const void* buffer, int64_t count) {
-  int64_t done = 0;
-  const auto* bytes = static_cast<const char*>(buffer);
-  while (done < count) {
-    const DWORD piece = static_cast<DWORD>(std::min(count - done, MaxPiece));
-    DWORD moved = 0;
-    if (!WriteFile(AsHandle(FHandle), bytes + done, piece, &moved, nullptr))
-      return -1;
-    if (moved == 0)
-      break;
-    done += moved;
-  }
-  return done;
+} // namespace
+
+int64_t THandleStream::ReadSome(void* buffer, int64_t count) {
+  DWORD moved = 0;
+  if (!ReadFile(AsHandle(FHandle), buffer, static_cast<DWORD>(std::min(count, MaxPiece)), &moved,
+                nullptr))
+    return KeepError(FError);
+  return moved;
+}
+
+int64_t THandleStream::WriteSome(const void* buffer, int64_t count) {
+  DWORD moved = 0;
+  if (!WriteFile(AsHandle(FHandle), buffer, static_cast<DWORD>(std::min(count, MaxPiece)), &moved,
+                 nullptr))
+    return KeepError(FError);
+  return moved;
 }
 
 int64_t THandleStream::Seek(int64_t offset, int origin) {
@@ -304,7 +302,7 @@ int64_t THandleStream::Seek(int64_t offset, int origin) {
   LARGE_INTEGER position;
   position.QuadPart = 0;
   if (!SetFilePointerEx(AsHandle(FHandle), distance, &position, method))
-    return -1;
+    return KeepError(FError);
   return position.QuadPart;
 }
 
@@ -314,6 +312,8 @@ bool THandleStream::SetSize(int64_t size) {
   if (here < 0 || size < 0 || Seek(size, 0) < 0)
     return false;
   const bool done = SetEndOfFile(AsHandle(FHandle)) != FALSE;
+  if (!done)
+    KeepError(FError);
   Seek(here, 0);
   return done;
 }
@@ -321,7 +321,10 @@ bool THandleStream::SetSize(int64_t size) {
 void THandleStream::StartFlush(int64_t, int64_t) {}
 
 bool THandleStream::Flush() {
-  return FlushFileBuffers(AsHandle(FHandle)) != FALSE;
+  if (FlushFileBuffers(AsHandle(FHandle)))
+    return true;
+  KeepError(FError);
+  return false;
 }
 
 // ---- TVornFileStream ----
@@ -402,9 +405,3 @@ bool MoveFileName(std::u16string_view from, std::u16string_view to) {
 }
 
 // ---- Whole-stream helpers ----
-
-void RaiseLastFileError(const char* what) {
-  const DWORD error = GetLastError();
-  throw std::system_error(static_cast<int>(error != 0 ? error : ERROR_WRITE_FAULT),
-                          std::system_category(), what);
-}
