@@ -222,6 +222,13 @@ private:
   void ParseLine8(std::string_view text, bool& FoundLocalhost, bool KeepLocalhost);
   template <typename CharT>
   void Scan(std::basic_string_view<CharT> text, bool& FoundLocalhost, bool KeepLocalhost);
+  // The scan's steps: the address (where the names start, npos when the line ends there) and
+  // the names with the comment after them.
+  template <typename CharT> size_t ScanAddress(std::basic_string_view<CharT> text);
+  template <typename CharT>
+  void ScanNames(std::basic_string_view<CharT> text, size_t pos, bool& FoundLocalhost,
+                 bool KeepLocalhost);
+  template <typename CharT> void SetCommentOf(std::basic_string_view<CharT> comment);
   template <typename CharT> void StoreName(THostName& name, const CharT* text, size_t length);
   // Stores the comment text without touching the flags.
   void SetCommentText(std::u16string_view text);

@@ -500,8 +500,6 @@ void THostItem::ParseLine8(std::string_view text, bool& FoundLocalhost, bool Kee
 
 template <typename CharT>
 void THostItem::Scan(std::basic_string_view<CharT> text, bool& FoundLocalhost, bool KeepLocalhost) {
-  using TView = std::basic_string_view<CharT>;
-  constexpr size_t None = TView::npos;
   FFlags = 0;
   FoundLocalhost = false;
   if (FNameMode != NoName)
@@ -510,121 +508,115 @@ void THostItem::Scan(std::basic_string_view<CharT> text, bool& FoundLocalhost, b
   FAddress = nullptr;
   FExtra.reset();
 
-  const size_t len = text.size();
-  if (len == 0)
+  if (text.empty())
     return; // blank
-  size_t pos = 0;
-  if (text[0] == CharT('#')) {
+  if (text[0] == CharT('#'))
     FFlags = Commented;
-    pos = 1;
-  }
-  const bool commented = FFlags == Commented;
-  const auto setComment = [&](TView comment) {
-    if constexpr (sizeof(CharT) == 1) {
-      std::u16string wide(comment.size(), u'\0');
-      for (size_t i = 0; i < comment.size(); ++i)
-        wide[i] = static_cast<unsigned char>(comment[i]);
-      SetCommentText(wide);
-    } else {
-      SetCommentText(comment);
-    }
-  };
-  // A line that cannot be read further: a commented line keeps all of its text after the '#'
-  // as its comment, any other line is unusable.
-  const auto giveUp = [&]() {
-    if (commented)
-      setComment(text.substr(1));
-    else
-      FFlags = Invalid;
-  };
-
-  // Reading the address: the token is the run of address characters from tokenStart.
-  size_t tokenStart = None;
-  bool readingNames = false;
-  std::unique_ptr<THostsIP> own;
-  for (; pos <= len; ++pos) {
-    if (pos == len) {
-      giveUp();
-      break;
-    }
-    const CharT c = text[pos];
-    if (IsSeparator(c)) {
-      if (tokenStart == None) {
-        if (commented) {
-          setComment(text.substr(1)); // "# ..." is a comment line
-          break;
-        }
-        continue; // leading blanks
-      }
-      if (const THostsIP* address =
-              ReadAddressToken(text.substr(tokenStart, pos - tokenStart), FOwner, own)) {
-        FAddress = address;
-        if (own) {
-          FExtra = std::make_unique<TExtra>();
-          FExtra->OwnAddress = std::move(own);
-        }
-        readingNames = true;
-        ++pos;
-      } else {
-        giveUp();
-      }
-      break;
-    }
-    if (!IsAddressChar(c)) {
-      giveUp();
-      break;
-    }
-    if (tokenStart == None)
-      tokenStart = pos;
-  }
-
-  if (readingNames) {
-    // Reading names: a name runs to the next separator, '#' or the end; kept counts its
-    // characters that are not forbidden (a name of forbidden characters only is none).
-    while (pos < len) {
-      const uint8_t first = ClassOf(text[pos]);
-      if (first == ClassSeparator) {
-        ++pos;
-        continue;
-      }
-      if (first == ClassHash) {
-        // Reading the comment: the rest of the line after the '#', exactly as written.
-        setComment(text.substr(pos + 1));
-        break;
-      }
-      const size_t nameStart = pos;
-      size_t forbidden = 0;
-      for (; pos < len; ++pos) {
-        const uint8_t cls = ClassOf(text[pos]);
-        if (cls == ClassSeparator || cls == ClassHash)
-          break;
-        forbidden += cls == ClassForbidden;
-      }
-      const TView run = text.substr(nameStart, pos - nameStart);
-      if (forbidden == run.size())
-        continue;
-      if (forbidden != 0) {
-        std::basic_string<CharT> cleaned;
-        cleaned.reserve(run.size() - forbidden);
-        for (const CharT r : run)
-          if (!IsForbiddenInName(r))
-            cleaned.push_back(r);
-        THostName& name = AppendName();
-        StoreName(name, cleaned.data(), cleaned.size());
-        name.Flags = THostName::Malformed;
-      } else {
-        FoundLocalhost = IsLocalhost(run);
-        if (!FoundLocalhost || KeepLocalhost) {
-          THostName& name = AppendName();
-          StoreName(name, run.data(), run.size());
-          name.Flags = FoundLocalhost ? THostName::Localhost : 0;
-        }
-      }
-    }
-  }
+  const size_t names = ScanAddress(text);
+  if (names != text.npos)
+    ScanNames(text, names, FoundLocalhost, KeepLocalhost);
 
   if (NameCount() > 0)
     FFlags |= Entry;
   if (!Comment().empty())
     FFlags |= CommentText;
+}
+
+template <typename CharT> void THostItem::SetCommentOf(std::basic_string_view<CharT> comment) {
+  if constexpr (sizeof(CharT) == 1) {
+    std::u16string wide(comment.size(), u'\0');
+    for (size_t i = 0; i < comment.size(); ++i)
+      wide[i] = static_cast<unsigned char>(comment[i]);
+    SetCommentText(wide);
+  } else {
+    SetCommentText(comment);
+  }
+}
+
+template <typename CharT> size_t THostItem::ScanAddress(std::basic_string_view<CharT> text) {
+  constexpr size_t None = std::basic_string_view<CharT>::npos;
+  const bool commented = FFlags == Commented;
+  // A line that cannot be read further: a commented line keeps all of its text after the '#'
+  // as its comment, any other line is unusable.
+  const auto giveUp = [&]() {
+    if (commented)
+      SetCommentOf(text.substr(1));
+    else
+      FFlags = Invalid;
+    return None;
+  };
+  // The token is the run of address characters from tokenStart.
+  size_t tokenStart = None;
+  for (size_t pos = commented ? 1 : 0; pos < text.size(); ++pos) {
+    const CharT c = text[pos];
+    if (IsSeparator(c)) {
+      if (tokenStart == None) {
+        if (commented)
+          return giveUp(); // "# ..." is a comment line
+        continue;          // leading blanks
+      }
+      std::unique_ptr<THostsIP> own;
+      FAddress = ReadAddressToken(text.substr(tokenStart, pos - tokenStart), FOwner, own);
+      if (!FAddress)
+        return giveUp();
+      if (own) {
+        FExtra = std::make_unique<TExtra>();
+        FExtra->OwnAddress = std::move(own);
+      }
+      return pos + 1;
+    }
+    if (!IsAddressChar(c))
+      return giveUp();
+    if (tokenStart == None)
+      tokenStart = pos;
+  }
+  return giveUp();
+}
+
+template <typename CharT>
+void THostItem::ScanNames(std::basic_string_view<CharT> text, size_t pos, bool& FoundLocalhost,
+                          bool KeepLocalhost) {
+  const size_t len = text.size();
+  // A name runs to the next separator, '#' or the end; a name of forbidden characters only is
+  // none, one with some is kept without them and marked.
+  while (pos < len) {
+    const uint8_t first = ClassOf(text[pos]);
+    if (first == ClassSeparator) {
+      ++pos;
+      continue;
+    }
+    if (first == ClassHash) {
+      // The comment: the rest of the line after the '#', exactly as written.
+      SetCommentOf(text.substr(pos + 1));
+      return;
+    }
+    const size_t nameStart = pos;
+    size_t forbidden = 0;
+    for (; pos < len; ++pos) {
+      const uint8_t cls = ClassOf(text[pos]);
+      if (cls == ClassSeparator || cls == ClassHash)
+        break;
+      forbidden += cls == ClassForbidden;
+    }
+    const std::basic_string_view<CharT> run = text.substr(nameStart, pos - nameStart);
+    if (forbidden == run.size())
+      continue;
+    if (forbidden != 0) {
+      std::basic_string<CharT> cleaned;
+      cleaned.reserve(run.size() - forbidden);
+      for (const CharT r : run)
+        if (!IsForbiddenInName(r))
+          cleaned.push_back(r);
+      THostName& name = AppendName();
+      StoreName(name, cleaned.data(), cleaned.size());
+      name.Flags = THostName::Malformed;
+      continue;
+    }
+    FoundLocalhost = IsLocalhost(run);
+    if (!FoundLocalhost || KeepLocalhost) {
+      THostName& name = AppendName();
+      StoreName(name, run.data(), run.size());
+      name.Flags = FoundLocalhost ? THostName::Localhost : 0;
+    }
+  }
 }

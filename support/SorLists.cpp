@@ -6,7 +6,7 @@
 namespace {
 
 // Error texts carry numbers and the offending text in plain 8-bit form.
-std::string Narrow(std::u16string_view text) {
+std::string AsciiForMessage(std::u16string_view text) {
   std::string result;
   result.reserve(text.size());
   for (const char16_t c : text)
@@ -53,7 +53,7 @@ int32_t LineToInteger(std::u16string_view line) {
       break;
   }
   if (pos == firstDigit || pos != line.size())
-    throw EConvertError("'" + Narrow(line) + "' is not a valid integer value");
+    throw EConvertError("'" + AsciiForMessage(line) + "' is not a valid integer value");
   return static_cast<int32_t>(negative ? -magnitude : magnitude);
 }
 

@@ -44,7 +44,7 @@ std::wstring Wide(std::u16string_view text) {
   return std::wstring(text.begin(), text.end());
 }
 
-std::u16string Narrow(const wchar_t* text, size_t length) {
+std::u16string FromWide(const wchar_t* text, size_t length) {
   return std::u16string(text, text + length);
 }
 
@@ -139,7 +139,8 @@ bool CheckFileAccess(uint32_t desiredAccess, std::u16string_view path) {
   if (!OpenThreadToken(GetCurrentThread(), TokenRights, FALSE, token.Receive()))
     return false;
 
-  GENERIC_MAPPING mapping = {0x00120089, 0x00120116, 0x001200A0, 0x001F01FF};
+  GENERIC_MAPPING mapping = {FILE_GENERIC_READ, FILE_GENERIC_WRITE, FILE_GENERIC_EXECUTE,
+                             FILE_ALL_ACCESS};
   DWORD access = desiredAccess;
   MapGenericMask(&access, &mapping);
 
@@ -176,7 +177,7 @@ std::u16string GetVolumeFileSystem(std::u16string_view drive) {
                              FileSystemNameChars))
     return {};
   name[FileSystemNameChars] = L'\0';
-  return Narrow(name, wcslen(name));
+  return FromWide(name, wcslen(name));
 }
 
 bool ExpandEnvironmentReferences(std::u16string_view text, std::u16string& result) {
@@ -192,14 +193,14 @@ bool ExpandEnvironmentReferences(std::u16string_view text, std::u16string& resul
   }
   if (length == 0)
     return false;
-  result = Narrow(buffer.c_str(), wcsnlen(buffer.c_str(), buffer.size()));
+  result = FromWide(buffer.c_str(), wcsnlen(buffer.c_str(), buffer.size()));
   return true;
 }
 
 std::u16string GetSystemFolder(bool withDelimiter) {
   wchar_t buffer[SystemFolderChars] = {};
   const UINT length = GetSystemDirectoryW(buffer, SystemFolderChars);
-  std::u16string folder = length < SystemFolderChars ? Narrow(buffer, length) : std::u16string();
+  std::u16string folder = length < SystemFolderChars ? FromWide(buffer, length) : std::u16string();
   while (!folder.empty() && folder.back() == u'\\')
     folder.pop_back();
   if (withDelimiter)
