@@ -51,6 +51,8 @@ private:
   static LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
   LRESULT HandleMessage(UINT message, WPARAM wParam, LPARAM lParam);
   void CreateControls();
+  // The system's message font (the stock GUI font where it cannot be had).
+  void CreateWindowFont();
   void OnCommand(int id, int code);
   void Relaunch(const std::u16string& parameters);
   void ShowException(const char* what);

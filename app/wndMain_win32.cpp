@@ -314,7 +314,69 @@ LRESULT TfrmMain::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
   return DefWindowProcW(FHandle, message, wParam, lParam);
 }
 
-void TfrmMain::CreateControls() {
+namespace {
+
+// How one control of the table is made: its window class, style and height in pixels.
+struct TControlMake {
+  const wchar_t* ClassName = L"BUTTON";
+  DWORD Style = WS_CHILD | WS_VISIBLE;
+  int Height = 0;
+};
+
+TControlMake ControlMake(const TControlSpec& spec, int height, int lineHeight) {
+  TControlMake make;
+  make.Height = height;
+  if (spec.TabOrder >= 0)
+    make.Style |= WS_TABSTOP;
+  // Each tab stop starts a group for the arrow keys, except the second option box, which
+  // shares the first one's.
+  if (spec.TabOrder == 0 || spec.Parent == 0 || spec.Kind == TKind::GroupBox)
+    make.Style |= WS_GROUP;
+  switch (spec.Kind) {
+  case TKind::GroupBox:
+    make.Style = (make.Style & ~WS_TABSTOP) | BS_GROUPBOX;
+    break;
+  case TKind::Label:
+    make.ClassName = L"STATIC";
+    make.Style |= SS_LEFT | SS_NOPREFIX;
+    make.Height = std::max(height, lineHeight);
+    break;
+  case TKind::PathLabel:
+    make.ClassName = L"STATIC";
+    make.Style |= SS_LEFT | SS_NOPREFIX | SS_PATHELLIPSIS;
+    make.Height = std::max(height, lineHeight);
+    break;
+  case TKind::Button:
+    make.Style |= spec.Default == 1 ? BS_DEFPUSHBUTTON : BS_PUSHBUTTON;
+    break;
+  case TKind::CheckBox:
+    make.Style |= BS_AUTOCHECKBOX;
+    break;
+  case TKind::DropDownList:
+    make.ClassName = L"COMBOBOX";
+    make.Style |= CBS_DROPDOWNLIST | WS_VSCROLL;
+    // The height given is the closed box's; the list below it has room for every item.
+    make.Height += height * static_cast<int>(std::size(EncodingItems));
+    break;
+  }
+  return make;
+}
+
+// The font, the check state and the items a control starts with.
+void FillControl(HWND control, const TControlSpec& spec, HFONT font) {
+  SendMessageW(control, WM_SETFONT, reinterpret_cast<WPARAM>(font), FALSE);
+  if (spec.Kind == TKind::CheckBox)
+    SendMessageW(control, BM_SETCHECK, spec.Default != 0 ? BST_CHECKED : BST_UNCHECKED, 0);
+  if (spec.Kind == TKind::DropDownList) {
+    for (const wchar_t* item : EncodingItems)
+      SendMessageW(control, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(item));
+    SendMessageW(control, CB_SETCURSEL, static_cast<WPARAM>(spec.Default), 0);
+  }
+}
+
+} // namespace
+
+void TfrmMain::CreateWindowFont() {
   NONCLIENTMETRICSW metrics{};
   // The size without the field that Vista added, so that older systems accept it too.
   metrics.cbSize = offsetof(NONCLIENTMETRICSW, iPaddedBorderWidth);
@@ -322,10 +384,13 @@ void TfrmMain::CreateControls() {
     FFont = CreateFontIndirectW(&metrics.lfMessageFont);
   if (FFont == nullptr)
     FFont = static_cast<HFONT>(GetStockObject(DEFAULT_GUI_FONT));
+}
+
+void TfrmMain::CreateControls() {
+  CreateWindowFont();
   // The layout's labels are made for an 8-point font; a larger system font (Segoe UI 9 pt since
   // Vista) gets labels as high as its lines, so that no descender is cut off.
   const int lineHeight = FontLineHeight(FHandle, FFont);
-
   const HINSTANCE instance =
       reinterpret_cast<HINSTANCE>(GetWindowLongPtrW(FHandle, GWLP_HINSTANCE));
   auto scale = [this](int value) { return MulDiv(value, FDpi, 96); };
@@ -338,56 +403,13 @@ void TfrmMain::CreateControls() {
       left += group->Left;
       top += group->Top;
     }
-    DWORD style = WS_CHILD | WS_VISIBLE;
-    if (spec.TabOrder >= 0)
-      style |= WS_TABSTOP;
-    // Each tab stop starts a group for the arrow keys, except the second option box, which
-    // shares the first one's.
-    if (spec.TabOrder == 0 || spec.Parent == 0 || spec.Kind == TKind::GroupBox)
-      style |= WS_GROUP;
-    const wchar_t* className = L"BUTTON";
-    int height = scale(spec.Height);
-    switch (spec.Kind) {
-    case TKind::GroupBox:
-      className = L"BUTTON";
-      style = (style & ~WS_TABSTOP) | BS_GROUPBOX;
-      break;
-    case TKind::Label:
-      className = L"STATIC";
-      style |= SS_LEFT | SS_NOPREFIX;
-      height = std::max(height, lineHeight);
-      break;
-    case TKind::PathLabel:
-      className = L"STATIC";
-      style |= SS_LEFT | SS_NOPREFIX | SS_PATHELLIPSIS;
-      height = std::max(height, lineHeight);
-      break;
-    case TKind::Button:
-      style |= spec.Default == 1 ? BS_DEFPUSHBUTTON : BS_PUSHBUTTON;
-      break;
-    case TKind::CheckBox:
-      style |= BS_AUTOCHECKBOX;
-      break;
-    case TKind::DropDownList:
-      className = L"COMBOBOX";
-      style |= CBS_DROPDOWNLIST | WS_VSCROLL;
-      // The height given is the closed box's; the list below it has room for every item.
-      height += scale(spec.Height) * static_cast<int>(std::size(EncodingItems));
-      break;
-    }
-    const HWND control = CreateWindowExW(
-        0, className, spec.Caption, style, scale(left), scale(top), scale(spec.Width), height,
-        FHandle, reinterpret_cast<HMENU>(static_cast<INT_PTR>(spec.Id)), instance, nullptr);
-    if (control == nullptr)
-      continue;
-    SendMessageW(control, WM_SETFONT, reinterpret_cast<WPARAM>(FFont), FALSE);
-    if (spec.Kind == TKind::CheckBox)
-      SendMessageW(control, BM_SETCHECK, spec.Default != 0 ? BST_CHECKED : BST_UNCHECKED, 0);
-    if (spec.Kind == TKind::DropDownList) {
-      for (const wchar_t* item : EncodingItems)
-        SendMessageW(control, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(item));
-      SendMessageW(control, CB_SETCURSEL, static_cast<WPARAM>(spec.Default), 0);
-    }
+    const TControlMake make = ControlMake(spec, scale(spec.Height), lineHeight);
+    const HWND control =
+        CreateWindowExW(0, make.ClassName, spec.Caption, make.Style, scale(left), scale(top),
+                        scale(spec.Width), make.Height, FHandle,
+                        reinterpret_cast<HMENU>(static_cast<INT_PTR>(spec.Id)), instance, nullptr);
+    if (control != nullptr)
+      FillControl(control, spec, FFont);
   }
   FLastFocus = Control(IdOptimize);
 }
