@@ -1,6 +1,6 @@
 // tarnwk: the Linux command-line front end of the hosts engine.
 //
-//   tarnwk [-s] [-b] [-l|-r] [-e ansi|utf8|utf16le] [-o OUTPUT] [FILE]
+//   tarnwk [-s] [-b] [-l|-r] [-e ansi|utf8|utf16le] [--crlf|--lf] [-o OUTPUT] [FILE]
 //
 // In place (no -o, FILE not "-") it runs the optimize operation that the Windows program runs.
 // With -o, or with "-" (standard input), it reads the input, optimizes it in memory and writes the
@@ -40,10 +40,13 @@ constexpr std::string_view Usage =
     "  -b, --backup             copy the file to be rewritten to the same name + \".bak\" first\n"
     "  -l, --include-localhost  write \"127.0.0.1 localhost\" and \"::1 localhost\" at the top\n"
     "  -r, --remove-localhost   write no localhost lines (the default)\n"
-    "  -e, --encoding=ENC       save as ansi, utf8 or utf16le (default: as the input's\n"
-    "                           byte-order mark shows; ansi without one)\n"
+    "  -e, --encoding=ENC       save as ansi (US-ASCII), utf8 or utf16le with a byte-order\n"
+    "                           mark (default: as the input was: its byte-order mark, else\n"
+    "                           UTF-8, or Latin-1 where the input is not valid UTF-8)\n"
     "  -o, --output=OUTPUT      write the result to OUTPUT (\"-\": standard output) and leave\n"
     "                           FILE unchanged\n"
+    "      --crlf, --lf         end lines with CR LF or with LF (default: as the input's first\n"
+    "                           line does; LF when it has no line break)\n"
     "      --help               show this help and exit\n"
     "      --version            show the version and exit\n"
     "\n"
@@ -61,6 +64,7 @@ struct TOptions {
   bool Backup = false;
   bool IncludeLocalhost = false;
   SaveEncoding Encoding = EncodingAuto;
+  TLineBreak LineBreak = TLineBreak::None; // as the input's first line break
 };
 
 enum class TAction { Run, Help, Version, Invalid };
@@ -144,6 +148,10 @@ TAction ParseArguments(int argc, char** argv, TOptions& options, std::string& er
         flag = 'e';
       else if (name == "output")
         flag = 'o';
+      else if (name == "crlf")
+        flag = 'c';
+      else if (name == "lf")
+        flag = 'f';
       else {
         error = "unrecognized option '" + std::string(argument) + "'";
         return TAction::Invalid;
@@ -178,6 +186,12 @@ TAction ParseArguments(int argc, char** argv, TOptions& options, std::string& er
         break;
       case 'r':
         options.IncludeLocalhost = false;
+        break;
+      case 'c':
+        options.LineBreak = TLineBreak::CrLf;
+        break;
+      case 'f':
+        options.LineBreak = TLineBreak::Lf;
         break;
       case 'h':
         return TAction::Help;
@@ -253,18 +267,6 @@ bool SameFile(const std::u16string& a, const std::u16string& b) {
          first.st_ino == second.st_ino;
 }
 
-// The same rule as DetectFileEncoding, on bytes already read.
-SaveEncoding DetectBytesEncoding(std::string_view bytes) {
-  const auto at = [&](size_t i) {
-    return i < bytes.size() ? static_cast<int>(static_cast<unsigned char>(bytes[i])) : -1;
-  };
-  if (at(0) == 0xEF && at(1) == 0xBB && at(2) == 0xBF)
-    return EncodingUtf8;
-  if (at(0) == 0xFF && at(1) == 0xFE)
-    return at(2) == 0x00 && at(3) == 0x00 ? EncodingAnsi : EncodingUtf16LE;
-  return EncodingAnsi;
-}
-
 bool ReadDescriptor(int fd, std::string& bytes) {
   char buffer[65536];
   for (;;) {
@@ -297,94 +299,56 @@ public:
 
   int Execute() {
     if (!FOptions.HasOutput && FOptions.Input != "-")
-      return InPlace(ResolveInput(FOptions.Input));
+      return Run(TOptimizeSource{ToName(FOptions.Input)}, TOptimizeTarget{});
     if (FOptions.Output != "-" && FOptions.Input != "-") {
       const std::u16string input = ResolveInput(FOptions.Input);
       if (SameFile(input, ToName(FOptions.Output)))
-        return InPlace(input);
+        return Run(TOptimizeSource{input}, TOptimizeTarget{});
     }
-    return ToOutput();
+
+    std::string bytes;
+    TOptimizeSource source{ToName(FOptions.Input)};
+    if (FOptions.Input == "-") {
+      if (!ReadDescriptor(STDIN_FILENO, bytes)) {
+        if (!FOptions.Silent)
+          ShowMessage(0, MsgCannotOpen, TMessageIcon::Information);
+        return ExitFailure;
+      }
+      source.Bytes = &bytes;
+    }
+    if (FOptions.Output == "-") {
+      TOptimizeTarget target;
+      target.Kind = TOptimizeTarget::Writer;
+      target.Write = [](std::string_view piece) { return WriteDescriptor(STDOUT_FILENO, piece); };
+      return Run(source, target);
+    }
+    // A bare name gets its folder spelled out, so that the write check has a folder to test.
+    std::u16string output = ToName(FOptions.Output);
+    if (output.find(u'/') == std::u16string::npos)
+      output.insert(0, u"./");
+    TOptimizeTarget target;
+    target.Kind = TOptimizeTarget::OtherFile;
+    target.FileName = output;
+    return Run(source, target);
   }
 
 private:
   const TOptions& FOptions;
 
-  int Tell(int status, std::u16string_view text, TMessageIcon icon) const {
-    if (!FOptions.Silent)
-      ShowMessage(0, text, icon);
-    return status;
-  }
-
-  int InPlace(const std::u16string& file) const {
-    switch (OptimizeHostsFile(0, file, FOptions.Backup, FOptions.Silent, FOptions.IncludeLocalhost,
-                              FOptions.Encoding)) {
+  int Run(const TOptimizeSource& source, const TOptimizeTarget& target) const {
+    TOptimizeOptions options;
+    options.Backup = FOptions.Backup;
+    options.Silent = FOptions.Silent;
+    options.IncludeLocalhost = FOptions.IncludeLocalhost;
+    options.Encoding = FOptions.Encoding;
+    options.LineBreak = FOptions.LineBreak;
+    switch (OptimizeHosts(0, source, target, options)) {
     case TOptimizeOutcome::Optimized:
     case TOptimizeOutcome::NothingToDo:
       return ExitSuccess;
     default:
       return ExitFailure;
     }
-  }
-
-  int ToOutput() const {
-    THosts hosts;
-    SaveEncoding encoding = FOptions.Encoding;
-    int count = 0;
-    if (FOptions.Input == "-") {
-      std::string bytes;
-      if (!ReadDescriptor(STDIN_FILENO, bytes))
-        return Tell(ExitFailure, MsgCannotOpen, TMessageIcon::Information);
-      count = hosts.LoadFromBytes(bytes);
-      if (encoding == EncodingAuto)
-        encoding = DetectBytesEncoding(bytes);
-    } else {
-      const std::u16string input = ResolveInput(FOptions.Input);
-      if (!FileExists(input)) {
-        std::u16string text(MsgFileMissing);
-        text += input;
-        return Tell(ExitFailure, text, TMessageIcon::Error);
-      }
-      if (!CanReadFile(input))
-        return Tell(ExitFailure, MsgNoPrivileges, TMessageIcon::Error);
-      count = hosts.LoadFromFile(input);
-      if (count < 0)
-        return Tell(ExitFailure, MsgCannotOpen, TMessageIcon::Information);
-      if (encoding == EncodingAuto)
-        encoding = DetectFileEncoding(input);
-    }
-    if (count == 0)
-      return Tell(ExitSuccess, MsgNothingToDo, TMessageIcon::Information);
-    // Bytes after a NUL would be lost: refuse rather than write a shortened result.
-    if (hosts.TextWasCut())
-      return Tell(ExitFailure, MsgCannotOpen, TMessageIcon::Information);
-
-    hosts.SaveOptions().IncludeLocalhost = FOptions.IncludeLocalhost;
-    hosts.SaveOptions().LiftAttributes = true;
-    hosts.Optimize();
-
-    if (FOptions.Output == "-") {
-      if (!WriteDescriptor(STDOUT_FILENO, hosts.SaveToBytes(encoding)))
-        return Tell(ExitFailure, MsgCannotSave, TMessageIcon::Information);
-      return Tell(ExitSuccess, MsgOptimized, TMessageIcon::Information);
-    }
-
-    // A bare name gets its folder spelled out, so that the write check has a folder to test.
-    std::u16string output = ToName(FOptions.Output);
-    if (output.find(u'/') == std::u16string::npos)
-      output.insert(0, u"./");
-    if (FileExists(output)) {
-      if (!CanReadFile(output) || !CanModifyPath(output))
-        return Tell(ExitFailure, MsgNoPrivileges, TMessageIcon::Error);
-      if (FOptions.Backup) {
-        // As in place: a backup that cannot be written does not stop the save.
-        std::u16string backup = output;
-        backup += u".bak";
-        (void)CopyFileReplace(output, backup);
-      }
-    }
-    if (!hosts.SaveToFile(output, encoding))
-      return Tell(ExitFailure, MsgCannotSave, TMessageIcon::Information);
-    return Tell(ExitSuccess, MsgOptimized, TMessageIcon::Information);
   }
 };
 

@@ -11,96 +11,164 @@
 namespace {
 
 // Shows the outcome's message unless silent, and hands the outcome back.
-TOptimizeOutcome Report(intptr_t owner, bool silent, TOptimizeOutcome outcome,
-                        std::u16string_view text, TMessageIcon icon) {
-  if (!silent)
-    ShowMessage(owner, text, icon);
-  return outcome;
+class TReporter {
+public:
+  TReporter(intptr_t owner, bool silent) : FOwner(owner), FSilent(silent) {}
+  TOptimizeOutcome operator()(TOptimizeOutcome outcome) const {
+    switch (outcome) {
+    case TOptimizeOutcome::Optimized:
+      return Tell(outcome, MsgOptimized, TMessageIcon::Information);
+    case TOptimizeOutcome::NothingToDo:
+      return Tell(outcome, MsgNothingToDo, TMessageIcon::Information);
+    case TOptimizeOutcome::NoPrivileges:
+      return Tell(outcome, MsgNoPrivileges, TMessageIcon::Error);
+    case TOptimizeOutcome::CannotOpen:
+      return Tell(outcome, MsgCannotOpen, TMessageIcon::Information);
+    default:
+      return Tell(outcome, MsgCannotSave, TMessageIcon::Information);
+    }
+  }
+  TOptimizeOutcome Missing(std::u16string_view file) const {
+    std::u16string text(MsgFileMissing);
+    text += file;
+    return Tell(TOptimizeOutcome::FileMissing, text, TMessageIcon::Error);
+  }
+
+private:
+  TOptimizeOutcome Tell(TOptimizeOutcome outcome, std::u16string_view text,
+                        TMessageIcon icon) const {
+    if (!FSilent)
+      ShowMessage(FOwner, text, icon);
+    return outcome;
+  }
+  intptr_t FOwner;
+  bool FSilent;
+};
+
+// Copies the file to its name + ".bak". A backup that cannot be written is no reason to stop the
+// save.
+void MakeBackup(const std::u16string& file) {
+  std::u16string backupName = file;
+  backupName += u".bak";
+  if (!CopyFileReplace(file, backupName))
+    return;
+  // The copy took the file's attributes along; a read-only backup would refuse every later
+  // backup, so it is made a plain file (it holds the content, it is not the system's file).
+  uint32_t attributes = 0;
+  constexpr uint32_t Protecting = FileAttributeReadOnly | FileAttributeHidden | FileAttributeSystem;
+  if (FileGetAttributes(backupName, attributes) && (attributes & Protecting) != 0)
+    (void)FileSetAttributes(backupName, attributes & ~Protecting);
+}
+
+// The file a name stands for: a blank name means the system hosts file; any other name is
+// taken exactly as given.
+std::u16string ResolveFile(std::u16string_view fileName) {
+  return TrimControl(fileName).empty() ? GetHostsFileName() : std::u16string(fileName);
 }
 
 } // namespace
 
-TOptimizeOutcome OptimizeHostsFile(intptr_t owner, std::u16string_view fileName, bool backup,
-                                   bool silent, bool includeLocalhost, SaveEncoding encoding) {
-  // A blank name means the system hosts file; any other name is taken exactly as given.
-  const std::u16string file =
-      TrimControl(fileName).empty() ? GetHostsFileName() : std::u16string(fileName);
-
-  if (!FileExists(file)) {
-    std::u16string text(MsgFileMissing);
-    text += file;
-    return Report(owner, silent, TOptimizeOutcome::FileMissing, text, TMessageIcon::Error);
-  }
-  if (!CanReadFile(file) || !CanModifyPath(file))
-    return Report(owner, silent, TOptimizeOutcome::NoPrivileges, MsgNoPrivileges,
-                  TMessageIcon::Error);
+TOptimizeOutcome OptimizeHosts(intptr_t owner, const TOptimizeSource& source,
+                               const TOptimizeTarget& target, const TOptimizeOptions& options) {
+  const TReporter report(owner, options.Silent);
+  const bool inPlace = target.Kind == TOptimizeTarget::SourceFile;
 
   THosts hosts;
-  const int count = hosts.LoadFromFile(file);
+  int count = 0;
+  std::u16string file;
+  if (source.Bytes != nullptr) {
+    count = hosts.LoadFromBytes(*source.Bytes);
+  } else {
+    file = ResolveFile(source.FileName);
+    if (!FileExists(file))
+      return report.Missing(file);
+    if (!CanReadFile(file) || (inPlace && !CanModifyPath(file)))
+      return report(TOptimizeOutcome::NoPrivileges);
+    count = hosts.LoadFromFile(file);
+  }
   if (count < 0)
-    return Report(owner, silent, TOptimizeOutcome::CannotOpen, MsgCannotOpen,
-                  TMessageIcon::Information);
+    return report(TOptimizeOutcome::CannotOpen);
   if (count == 0)
-    return Report(owner, silent, TOptimizeOutcome::NothingToDo, MsgNothingToDo,
-                  TMessageIcon::Information);
+    return report(TOptimizeOutcome::NothingToDo);
   // A text that stopped at a NUL with more bytes behind it was not read whole: saving it would
-  // throw those bytes away, so the file is left as it is.
+  // throw those bytes away, so nothing is written.
   if (hosts.TextWasCut())
-    return Report(owner, silent, TOptimizeOutcome::CannotOpen, MsgCannotOpen,
-                  TMessageIcon::Information);
+    return report(TOptimizeOutcome::CannotOpen);
 
-  hosts.SaveOptions().IncludeLocalhost = includeLocalhost;
+  if (options.Loaded)
+    options.Loaded(hosts);
+  hosts.SaveOptions().IncludeLocalhost = options.IncludeLocalhost;
   hosts.SaveOptions().LiftAttributes = true;
+  const TLineBreak asRead = hosts.LoadInfo().FirstBreak;
+  hosts.SaveOptions().LineBreak = options.LineBreak != TLineBreak::None ? options.LineBreak
+                                  : asRead != TLineBreak::None          ? asRead
+                                                                        : TLineBreak::Lf;
+  const SaveEncoding encoding =
+      options.Encoding == EncodingAuto ? EncodingAsRead(hosts.LoadInfo()) : options.Encoding;
   hosts.Optimize();
 
-  if (backup) {
-    // A backup that cannot be written is no reason to stop the save.
-    std::u16string backupName = file;
-    backupName += u".bak";
-    if (CopyFileReplace(file, backupName)) {
-      // The copy took the file's attributes along; a read-only backup would refuse every later
-      // backup, so it is made a plain file (it holds the content, it is not the system's file).
-      uint32_t attributes = 0;
-      constexpr uint32_t Protecting =
-          FileAttributeReadOnly | FileAttributeHidden | FileAttributeSystem;
-      if (FileGetAttributes(backupName, attributes) && (attributes & Protecting) != 0)
-        (void)FileSetAttributes(backupName, attributes & ~Protecting);
-    }
+  if (target.Kind == TOptimizeTarget::Writer) {
+    bool written = true;
+    hosts.SaveToSink(encoding,
+                     [&](std::string_view piece) { written = written && target.Write(piece); });
+    return report(written ? TOptimizeOutcome::Optimized : TOptimizeOutcome::CannotSave);
   }
 
-  if (encoding == EncodingAuto)
-    encoding = DetectFileEncoding(file);
+  if (!inPlace) {
+    file = target.FileName;
+    if (FileExists(file) && (!CanReadFile(file) || !CanModifyPath(file)))
+      return report(TOptimizeOutcome::NoPrivileges);
+  }
+  if (options.Backup && FileExists(file))
+    MakeBackup(file);
+  return report(hosts.SaveToFile(file, encoding) ? TOptimizeOutcome::Optimized
+                                                 : TOptimizeOutcome::CannotSave);
+}
 
-  if (hosts.SaveToFile(file, encoding))
-    return Report(owner, silent, TOptimizeOutcome::Optimized, MsgOptimized,
-                  TMessageIcon::Information);
-  return Report(owner, silent, TOptimizeOutcome::CannotSave, MsgCannotSave,
-                TMessageIcon::Information);
+TOptimizeOutcome OptimizeHostsFile(intptr_t owner, std::u16string_view fileName, bool backup,
+                                   bool silent, bool includeLocalhost, SaveEncoding encoding) {
+  TOptimizeOptions options;
+  options.Backup = backup;
+  options.Silent = silent;
+  options.IncludeLocalhost = includeLocalhost;
+  options.Encoding = encoding;
+  return OptimizeHosts(owner, TOptimizeSource{std::u16string(fileName)}, TOptimizeTarget{},
+                       options);
+}
+
+SaveEncoding EncodingAsRead(const THostsLoadInfo& info) {
+  if (info.Mark == EncodingUtf16LE && info.BigEndian)
+    return EncodingAnsi;
+  return info.Mark;
 }
 
 SaveEncoding DetectFileEncoding(std::u16string_view fileName) {
   if (!FileExists(fileName) || !CanReadFile(fileName))
     return EncodingAnsi;
   TVornFileStream stream(fileName, TVornFileStream::ModeRead);
-  if (stream.Handle() == -1)
+  if (!stream.IsOpen())
     return EncodingAnsi;
 
-  unsigned char mark[4] = {};
+  char start[4] = {};
   int64_t have = 0;
   while (have < 4) {
-    const int64_t moved = stream.Read(mark + have, 4 - have);
+    const int64_t moved = stream.Read(start + have, 4 - have);
     if (moved <= 0)
       break;
     have += moved;
   }
+  const std::string_view bytes(start, static_cast<size_t>(have));
+  // FF FE 00 00 is the UTF-32 little-endian mark, which the document does not read.
+  if (bytes == std::string_view("\xFF\xFE\0\0", 4))
+    return EncodingAnsi;
+  const TByteOrderMark mark = ReadByteOrderMark(bytes);
+  return mark.Encoding == EncodingAuto || mark.BigEndian ? EncodingAnsi : mark.Encoding;
+}
 
-  if (have >= 3 && mark[0] == 0xEF && mark[1] == 0xBB && mark[2] == 0xBF)
-    return EncodingUtf8;
-  if (have >= 2 && mark[0] == 0xFF && mark[1] == 0xFE) {
-    // FF FE 00 00 is the UTF-32 little-endian mark, which the document does not read.
-    if (have >= 4 && mark[2] == 0x00 && mark[3] == 0x00)
-      return EncodingAnsi;
-    return EncodingUtf16LE;
-  }
-  return EncodingAnsi;
+SaveEncoding EncodingOfBoxIndex(int index) {
+  return index == 0 ? EncodingAnsi : (index == 2 ? EncodingUtf16LE : EncodingUtf8);
+}
+
+int BoxIndexOfEncoding(SaveEncoding encoding) {
+  return encoding == EncodingUtf8 ? 1 : (encoding == EncodingUtf16LE ? 2 : 0);
 }

@@ -1,5 +1,7 @@
 #include "uRelaunch.h"
 
+#include "uOptimize.h"
+
 void AppendParam(std::u16string& parameters, std::u16string_view parameter) {
   if (!parameters.empty())
     parameters += u' ';
@@ -12,11 +14,11 @@ std::u16string BuildRelaunchParameters(bool backup, bool includeLocalhost, int e
   if (backup)
     AppendParam(parameters, u"/b");
   AppendParam(parameters, includeLocalhost ? u"/l" : u"/r");
-  switch (encodingIndex) {
-  case 0:
+  switch (EncodingOfBoxIndex(encodingIndex)) {
+  case EncodingAnsi:
     AppendParam(parameters, u"/e:ANSI");
     break;
-  case 2:
+  case EncodingUtf16LE:
     AppendParam(parameters, u"/e:UTF16LE");
     break;
   default:

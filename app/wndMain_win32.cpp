@@ -430,19 +430,7 @@ void TfrmMain::FormCreate() {
   // Before Windows 7 the system's own hosts file carried the localhost lines.
   CheckDlgButton(FHandle, IdIncludeLocalhost, OsFamily() < OsFamily7 ? BST_CHECKED : BST_UNCHECKED);
   SelectFile(GetHostsFileName());
-  int index = 0;
-  if (!FFileName.empty()) {
-    switch (DetectFileEncoding(FFileName)) {
-    case EncodingUtf8:
-      index = 1;
-      break;
-    case EncodingUtf16LE:
-      index = 2;
-      break;
-    default:
-      break;
-    }
-  }
+  const int index = FFileName.empty() ? 0 : BoxIndexOfEncoding(DetectFileEncoding(FFileName));
   SendMessageW(Control(IdEncoding), CB_SETCURSEL, static_cast<WPARAM>(index), 0);
 }
 
@@ -512,10 +500,8 @@ void TfrmMain::btOptimizeClick() {
   const bool includeLocalhost = IsChecked(IdIncludeLocalhost);
   const int index = EncodingIndex();
   if (!FElevationRequired) {
-    const SaveEncoding encoding =
-        index == 0 ? EncodingAnsi : (index == 2 ? EncodingUtf16LE : EncodingUtf8);
     OptimizeHostsFile(reinterpret_cast<intptr_t>(FHandle), FFileName, backup, false,
-                      includeLocalhost, encoding);
+                      includeLocalhost, EncodingOfBoxIndex(index));
     return;
   }
   // The second instance gets the file too: without it, it would work on the system hosts file

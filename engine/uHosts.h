@@ -261,7 +261,7 @@ private:
 // Hosts document
 
 enum SaveEncoding : uint8_t {
-  EncodingAuto = 0,    // the system code page, no byte-order mark
+  EncodingAuto = 0,    // the code page the text was read in (the system's), no byte-order mark
   EncodingAnsi = 1,    // US-ASCII (code page 20127), no byte-order mark
   EncodingUtf8 = 2,    // EF BB BF, UTF-8
   EncodingUtf16LE = 3, // FF FE, UTF-16 little-endian (every value above 3 too)
@@ -297,6 +297,18 @@ struct THostsLoadInfo {
   // The text ended at a NUL with bytes other than NUL after it.
   bool TextWasCut = false;
 };
+
+// The byte-order mark at the start of a text: its encoding (EncodingUtf8, EncodingUtf16LE for
+// either byte order, or EncodingAuto when there is none) and its length in bytes.
+struct TByteOrderMark {
+  SaveEncoding Encoding = EncodingAuto;
+  bool BigEndian = false;
+  uint8_t Length = 0;
+};
+TByteOrderMark ReadByteOrderMark(std::string_view bytes);
+// False when a text without a mark was not UTF-8: then it was read (and is written back with
+// EncodingAuto) in the system code page's other reading, Latin-1 on POSIX.
+bool ReadAsUtf8(const THostsLoadInfo& info);
 
 // The in-memory hosts file: an ordered, owning list of lines.
 class THosts {

@@ -122,8 +122,9 @@ class TTextWriter {
 public:
   static constexpr size_t PieceBytes = 1 << 20;
 
-  TTextWriter(SaveEncoding encoding, const TByteSink& sink, TLineBreak lineBreak)
-      : FEncoding(encoding), FSink(sink), FBreak(BreakText(lineBreak)) {
+  TTextWriter(SaveEncoding encoding, TSystemCodePageDecoder codePage, const TByteSink& sink,
+              TLineBreak lineBreak)
+      : FEncoding(encoding), FCodePage(codePage), FSink(sink), FBreak(BreakText(lineBreak)) {
     FOut.reserve(16 * 1024); // grows to a piece where the text is long
   }
 
@@ -185,7 +186,7 @@ public:
     else if (FEncoding == EncodingAnsi)
       FOut.append(EncodeUsAscii(text));
     else
-      FOut.append(EncodeSystemCodePage(text));
+      FOut.append(FCodePage.Encode(text));
   }
 
   void Name(const THostName& name) {
@@ -211,6 +212,7 @@ public:
 
 private:
   SaveEncoding FEncoding;
+  TSystemCodePageDecoder FCodePage; // EncodingAuto: the code page the text was read in
   const TByteSink& FSink;
   std::string_view FBreak;
   std::string FOut;
@@ -371,6 +373,23 @@ template <typename CharT> bool THosts::TakeLine(std::basic_string_view<CharT> te
   return keep;
 }
 
+// A text without a mark that is not UTF-8 was read in the system code page's other reading
+// (POSIX: Latin-1); every other text as UTF-8 or UTF-16.
+bool ReadAsUtf8(const THostsLoadInfo& info) {
+  return info.Mark != EncodingAuto || info.ValidUtf8;
+}
+
+TByteOrderMark ReadByteOrderMark(std::string_view bytes) {
+  const auto at = [bytes](size_t i) {
+    return i < bytes.size() ? static_cast<unsigned char>(bytes[i]) : 0;
+  };
+  if (at(0) == 0xEF && at(1) == 0xBB && at(2) == 0xBF)
+    return {EncodingUtf8, false, 3};
+  if ((at(0) == 0xFF && at(1) == 0xFE) || (at(0) == 0xFE && at(1) == 0xFF))
+    return {EncodingUtf16LE, at(0) == 0xFE, 2};
+  return {};
+}
+
 int THosts::LoadText(std::string_view bytes) {
   FLoadInfo = THostsLoadInfo{};
   int appended = 0;
@@ -378,11 +397,12 @@ int THosts::LoadText(std::string_view bytes) {
   const size_t size = bytes.size();
 
   // The text is decoded and read a line at a time.
-  if (size >= 2 && ((raw[0] == 0xFF && raw[1] == 0xFE) || (raw[0] == 0xFE && raw[1] == 0xFF))) {
+  const TByteOrderMark mark = ReadByteOrderMark(bytes);
+  FLoadInfo.Mark = mark.Encoding;
+  FLoadInfo.BigEndian = mark.BigEndian;
+  if (mark.Encoding == EncodingUtf16LE) {
     // UTF-16; an odd last byte is lost, a NUL character ends the text.
-    const bool little = raw[0] == 0xFF;
-    FLoadInfo.Mark = EncodingUtf16LE;
-    FLoadInfo.BigEndian = !little;
+    const bool little = !mark.BigEndian;
     const auto unit = [raw, little](size_t i) {
       const unsigned char a = raw[2 + 2 * i], b = raw[3 + 2 * i];
       return little ? static_cast<char16_t>(a | (b << 8)) : static_cast<char16_t>((a << 8) | b);
@@ -409,10 +429,8 @@ int THosts::LoadText(std::string_view bytes) {
     return appended;
   }
 
-  const bool utf8 = size >= 3 && raw[0] == 0xEF && raw[1] == 0xBB && raw[2] == 0xBF;
-  if (utf8)
-    FLoadInfo.Mark = EncodingUtf8;
-  const size_t begin = utf8 ? 3 : 0;
+  const bool utf8 = mark.Encoding == EncodingUtf8;
+  const size_t begin = mark.Length;
   std::string_view body = bytes.substr(begin);
   const size_t nul = body.find('\0');
   if (nul != std::string_view::npos) {
@@ -450,7 +468,8 @@ int THosts::LoadText(std::string_view bytes) {
 void THosts::SaveToSink(SaveEncoding encoding, const TByteSink& sink) const {
   if (encoding > EncodingUtf16LE)
     encoding = EncodingUtf16LE;
-  TTextWriter text(encoding, sink, FSaveOptions.LineBreak);
+  TTextWriter text(encoding, TSystemCodePageDecoder::AsRead(ReadAsUtf8(FLoadInfo)), sink,
+                   FSaveOptions.LineBreak);
   if (encoding == EncodingUtf8)
     text.Raw("\xEF\xBB\xBF");
   else if (encoding == EncodingUtf16LE)

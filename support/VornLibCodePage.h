@@ -13,26 +13,29 @@ std::string Utf16ToUtf8(std::u16string_view text);
 // True when the bytes are well-formed UTF-8.
 bool IsValidUtf8(std::string_view bytes);
 
-// Text in the system code page (Windows: CP_ACP; POSIX: UTF-8 when the bytes are valid UTF-8,
-// otherwise one character per byte, Latin-1).
-std::u16string DecodeSystemCodePage(std::string_view bytes);
-// Decodes one long text in the system code page a piece at a time (pieces cut at line breaks),
-// each piece exactly as DecodeSystemCodePage decodes it within the whole text.
+// Decodes one long text in the system code page (Windows: CP_ACP; POSIX: UTF-8 when the whole
+// text is valid UTF-8, otherwise one character per byte, Latin-1) a piece at a time (pieces cut
+// at line breaks), each piece exactly as it decodes within the whole text.
 class TSystemCodePageDecoder {
 public:
   // Where the platform's choice depends on the whole text (POSIX: UTF-8 or Latin-1), it is
   // made here, once, from all of it.
   explicit TSystemCodePageDecoder(std::string_view wholeText);
+  // The reading a text was given before (POSIX: UTF-8 when utf8, else Latin-1; Windows: the
+  // system code page either way), for writing text back the way it was read.
+  static TSystemCodePageDecoder AsRead(bool utf8);
   std::u16string Decode(std::string_view piece) const;
+  // The text in the bytes of the same reading, so that every character it decoded comes back as
+  // the bytes it came from (POSIX Latin-1: a character above U+00FF becomes "?").
+  std::string Encode(std::u16string_view text) const;
   // POSIX: the whole text was read as UTF-8 (false: as Latin-1). Windows: always false.
   bool IsUtf8() const { return FUtf8; }
 
 private:
+  TSystemCodePageDecoder() = default;
   bool FUtf8 = false;
 };
 
-// UTF-16 to the system code page (Windows: CP_ACP; POSIX: UTF-8).
-std::string EncodeSystemCodePage(std::u16string_view text);
 // UTF-16 to US-ASCII through code page 20127. Characters outside US-ASCII are replaced by the
 // platform's conversion (POSIX: one "?" per character, a surrogate pair being one character).
 std::string EncodeUsAscii(std::u16string_view text);

@@ -1,12 +1,14 @@
 // Code pages on POSIX: the "system code page" is UTF-8, with Latin-1 for bytes that are not UTF-8.
 #include "VornLibCodePage.h"
 
-std::u16string DecodeSystemCodePage(std::string_view bytes) {
-  return TSystemCodePageDecoder(bytes).Decode(bytes);
-}
-
 TSystemCodePageDecoder::TSystemCodePageDecoder(std::string_view wholeText)
     : FUtf8(IsValidUtf8(wholeText)) {}
+
+TSystemCodePageDecoder TSystemCodePageDecoder::AsRead(bool utf8) {
+  TSystemCodePageDecoder reading;
+  reading.FUtf8 = utf8;
+  return reading;
+}
 
 std::u16string TSystemCodePageDecoder::Decode(std::string_view piece) const {
   if (FUtf8)
@@ -17,8 +19,24 @@ std::u16string TSystemCodePageDecoder::Decode(std::string_view piece) const {
   return text;
 }
 
-std::string EncodeSystemCodePage(std::u16string_view text) {
-  return Utf16ToUtf8(text);
+std::string TSystemCodePageDecoder::Encode(std::u16string_view text) const {
+  if (FUtf8)
+    return Utf16ToUtf8(text);
+  std::string bytes;
+  bytes.reserve(text.size());
+  const size_t n = text.size();
+  for (size_t i = 0; i < n; ++i) {
+    const char16_t c = text[i];
+    if (c <= 0xFF) {
+      bytes.push_back(static_cast<char>(c));
+      continue;
+    }
+    // A surrogate pair is one character and gets one replacement.
+    if (c >= 0xD800 && c <= 0xDBFF && i + 1 < n && text[i + 1] >= 0xDC00 && text[i + 1] <= 0xDFFF)
+      ++i;
+    bytes.push_back('?');
+  }
+  return bytes;
 }
 
 std::string EncodeUsAscii(std::u16string_view text) {

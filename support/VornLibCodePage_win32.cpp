@@ -62,18 +62,18 @@ std::string Encode(UINT codePage, std::u16string_view text) {
 
 } // namespace
 
-std::u16string DecodeSystemCodePage(std::string_view bytes) {
-  return Decode(CP_ACP, bytes);
-}
-
 TSystemCodePageDecoder::TSystemCodePageDecoder(std::string_view) {}
+
+TSystemCodePageDecoder TSystemCodePageDecoder::AsRead(bool) {
+  return TSystemCodePageDecoder();
+}
 
 std::u16string TSystemCodePageDecoder::Decode(std::string_view piece) const {
   return ::Decode(CP_ACP, piece);
 }
 
-std::string EncodeSystemCodePage(std::u16string_view text) {
-  return Encode(CP_ACP, text);
+std::string TSystemCodePageDecoder::Encode(std::u16string_view text) const {
+  return ::Encode(CP_ACP, text);
 }
 
 std::string EncodeUsAscii(std::u16string_view text) {

@@ -161,6 +161,10 @@ const std::string Input = "# ad servers\r\n"
 const std::string Merged = "0.0.0.0 a.example b.example c.example d.example\r\n";
 const std::string Header = "127.0.0.1 localhost\r\n::1 localhost\r\n";
 const std::string Utf8Mark = "\xEF\xBB\xBF";
+// A commented-out entry keeps its comment, and with it characters outside ASCII.
+const std::string Cafe = "#10.0.0.1 cafe.example # caf\xC3\xA9 de la gare\n0.0.0.0 a\n";
+const std::string CafeCrLf = "#10.0.0.1 cafe.example # caf\xC3\xA9 de la gare\r\n0.0.0.0 a\r\n";
+const std::string Latin1 = "#10.0.0.1 cafe.example # caf\xE9 de la gare\r\n0.0.0.0 a\r\n";
 const std::string CutInput = std::string("0.0.0.0 a.example\r\n\0 0.0.0.0 b.example\r\n", 40);
 
 const std::string Optimized = "The hosts file has been optimized.\n";
@@ -476,6 +480,24 @@ const std::vector<ProgramRow>& ProgramRows() {
        Optimized},
       {"stdin to -o FILE", {"-o", "{O}", "-"}, {}, {}, {}, Input, 0, Optimized, "", {}, {}, Merged},
       {"stdin with nothing to do", {"-"}, {}, {}, {}, "\r\n\r\n", 0, "", NothingToDo},
+
+      // Without -e the text comes back in the bytes it was read in, with the input's line ends.
+      {"UTF-8 kept", {"{F}"}, Cafe, {}, {}, {}, 0, Optimized, "", Cafe},
+      {"-e ansi writes US-ASCII",
+       {"-e", "ansi", "{F}"},
+       Cafe,
+       {},
+       {},
+       {},
+       0,
+       Optimized,
+       "",
+       "#10.0.0.1 cafe.example # caf? de la gare\n0.0.0.0 a\n"},
+      {"Latin-1 kept", {"-o", "-", "{F}"}, Latin1, {}, {}, {}, 0, Latin1, Optimized},
+      {"--crlf", {"--crlf", "-"}, {}, {}, {}, Cafe, 0, CafeCrLf, Optimized},
+      {"--lf", {"--lf", "{F}"}, CafeCrLf, {}, {}, {}, 0, Optimized, "", Cafe},
+      {"--lf then --crlf", {"--lf", "--crlf", "-"}, {}, {}, {}, Cafe, 0, CafeCrLf, Optimized},
+      {"no line break: LF", {"-"}, {}, {}, {}, "0.0.0.0 a", 0, "0.0.0.0 a\n", Optimized},
 
       // Outcomes that change nothing.
       {"missing file", {"-b", "{F}"}, {}, {}, {}, {}, 1, "", Missing},

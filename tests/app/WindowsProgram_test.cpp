@@ -286,6 +286,8 @@ const std::string WideInput = "# \xC3\xBC comment\r\n"
                               "0.0.0.0 b.example\r\n";
 const std::string WideOutput = "0.0.0.0 b\xC3\xBC"
                                "cher.example b.example\r\n";
+// A commented-out entry keeps its comment, here in code page 1252.
+const std::string CafeInput = "#10.0.0.1 cafe.example # caf\xE9 de la gare\r\n0.0.0.0 a\r\n";
 const std::string LocalhostLines = "127.0.0.1 localhost\r\n::1 localhost\r\n";
 
 struct TRunRow {
@@ -303,6 +305,10 @@ TEST(WindowsProgram, SavesInTheChosenEncoding) {
       {"UTF-16 mark stays UTF-16", Utf16Mark + Utf16LE(WideInput), L"/s /r",
        Utf16Mark + Utf16LE(WideOutput)},
       {"UTF-8 mark, ASCII text", Utf8Mark + PlainInput, L"/s /r", Utf8Mark + PlainOutput},
+      // Without a mark the text comes back in the system code page it was read in (Wine: 1252),
+      // with CR LF line ends whatever the input had.
+      {"no mark keeps the code page", CafeInput, L"/s /r", CafeInput},
+      {"LF becomes CR LF", "0.0.0.0 a\n0.0.0.0 b\n", L"/s /r", "0.0.0.0 a b\r\n"},
       // /e overrides the mark.
       {"ANSI to UTF-8", PlainInput, L"/s /r /e:UTF8", Utf8Mark + PlainOutput},
       {"ANSI to UTF-16", PlainInput, L"/s /r /e:UTF16LE", Utf16Mark + Utf16LE(PlainOutput)},
@@ -310,6 +316,9 @@ TEST(WindowsProgram, SavesInTheChosenEncoding) {
       {"UTF-8 to UTF-16", Utf8Mark + WideInput, L"/s /r /e:utf16le",
        Utf16Mark + Utf16LE(WideOutput)},
       {"UTF-8 to ANSI", Utf8Mark + PlainInput, L"/s /r /e:ANSI", PlainOutput},
+      // US-ASCII through the system's conversion, which writes the nearest ASCII letter.
+      {"code page to ANSI", CafeInput, L"/s /r /e:ANSI",
+       "#10.0.0.1 cafe.example # cafe de la gare\r\n0.0.0.0 a\r\n"},
       {"UTF-16 to UTF-8", Utf16Mark + Utf16LE(WideInput), L"/s /r /e:Utf8", Utf8Mark + WideOutput},
       {"UTF-16 to ANSI", Utf16Mark + Utf16LE(PlainInput), L"/s /r /e:ANSI", PlainOutput},
       // The generated localhost lines: /l writes them, /r leaves them out, the later one wins.
