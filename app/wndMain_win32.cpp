@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "VornLibFilesystem.h"
+#include "VornLibHandle_win32.h"
 #include "VornLibSystem.h"
 #include "tarnwick_version.h"
 #include "uCommandLine.h"
@@ -162,22 +163,6 @@ public:
 
 private:
   HRESULT FResult;
-};
-
-// A process handle that is closed when it goes.
-class TProcessHandle {
-public:
-  explicit TProcessHandle(HANDLE handle) : FHandle(handle) {}
-  ~TProcessHandle() {
-    if (FHandle != nullptr)
-      CloseHandle(FHandle);
-  }
-  TProcessHandle(const TProcessHandle&) = delete;
-  TProcessHandle& operator=(const TProcessHandle&) = delete;
-  HANDLE Get() const { return FHandle; }
-
-private:
-  HANDLE FHandle;
 };
 
 } // namespace
@@ -521,7 +506,7 @@ void TfrmMain::Relaunch(const std::u16string& parameters) {
   info.lpParameters = wideParameters.c_str();
   info.nShow = 0;
   const bool started = ShellExecuteExW(&info) != FALSE;
-  const TProcessHandle process(started ? info.hProcess : nullptr);
+  const ScopedKernelHandle process(started ? info.hProcess : nullptr);
   if (started && reinterpret_cast<INT_PTR>(info.hInstApp) > 32 && process.Get() != nullptr) {
     // The elevated instance reports through its own message boxes.
     WaitForSingleObject(process.Get(), INFINITE);

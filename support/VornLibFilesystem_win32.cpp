@@ -1,6 +1,6 @@
 // File access tests, attributes and the handle stream on Windows.
 #include "VornLibFilesystem.h"
-#include "VornLibHandle.h"
+#include "VornLibHandle_win32.h"
 
 #include <algorithm>
 #include <climits>
@@ -17,12 +17,6 @@ constexpr DWORD ExpandBufferChars = 261;  // first expansion buffer, in characte
 constexpr DWORD SystemFolderChars = 261;  // GetSystemDirectoryW buffer, in characters
 constexpr DWORD FileSystemNameChars = 32; // announced size of the file-system name buffer
 
-struct KernelHandleTraits {
-  using Type = HANDLE;
-  static Type Invalid() { return nullptr; }
-  static void Close(Type value) { CloseHandle(value); }
-};
-
 struct LocalMemoryTraits {
   using Type = HLOCAL;
   static Type Invalid() { return nullptr; }
@@ -36,7 +30,6 @@ struct ImpersonationTraits {
   static void Close(Type) { RevertToSelf(); }
 };
 
-using ScopedKernelHandle = ScopedHandle<KernelHandleTraits>;
 using ScopedLocalMemory = ScopedHandle<LocalMemoryTraits>;
 using ScopedImpersonation = ScopedHandle<ImpersonationTraits>;
 
