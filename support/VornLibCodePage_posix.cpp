@@ -1,6 +1,29 @@
 // Code pages on POSIX: the "system code page" is UTF-8, with Latin-1 for bytes that are not UTF-8.
 #include "VornLibCodePage.h"
 
+namespace {
+
+// One byte a character up to highest; every other character is one "?" (a surrogate pair being
+// one character).
+std::string EncodeOneByte(std::u16string_view text, char16_t highest) {
+  std::string bytes;
+  bytes.reserve(text.size());
+  const size_t n = text.size();
+  for (size_t i = 0; i < n; ++i) {
+    const char16_t c = text[i];
+    if (c <= highest) {
+      bytes.push_back(static_cast<char>(c));
+      continue;
+    }
+    if (c >= 0xD800 && c <= 0xDBFF && i + 1 < n && text[i + 1] >= 0xDC00 && text[i + 1] <= 0xDFFF)
+      ++i;
+    bytes.push_back('?');
+  }
+  return bytes;
+}
+
+} // namespace
+
 TSystemCodePageDecoder::TSystemCodePageDecoder(std::string_view wholeText)
     : FUtf8(IsValidUtf8(wholeText)) {}
 
@@ -20,39 +43,9 @@ std::u16string TSystemCodePageDecoder::Decode(std::string_view piece) const {
 }
 
 std::string TSystemCodePageDecoder::Encode(std::u16string_view text) const {
-  if (FUtf8)
-    return Utf16ToUtf8(text);
-  std::string bytes;
-  bytes.reserve(text.size());
-  const size_t n = text.size();
-  for (size_t i = 0; i < n; ++i) {
-    const char16_t c = text[i];
-    if (c <= 0xFF) {
-      bytes.push_back(static_cast<char>(c));
-      continue;
-    }
-    // A surrogate pair is one character and gets one replacement.
-    if (c >= 0xD800 && c <= 0xDBFF && i + 1 < n && text[i + 1] >= 0xDC00 && text[i + 1] <= 0xDFFF)
-      ++i;
-    bytes.push_back('?');
-  }
-  return bytes;
+  return FUtf8 ? Utf16ToUtf8(text) : EncodeOneByte(text, 0xFF);
 }
 
 std::string EncodeUsAscii(std::u16string_view text) {
-  std::string bytes;
-  bytes.reserve(text.size());
-  const size_t n = text.size();
-  for (size_t i = 0; i < n; ++i) {
-    const char16_t c = text[i];
-    if (c < 0x80) {
-      bytes.push_back(static_cast<char>(c));
-      continue;
-    }
-    // A surrogate pair is one character and gets one replacement.
-    if (c >= 0xD800 && c <= 0xDBFF && i + 1 < n && text[i + 1] >= 0xDC00 && text[i + 1] <= 0xDFFF)
-      ++i;
-    bytes.push_back('?');
-  }
-  return bytes;
+  return EncodeOneByte(text, 0x7F);
 }

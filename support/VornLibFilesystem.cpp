@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <memory>
 #include <system_error>
+#include <utility>
 
 // ---- The handle stream's loops ----
 
@@ -38,56 +39,57 @@ void RaiseStreamError(const THandleStream& stream, const char* what) {
   throw std::system_error(error ? error : std::make_error_code(std::errc::io_error), what);
 }
 
-std::string ReadAllBytes(THandleStream& stream) {
-  // The bytes go straight into the string, sized for the rest of the file (which may still
-  // grow or shrink meanwhile).
-  std::string bytes;
+namespace {
+
+// The bytes from the stream's position to its end, as far as the stream tells (0 when it cannot
+// seek); the file may still grow or shrink meanwhile.
+size_t BytesLeft(THandleStream& stream) {
   const int64_t here = stream.Seek(0, 1);
   const int64_t end = stream.Seek(0, 2);
-  size_t expected = 0;
   if (here >= 0 && stream.Seek(here, 0) == here && end > here)
-    expected = static_cast<size_t>(end - here);
+    return static_cast<size_t>(end - here);
+  return 0;
+}
+
+// Reads to the end of the stream into one buffer: room(filled) gives the buffer's data and size,
+// having made it larger first when filled has reached its size. Returns how many bytes it read.
+template <typename Room> size_t ReadToEnd(THandleStream& stream, Room room) {
   size_t filled = 0;
-  bytes.resize(expected + 1);
   for (;;) {
-    if (filled == bytes.size())
-      bytes.resize(bytes.size() + (bytes.size() / 2) + 65536);
-    const int64_t moved =
-        stream.Read(bytes.data() + filled, static_cast<int64_t>(bytes.size() - filled));
+    const auto [data, size] = room(filled);
+    const int64_t moved = stream.Read(data + filled, static_cast<int64_t>(size - filled));
     if (moved < 0)
       RaiseStreamError(stream, "read failed");
     if (moved == 0)
-      break;
+      return filled;
     filled += static_cast<size_t>(moved);
   }
-  bytes.resize(filled);
+}
+
+} // namespace
+
+std::string ReadAllBytes(THandleStream& stream) {
+  // The bytes go straight into the string, sized for the rest of the file.
+  std::string bytes(BytesLeft(stream) + 1, '\0');
+  bytes.resize(ReadToEnd(stream, [&bytes](size_t filled) {
+    if (filled == bytes.size())
+      bytes.resize(bytes.size() + (bytes.size() / 2) + 65536);
+    return std::pair{bytes.data(), bytes.size()};
+  }));
   return bytes;
 }
 
 TLargeBuffer ReadAllBytesLarge(THandleStream& stream) {
-  const int64_t here = stream.Seek(0, 1);
-  const int64_t end = stream.Seek(0, 2);
-  size_t expected = 0;
-  if (here >= 0 && stream.Seek(here, 0) == here && end > here)
-    expected = static_cast<size_t>(end - here);
-  TLargeBuffer buffer(expected + 65536);
-  size_t filled = 0;
-  for (;;) {
+  TLargeBuffer buffer(BytesLeft(stream) + 65536);
+  buffer.SetSize(ReadToEnd(stream, [&buffer](size_t filled) {
     if (filled == buffer.Capacity()) {
       // The file grew while it was read.
       TLargeBuffer larger(buffer.Capacity() * 2);
       std::copy(buffer.Data(), buffer.Data() + filled, larger.Data());
       buffer = std::move(larger);
     }
-    const int64_t moved =
-        stream.Read(buffer.Data() + filled, static_cast<int64_t>(buffer.Capacity() - filled));
-    if (moved < 0)
-      RaiseStreamError(stream, "read failed");
-    if (moved == 0)
-      break;
-    filled += static_cast<size_t>(moved);
-  }
-  buffer.SetSize(filled);
+    return std::pair{buffer.Data(), buffer.Capacity()};
+  }));
   return buffer;
 }
 

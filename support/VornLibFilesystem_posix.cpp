@@ -222,30 +222,35 @@ std::u16string ExtractFilePath(std::u16string_view path) {
 
 // ---- THandleStream ----
 
-int64_t THandleStream::ReadSome(void* buffer, int64_t count) {
+namespace {
+
+// Repeats an interrupted read or write; a failure keeps its error.
+template <typename Call> int64_t Uninterrupted(std::error_code& error, Call call) {
   for (;;) {
-    const ssize_t moved = ::read(static_cast<int>(FHandle), buffer,
-                                 static_cast<size_t>(std::min<int64_t>(count, 1 << 30)));
+    const ssize_t moved = call();
     if (moved >= 0)
       return moved;
     if (errno != EINTR) {
-      FError = std::error_code(errno, std::system_category());
+      error = std::error_code(errno, std::system_category());
       return -1;
     }
   }
 }
 
+size_t Piece(int64_t count) {
+  return static_cast<size_t>(std::min<int64_t>(count, 1 << 30));
+}
+
+} // namespace
+
+int64_t THandleStream::ReadSome(void* buffer, int64_t count) {
+  return Uninterrupted(FError,
+                       [&] { return ::read(static_cast<int>(FHandle), buffer, Piece(count)); });
+}
+
 int64_t THandleStream::WriteSome(const void* buffer, int64_t count) {
-  for (;;) {
-    const ssize_t moved = ::write(static_cast<int>(FHandle), buffer,
-                                  static_cast<size_t>(std::min<int64_t>(count, 1 << 30)));
-    if (moved >= 0)
-      return moved;
-    if (errno != EINTR) {
-      FError = std::error_code(errno, std::system_category());
-      return -1;
-    }
-  }
+  return Uninterrupted(FError,
+                       [&] { return ::write(static_cast<int>(FHandle), buffer, Piece(count)); });
 }
 
 int64_t THandleStream::Seek(int64_t offset, int origin) {
