@@ -358,6 +358,7 @@ private:
   friend class THostItem;
   struct TAddressTable;
   struct TTextArena;
+  class TMergePass;
   int LoadText(std::string_view bytes);
   // Reads one line of text into a new line and keeps it or lets it go, by the load options.
   template <typename CharT> bool TakeLine(std::basic_string_view<CharT> text);

@@ -70,116 +70,139 @@ TIPTrackerItem* TIPTracker::FindOrAdd(const THostsIP* address) {
   return FItems.back().get();
 }
 
-void THosts::Optimize() {
-  if (FLines.empty())
-    return;
-  TIPTracker tracker;
-  // The new list is built in place: lines kept move down over the lines that went; the lines a
-  // split makes wait in their own list while the old lines still occupy the room they need.
-  TLineList kept;
-  size_t write = 0;
-  bool compacting = true;
-  const auto keep = [&](std::unique_ptr<THostItem> line) {
-    if (compacting)
-      FLines[write++] = std::move(line);
+// The merge pass over one document. The new list is built in place: lines kept move down over
+// the lines that went; the lines a split makes wait in their own list while the old lines still
+// occupy the room they need.
+class THosts::TMergePass {
+public:
+  explicit TMergePass(THosts& hosts) : FHosts(hosts), FLines(hosts.FLines) {}
+
+  void Run() {
+    for (size_t read = 0; read < FLines.size(); ++read) {
+      auto& slot = FLines[read];
+      THostItem* line = slot.get();
+      if (!line->IsEntry()) {
+        slot.reset(); // blank, comment and invalid lines go
+        continue;
+      }
+      if (line->IsCommented()) {
+        Keep(std::move(slot)); // commented-out entries stay as they are
+        continue;
+      }
+      if (line->HasComment())
+        line->SetComment(u"");
+
+      TIPTrackerItem* tracked = FTracker.FindOrAdd(line->Address());
+      if (!tracked) {
+        Keep(std::move(slot)); // an entry without an address takes no part
+        continue;
+      }
+      if (!tracked->OpenLine) {
+        // Met while its address has no open line: never split, open when it has room.
+        if (line->NameCount() < MaxNames)
+          tracked->OpenLine = line;
+        Keep(std::move(slot));
+        continue;
+      }
+      FInserted.clear();
+      if (MergeLine(*line, *tracked)) {
+        slot.reset();
+        continue;
+      }
+      Keep(std::move(slot));
+      KeepInserted(read);
+    }
+    if (FCompacting)
+      FLines.resize(FWrite);
     else
-      kept.push_back(std::move(line));
-  };
-  std::vector<std::unique_ptr<THostItem>> inserted;
+      FLines = std::move(FKept);
+  }
 
-  for (size_t read = 0; read < FLines.size(); ++read) {
-    auto& slot = FLines[read];
-    THostItem* line = slot.get();
-    if (!line->IsEntry()) {
-      slot.reset(); // blank, comment and invalid lines go
-      continue;
-    }
-    if (line->IsCommented()) {
-      keep(std::move(slot)); // commented-out entries stay as they are
-      continue;
-    }
-    if (line->HasComment())
-      line->SetComment(u"");
-
-    TIPTrackerItem* tracked = tracker.FindOrAdd(line->Address());
-    if (!tracked) {
-      keep(std::move(slot)); // an entry without an address takes no part
-      continue;
-    }
-    if (!tracked->OpenLine) {
-      // Met while its address has no open line: never split, open when it has room.
-      if (line->NameCount() < MaxNames)
-        tracked->OpenLine = line;
-      keep(std::move(slot));
-      continue;
-    }
-
-    bool removed = false;
-    inserted.clear();
-    int n = line->NameCount();
-    while (n > 0 && tracked->OpenLine && tracked->OpenLine->NameCount() < MaxNames &&
-           tracked->OpenLine != line) {
-      THostItem* open = tracked->OpenLine;
+private:
+  // Moves the line's names onto the open line of its address, as long as there is one with room;
+  // true when the line ran empty and goes.
+  bool MergeLine(THostItem& line, TIPTrackerItem& tracked) {
+    int n = line.NameCount();
+    while (n > 0 && tracked.OpenLine && tracked.OpenLine->NameCount() < MaxNames &&
+           tracked.OpenLine != &line) {
+      THostItem* open = tracked.OpenLine;
       if (n > MaxNames + 1) {
-        // One name moves, and the line, still over nine, is split: new lines behind it take
-        // its first names, nine each, until it holds nine itself. Each name moves once; the
-        // places they leave go in one step at the end.
-        size_t from = 0;
-        open->ReserveNames(MaxNames);
-        line->MoveNamesTo(from++, 1, *open);
-        open->FFlags |= THostItem::Entry;
-        --n;
-        while (n > MaxNames) {
-          auto added = std::make_unique<THostItem>(this);
-          added->ShareAddress(*line);
-          const int take = std::min(MaxNames, n - MaxNames);
-          line->MoveNamesTo(from, static_cast<size_t>(take), *added);
-          added->FFlags |= THostItem::Entry;
-          from += static_cast<size_t>(take);
-          n -= take;
-          inserted.push_back(std::move(added));
-        }
-        line->EraseFrontNames(from);
-        THostItem* last = inserted.back().get();
-        tracked->OpenLine = last->NameCount() < MaxNames ? last : nullptr;
+        Split(line, *open, n, tracked);
         continue;
       }
       // Without a split, names flow until the open line is full or this line is empty. A line
       // that receives names in the merge pass fills up to nine: room for them at once.
       const int take = std::min(MaxNames - open->NameCount(), n);
       open->ReserveNames(MaxNames);
-      line->TransferNames(take, *open);
+      line.TransferNames(take, *open);
       n -= take;
       if (n == 0) {
-        removed = true;
         if (open->NameCount() == MaxNames)
-          tracked->OpenLine = nullptr;
-        break;
+          tracked.OpenLine = nullptr;
+        return true;
       }
       if (open->NameCount() == MaxNames)
-        tracked->OpenLine = n < MaxNames ? line : nullptr;
+        tracked.OpenLine = n < MaxNames ? &line : nullptr;
     }
-
-    if (removed) {
-      slot.reset();
-      continue;
-    }
-    keep(std::move(slot));
-    if (!inserted.empty()) {
-      // Lines a split makes need room in front of the old lines not read yet: from here on
-      // the new list is built apart.
-      if (compacting) {
-        compacting = false;
-        kept.reserve(write + inserted.size() + (FLines.size() - read));
-        for (size_t i = 0; i < write; ++i)
-          kept.push_back(std::move(FLines[i]));
-      }
-      for (auto& added : inserted)
-        kept.push_back(std::move(added));
-    }
+    return false;
   }
-  if (compacting)
-    FLines.resize(write);
-  else
-    FLines = std::move(kept);
+
+  // One name moves to the open line, and the line, still over nine, is split: new lines behind
+  // it take its first names, nine each, until it holds nine itself. Each name moves once; the
+  // places they leave go in one step at the end.
+  void Split(THostItem& line, THostItem& open, int& n, TIPTrackerItem& tracked) {
+    size_t from = 0;
+    open.ReserveNames(MaxNames);
+    line.MoveNamesTo(from++, 1, open);
+    open.FFlags |= THostItem::Entry;
+    --n;
+    while (n > MaxNames) {
+      auto added = std::make_unique<THostItem>(&FHosts);
+      added->ShareAddress(line);
+      const int take = std::min(MaxNames, n - MaxNames);
+      line.MoveNamesTo(from, static_cast<size_t>(take), *added);
+      added->FFlags |= THostItem::Entry;
+      from += static_cast<size_t>(take);
+      n -= take;
+      FInserted.push_back(std::move(added));
+    }
+    line.EraseFrontNames(from);
+    THostItem* last = FInserted.back().get();
+    tracked.OpenLine = last->NameCount() < MaxNames ? last : nullptr;
+  }
+
+  void Keep(std::unique_ptr<THostItem> line) {
+    if (FCompacting)
+      FLines[FWrite++] = std::move(line);
+    else
+      FKept.push_back(std::move(line));
+  }
+
+  // Lines a split makes need room in front of the old lines not read yet: from the first of them
+  // on, the new list is built apart.
+  void KeepInserted(size_t read) {
+    if (FInserted.empty())
+      return;
+    if (FCompacting) {
+      FCompacting = false;
+      FKept.reserve(FWrite + FInserted.size() + (FLines.size() - read));
+      for (size_t i = 0; i < FWrite; ++i)
+        FKept.push_back(std::move(FLines[i]));
+    }
+    for (auto& added : FInserted)
+      FKept.push_back(std::move(added));
+  }
+
+  THosts& FHosts;
+  TLineList& FLines;
+  TIPTracker FTracker;
+  TLineList FKept;
+  size_t FWrite = 0;
+  bool FCompacting = true;
+  std::vector<std::unique_ptr<THostItem>> FInserted;
+};
+
+void THosts::Optimize() {
+  if (!FLines.empty())
+    TMergePass(*this).Run();
 }
