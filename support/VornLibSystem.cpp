@@ -1,5 +1,5 @@
 // The start-up probe's state and its accessors, and the version code and release name of a
-// version record. The probe's OS calls are the platform's (ProbePlatform, ReleasePlatform).
+// version record. The probe's OS calls are the platform's (ProbePlatform).
 #include "VornLibSystem.h"
 
 namespace {
@@ -135,7 +135,6 @@ TSystemProbe::TSystemProbe() {
 TSystemProbe::~TSystemProbe() {
   TSystemState& state = State();
   if (--state.Probes == 0) {
-    ReleasePlatform();
     state.Record = TOsRecord();
     state.Version = TOsVersion();
   }

@@ -93,8 +93,5 @@ public:
   TSystemProbe& operator=(const TSystemProbe&) = delete;
 };
 
-// The probe's platform part, called by the first probe and when the last one goes: fills the
-// record and the version (whatever it looks up may read them back through the accessors as soon
-// as they are set), and releases what it loaded.
+// The probe's platform part, called by the first probe: fills the record and the version.
 void ProbePlatform(TOsRecord& record, TOsVersion& version);
-void ReleasePlatform();

@@ -52,8 +52,6 @@ void ProbePlatform(TOsRecord&, TOsVersion& version) {
   version.Name = KernelName();
 }
 
-void ReleasePlatform() {}
-
 bool GetTaskbarRect(int&, TRect&) {
   return false;
 }
