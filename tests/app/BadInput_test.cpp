@@ -7,6 +7,7 @@
 
 #include "MessageRecorder.h"
 #include "TestFiles.h"
+#include "TestText.h"
 #include "VornLibFilesystem.h"
 #include "uOptimize.h"
 
@@ -14,15 +15,6 @@ using namespace testing_files;
 namespace fs = std::filesystem;
 
 namespace {
-
-std::string Utf16LE(std::string_view ascii) {
-  std::string out = "\xFF\xFE";
-  for (const char c : ascii) {
-    out.push_back(c);
-    out.push_back('\0');
-  }
-  return out;
-}
 
 TOptimizeOutcome Optimize(const std::u16string& name) {
   return OptimizeHostsFile(0, name, false, false, false, EncodingAuto);

@@ -18,11 +18,16 @@
 #include <vector>
 
 #include "TestFiles.h"
+#include "TestText.h"
 
 extern char** environ;
 
+using testing_files::ModeOf;
 using testing_files::ReadBytes;
+using testing_files::RunningAsRoot;
 using testing_files::TempFolder;
+using testing_files::Utf16LE;
+using testing_files::Utf8Mark;
 using testing_files::WriteBytes;
 
 namespace fs = std::filesystem;
@@ -135,21 +140,6 @@ struct TPlaces {
   }
 };
 
-std::string Utf16LE(std::string_view ascii) {
-  std::string out = "\xFF\xFE";
-  for (const char c : ascii) {
-    out.push_back(c);
-    out.push_back('\0');
-  }
-  return out;
-}
-
-mode_t ModeOf(const fs::path& file) {
-  struct stat status {};
-  EXPECT_EQ(::stat(file.c_str(), &status), 0);
-  return status.st_mode & 07777;
-}
-
 const std::string Input = "# ad servers\r\n"
                           "0.0.0.0 a.example\r\n"
                           "\r\n"
@@ -160,7 +150,6 @@ const std::string Input = "# ad servers\r\n"
                           "000.000.000.000 d.example\n";
 const std::string Merged = "0.0.0.0 a.example b.example c.example d.example\r\n";
 const std::string Header = "127.0.0.1 localhost\r\n::1 localhost\r\n";
-const std::string Utf8Mark = "\xEF\xBB\xBF";
 // A commented-out entry keeps its comment, and with it characters outside ASCII.
 const std::string Cafe = "#10.0.0.1 cafe.example # caf\xC3\xA9 de la gare\n0.0.0.0 a\n";
 const std::string CafeCrLf = "#10.0.0.1 cafe.example # caf\xC3\xA9 de la gare\r\n0.0.0.0 a\r\n";
@@ -723,7 +712,7 @@ TEST(LinuxProgram, OptionsOutcomesAndFiles) {
 // Root may write a file without write permission: the save lifts nothing it does not need to and
 // the file keeps its mode.
 TEST(LinuxProgram, ReadOnlyFileAsRoot) {
-  if (geteuid() != 0)
+  if (!RunningAsRoot())
     GTEST_SKIP() << "only root may write a read-only file";
   TempFolder folder;
   const fs::path file = folder.File("hosts.txt");
@@ -755,7 +744,7 @@ struct PrivilegeRow {
 };
 
 TEST(LinuxProgram, MissingRightsAsAnotherUser) {
-  if (geteuid() != 0)
+  if (!RunningAsRoot())
     GTEST_SKIP() << "needs root to run the program as another user";
   if (::access(SetprivProgram, X_OK) != 0)
     GTEST_SKIP() << "setpriv (util-linux) is missing";
@@ -910,7 +899,7 @@ TEST(LinuxProgram, ExtendedAttributesSurviveTheSave) {
     setfacl(row.FileAcl, file);
     setfacl(row.FolderAcl, folder.Path());
     if (row.AsAnotherUser) {
-      if (geteuid() != 0 || ::access(SetprivProgram, X_OK) != 0)
+      if (!RunningAsRoot() || ::access(SetprivProgram, X_OK) != 0)
         GTEST_SKIP() << "needs root and setpriv (util-linux) to run the program as another user";
       if (::setxattr(file.c_str(), "security.tarnwick", "x", 1, 0) != 0)
         GTEST_SKIP() << "the file system of " << folder.Path() << " keeps no security.* attribute";

@@ -10,61 +10,25 @@
 
 #include "MessageRecorder.h"
 #include "TestFiles.h"
+#include "TestText.h"
 #include "VornLibFilesystem.h"
 #include "uHostsLocation.h"
 #include "uMessages.h"
 #include "uOptimize.h"
 
-#ifndef _WIN32
-#include <unistd.h>
-#endif
-
+using testing_files::Ascii;
+using testing_files::MakeReadOnly;
 using testing_files::ReadBytes;
+using testing_files::RunningAsRoot;
 using testing_files::TempFolder;
 using testing_files::U16;
+using testing_files::Utf16BE;
+using testing_files::Utf16LE;
 using testing_files::WriteBytes;
 
 namespace fs = std::filesystem;
 
 namespace {
-
-std::string Utf16LE(std::string_view ascii) {
-  std::string out = "\xFF\xFE";
-  for (const char c : ascii) {
-    out.push_back(c);
-    out.push_back('\0');
-  }
-  return out;
-}
-
-std::string Utf16BE(std::string_view ascii) {
-  std::string out = "\xFE\xFF";
-  for (const char c : ascii) {
-    out.push_back('\0');
-    out.push_back(c);
-  }
-  return out;
-}
-
-std::string Printable(const std::u16string& text) {
-  std::string out;
-  for (const char16_t c : text)
-    out.push_back(c < 0x80 ? static_cast<char>(c) : '?');
-  return out;
-}
-
-bool RunningAsRoot() {
-#ifdef _WIN32
-  return false;
-#else
-  return geteuid() == 0;
-#endif
-}
-
-void MakeReadOnly(const fs::path& file) {
-  fs::permissions(file, fs::perms::owner_write | fs::perms::group_write | fs::perms::others_write,
-                  fs::perm_options::remove);
-}
 
 const std::string TwoEntries = "# blockers\r\n0.0.0.0 a.example\r\n\r\n0.0.0.0 b.example\r\n";
 const std::string TwoEntriesMerged = "0.0.0.0 a.example b.example\r\n";
@@ -264,7 +228,7 @@ TEST(OptimizeHostsFile, OutcomesMessagesAndFiles) {
         std::u16string text = row.Text;
         if (row.Outcome == TOptimizeOutcome::FileMissing)
           text += name;
-        EXPECT_EQ(Printable(message.Text), Printable(text));
+        EXPECT_EQ(Ascii(message.Text), Ascii(text));
         EXPECT_EQ(message.Icon, row.Icon);
         EXPECT_EQ(message.Owner, Owner);
       }
@@ -302,7 +266,7 @@ TEST(OptimizeHostsFile, ReadOnlyBackupIsSkippedSilently) {
       EXPECT_TRUE(recorder.Messages.empty());
     } else {
       ASSERT_EQ(recorder.Messages.size(), 1u);
-      EXPECT_EQ(Printable(recorder.Messages[0].Text), Printable(std::u16string(MsgOptimized)));
+      EXPECT_EQ(Ascii(recorder.Messages[0].Text), Ascii(std::u16string(MsgOptimized)));
       EXPECT_EQ(recorder.Messages[0].Icon, TMessageIcon::Information);
     }
   }
@@ -329,7 +293,7 @@ TEST(OptimizeHostsFile, ReadableButNotWritableFile) {
       EXPECT_TRUE(recorder.Messages.empty());
     } else {
       ASSERT_EQ(recorder.Messages.size(), 1u);
-      EXPECT_EQ(Printable(recorder.Messages[0].Text), Printable(std::u16string(MsgNoPrivileges)));
+      EXPECT_EQ(Ascii(recorder.Messages[0].Text), Ascii(std::u16string(MsgNoPrivileges)));
       EXPECT_EQ(recorder.Messages[0].Icon, TMessageIcon::Error);
     }
   }
@@ -416,6 +380,6 @@ TEST(HostsLocation, PosixHasNoRegistry) {
   std::u16string folder = u"left over";
   EXPECT_FALSE(ReadDatabasePath(folder));
   EXPECT_TRUE(folder.empty());
-  EXPECT_EQ(Printable(GetHostsFileName()), "/etc/hosts");
+  EXPECT_EQ(Ascii(GetHostsFileName()), "/etc/hosts");
 }
 #endif

@@ -4,19 +4,14 @@
 #include <string>
 
 #include "TestFiles.h"
+#include "TestText.h"
 #include "uCommandLine.h"
 #include "uRelaunch.h"
 
 namespace {
 
+using testing_files::Ascii;
 using testing_files::U16;
-
-std::string Narrow(std::u16string_view text) {
-  std::string result;
-  for (char16_t c : text)
-    result += c < 0x80 ? static_cast<char>(c) : '?';
-  return result;
-}
 
 TEST(Relaunch, AppendParamSeparatesWithOneSpace) {
   struct TRow {
@@ -34,7 +29,7 @@ TEST(Relaunch, AppendParamSeparatesWithOneSpace) {
     SCOPED_TRACE(row.Before + std::string(" + ") + row.Parameter);
     std::u16string parameters = U16(row.Before);
     AppendParam(parameters, U16(row.Parameter));
-    EXPECT_EQ(Narrow(parameters), row.After);
+    EXPECT_EQ(Ascii(parameters), row.After);
   }
 }
 
@@ -61,8 +56,8 @@ TEST(Relaunch, ParametersCarryTheChoicesAndTheFile) {
   };
   for (const TRow& row : rows) {
     SCOPED_TRACE(row.Expected);
-    EXPECT_EQ(Narrow(BuildRelaunchParameters(row.Backup, row.IncludeLocalhost, row.EncodingIndex,
-                                             U16(row.FileName))),
+    EXPECT_EQ(Ascii(BuildRelaunchParameters(row.Backup, row.IncludeLocalhost, row.EncodingIndex,
+                                            U16(row.FileName))),
               row.Expected);
   }
 }
@@ -110,7 +105,7 @@ TEST(Relaunch, ApplicationTitleIsTheNameUpToItsFirstDot) {
   };
   for (const TRow& row : rows) {
     SCOPED_TRACE(row.Path);
-    EXPECT_EQ(Narrow(ApplicationTitle(U16(row.Path))), row.Title);
+    EXPECT_EQ(Ascii(ApplicationTitle(U16(row.Path))), row.Title);
   }
 }
 

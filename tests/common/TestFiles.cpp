@@ -7,6 +7,13 @@
 #include <sstream>
 #include <stdexcept>
 
+#include <gtest/gtest.h>
+
+#ifndef _WIN32
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
+
 namespace testing_files {
 
 namespace fs = std::filesystem;
@@ -68,6 +75,27 @@ std::wstring HostPath(std::string_view unixPath) {
       c = L'\\';
 #endif
   return path;
+}
+
+bool RunningAsRoot() {
+#ifdef _WIN32
+  return false;
+#else
+  return geteuid() == 0;
+#endif
+}
+
+#ifndef _WIN32
+unsigned ModeOf(const fs::path& file) {
+  struct stat status {};
+  EXPECT_EQ(::stat(file.c_str(), &status), 0);
+  return status.st_mode & 07777;
+}
+#endif
+
+void MakeReadOnly(const fs::path& file) {
+  fs::permissions(file, fs::perms::owner_write | fs::perms::group_write | fs::perms::others_write,
+                  fs::perm_options::remove);
 }
 
 fs::path CorpusFolder() {

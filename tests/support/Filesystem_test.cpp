@@ -13,7 +13,11 @@
 #include <unistd.h>
 #endif
 
+#ifndef _WIN32
+using testing_files::ModeOf;
+#endif
 using testing_files::ReadBytes;
+using testing_files::RunningAsRoot;
 using testing_files::TempFolder;
 using testing_files::ToU16;
 using testing_files::U16;
@@ -49,22 +53,6 @@ std::u16string Lower(std::u16string text) {
     if (c >= u'A' && c <= u'Z')
       c = static_cast<char16_t>(c - u'A' + u'a');
   return text;
-}
-#endif
-
-bool RunningAsRoot() {
-#ifdef _WIN32
-  return false;
-#else
-  return geteuid() == 0;
-#endif
-}
-
-#ifndef _WIN32
-mode_t ModeOf(const fs::path& file) {
-  struct stat status {};
-  EXPECT_EQ(::stat(file.c_str(), &status), 0);
-  return status.st_mode & 07777;
 }
 #endif
 
