@@ -36,6 +36,7 @@ const std::string LocalhostHeader = "127.0.0.1 localhost\r\n::1 localhost\r\n";
 
 enum class Target { File, Missing, Folder, LeadingBlank };
 
+// A row names what differs from a plain file, optimized without a backup, in its own encoding.
 struct OutcomeRow {
   const char* Name = "";
   Target Kind = Target::File;
@@ -45,9 +46,9 @@ struct OutcomeRow {
   bool Backup = false;
   bool IncludeLocalhost = false;
   SaveEncoding Encoding = EncodingAuto;
-  TOptimizeOutcome Outcome;
-  std::u16string Text; // for the missing-file rows the file name follows
-  TMessageIcon Icon;
+  TOptimizeOutcome Outcome = TOptimizeOutcome::Optimized;
+  std::u16string Text = std::u16string(MsgOptimized); // missing-file rows: the file name follows
+  TMessageIcon Icon = TMessageIcon::Information;
   std::string After = {};                      // the file's bytes afterwards
   std::optional<std::string> BackupAfter = {}; // none: no backup file afterwards
   uint32_t Attributes = 0;                     // set on the file before the run, when not 0
@@ -77,113 +78,71 @@ const OutcomeRow OutcomeRows[] = {
     {.Name = "empty file, backup asked",
      .Backup = true,
      .Outcome = TOptimizeOutcome::NothingToDo,
-     .Text = std::u16string(MsgNothingToDo),
-     .Icon = TMessageIcon::Information},
+     .Text = std::u16string(MsgNothingToDo)},
     {.Name = "blank lines and localhost only",
      .Before = "\r\n\r\n127.0.0.1 localhost\r\n::1 localhost\r\n",
      .Backup = true,
      .IncludeLocalhost = true,
      .Outcome = TOptimizeOutcome::NothingToDo,
      .Text = std::u16string(MsgNothingToDo),
-     .Icon = TMessageIcon::Information,
      .After = "\r\n\r\n127.0.0.1 localhost\r\n::1 localhost\r\n"},
     {.Name = "text cut at a NUL with bytes after it",
      .Before = std::string("0.0.0.0 a.example\r\n\0 0.0.0.0 b.example\r\n", 40),
      .Backup = true,
      .Outcome = TOptimizeOutcome::CannotOpen,
      .Text = std::u16string(MsgCannotOpen),
-     .Icon = TMessageIcon::Information,
      .After = std::string("0.0.0.0 a.example\r\n\0 0.0.0.0 b.example\r\n", 40)},
     {.Name = "UTF-16 text cut at a NUL",
      .Before = Utf16LE(std::string("0.0.0.0 a.example\r\n\0x", 21)),
      .Outcome = TOptimizeOutcome::CannotOpen,
      .Text = std::u16string(MsgCannotOpen),
-     .Icon = TMessageIcon::Information,
      .After = Utf16LE(std::string("0.0.0.0 a.example\r\n\0x", 21))},
     {.Name = "a NUL as the very last byte cuts nothing",
      .Before = std::string("0.0.0.0 a.example\r\n0.0.0.0 b.example\r\n\0", 39),
-     .Outcome = TOptimizeOutcome::Optimized,
-     .Text = std::u16string(MsgOptimized),
-     .Icon = TMessageIcon::Information,
      .After = TwoEntriesMerged},
-    {.Name = "optimized, no backup",
-     .Before = TwoEntries,
-     .Outcome = TOptimizeOutcome::Optimized,
-     .Text = std::u16string(MsgOptimized),
-     .Icon = TMessageIcon::Information,
-     .After = TwoEntriesMerged},
+    {.Name = "optimized, no backup", .Before = TwoEntries, .After = TwoEntriesMerged},
     {.Name = "optimized with localhost lines",
      .Before = TwoEntries,
      .IncludeLocalhost = true,
-     .Outcome = TOptimizeOutcome::Optimized,
-     .Text = std::u16string(MsgOptimized),
-     .Icon = TMessageIcon::Information,
      .After = LocalhostHeader + TwoEntriesMerged},
     {.Name = "backup made",
      .Before = TwoEntries,
      .Backup = true,
-     .Outcome = TOptimizeOutcome::Optimized,
-     .Text = std::u16string(MsgOptimized),
-     .Icon = TMessageIcon::Information,
      .After = TwoEntriesMerged,
      .BackupAfter = TwoEntries},
     {.Name = "backup replaces an older one",
      .Before = TwoEntries,
      .OldBackup = "an older backup",
      .Backup = true,
-     .Outcome = TOptimizeOutcome::Optimized,
-     .Text = std::u16string(MsgOptimized),
-     .Icon = TMessageIcon::Information,
      .After = TwoEntriesMerged,
      .BackupAfter = TwoEntries},
     {.Name = "older backup kept when no backup asked",
      .Before = TwoEntries,
      .OldBackup = "an older backup",
-     .Outcome = TOptimizeOutcome::Optimized,
-     .Text = std::u16string(MsgOptimized),
-     .Icon = TMessageIcon::Information,
      .After = TwoEntriesMerged,
      .BackupAfter = "an older backup"},
     {.Name = "EncodingAuto keeps EF BB BF",
      .Before = "\xEF\xBB\xBF"
                "0.0.0.0 a.example\r\n0.0.0.0 b.example\r\n",
-     .Outcome = TOptimizeOutcome::Optimized,
-     .Text = std::u16string(MsgOptimized),
-     .Icon = TMessageIcon::Information,
      .After = "\xEF\xBB\xBF" + TwoEntriesMerged},
     {.Name = "EncodingAuto keeps FF FE 41 00",
      .Before = Utf16LE("A::1 a.example\r\nA::1 b.example\r\n"),
-     .Outcome = TOptimizeOutcome::Optimized,
-     .Text = std::u16string(MsgOptimized),
-     .Icon = TMessageIcon::Information,
      .After = Utf16LE("A::1 a.example b.example\r\n")},
     {.Name = "EncodingAuto turns FE FF into ANSI",
      .Before = Utf16BE("0.0.0.0 a.example\r\n0.0.0.0 b.example\r\n"),
-     .Outcome = TOptimizeOutcome::Optimized,
-     .Text = std::u16string(MsgOptimized),
-     .Icon = TMessageIcon::Information,
      .After = TwoEntriesMerged},
     {.Name = "explicit encoding overrides the mark",
      .Before = "\xEF\xBB\xBF"
                "0.0.0.0 a.example\r\n0.0.0.0 b.example\r\n",
      .Encoding = EncodingUtf16LE,
-     .Outcome = TOptimizeOutcome::Optimized,
-     .Text = std::u16string(MsgOptimized),
-     .Icon = TMessageIcon::Information,
      .After = Utf16LE(TwoEntriesMerged)},
     {.Name = "explicit UTF-8 on a file without mark",
      .Before = TwoEntries,
      .Encoding = EncodingUtf8,
-     .Outcome = TOptimizeOutcome::Optimized,
-     .Text = std::u16string(MsgOptimized),
-     .Icon = TMessageIcon::Information,
      .After = "\xEF\xBB\xBF" + TwoEntriesMerged},
     {.Name = "explicit ANSI on a UTF-16 file",
      .Before = Utf16LE("0.0.0.0 a.example\r\n0.0.0.0 b.example\r\n"),
      .Encoding = EncodingAnsi,
-     .Outcome = TOptimizeOutcome::Optimized,
-     .Text = std::u16string(MsgOptimized),
-     .Icon = TMessageIcon::Information,
      .After = TwoEntriesMerged},
 #ifdef _WIN32
     // Under Wine a read-only file is refused by the access check (Windows itself grants it), so
@@ -191,14 +150,23 @@ const OutcomeRow OutcomeRows[] = {
     {.Name = "backup of a hidden system file is a plain file",
      .Before = TwoEntries,
      .Backup = true,
-     .Outcome = TOptimizeOutcome::Optimized,
-     .Text = std::u16string(MsgOptimized),
-     .Icon = TMessageIcon::Information,
      .After = TwoEntriesMerged,
      .BackupAfter = TwoEntries,
      .Attributes = FileAttributeHidden | FileAttributeSystem},
 #endif
 };
+
+// The run showed this one message, or none when it was silent.
+void ExpectMessage(const MessageRecorder& recorder, bool silent, const std::u16string& text,
+                   TMessageIcon icon) {
+  if (silent) {
+    EXPECT_TRUE(recorder.Messages.empty());
+    return;
+  }
+  ASSERT_EQ(recorder.Messages.size(), 1u);
+  EXPECT_EQ(Ascii(recorder.Messages[0].Text), Ascii(text));
+  EXPECT_EQ(recorder.Messages[0].Icon, icon);
+}
 
 // Lays out the row's files; returns the name to pass and the file to watch.
 std::pair<std::u16string, fs::path> Prepare(const TempFolder& folder, const OutcomeRow& row) {
@@ -275,17 +243,12 @@ TEST(OptimizeHostsFile, OutcomesMessagesAndFiles) {
           OptimizeHostsFile(Owner, name, row.Backup, silent, row.IncludeLocalhost, row.Encoding);
 
       EXPECT_EQ(outcome, row.Outcome);
-      if (silent) {
-        EXPECT_TRUE(recorder.Messages.empty());
-      } else {
-        ASSERT_EQ(recorder.Messages.size(), 1u);
-        const TRecordedMessage& message = recorder.Messages[0];
-        std::u16string text = row.Text;
-        if (row.Outcome == TOptimizeOutcome::FileMissing)
-          text += name;
-        EXPECT_EQ(Ascii(message.Text), Ascii(text));
-        EXPECT_EQ(message.Icon, row.Icon);
-        EXPECT_EQ(message.Owner, Owner);
+      std::u16string text = row.Text;
+      if (row.Outcome == TOptimizeOutcome::FileMissing)
+        text += name;
+      ExpectMessage(recorder, silent, text, row.Icon);
+      if (!silent && recorder.Messages.size() == 1) {
+        EXPECT_EQ(recorder.Messages[0].Owner, Owner);
       }
       CheckFiles(folder, row, file);
     }
@@ -317,13 +280,7 @@ TEST(OptimizeHostsFile, ReadOnlyBackupIsSkippedSilently) {
       EXPECT_EQ(backupBytes, "an older backup");
     }
 #endif
-    if (silent) {
-      EXPECT_TRUE(recorder.Messages.empty());
-    } else {
-      ASSERT_EQ(recorder.Messages.size(), 1u);
-      EXPECT_EQ(Ascii(recorder.Messages[0].Text), Ascii(std::u16string(MsgOptimized)));
-      EXPECT_EQ(recorder.Messages[0].Icon, TMessageIcon::Information);
-    }
+    ExpectMessage(recorder, silent, std::u16string(MsgOptimized), TMessageIcon::Information);
   }
 }
 
@@ -344,13 +301,7 @@ TEST(OptimizeHostsFile, ReadableButNotWritableFile) {
 
     EXPECT_EQ(ReadBytes(file), TwoEntries);
     EXPECT_FALSE(fs::exists(folder.File("hosts.txt.bak")));
-    if (silent) {
-      EXPECT_TRUE(recorder.Messages.empty());
-    } else {
-      ASSERT_EQ(recorder.Messages.size(), 1u);
-      EXPECT_EQ(Ascii(recorder.Messages[0].Text), Ascii(std::u16string(MsgNoPrivileges)));
-      EXPECT_EQ(recorder.Messages[0].Icon, TMessageIcon::Error);
-    }
+    ExpectMessage(recorder, silent, std::u16string(MsgNoPrivileges), TMessageIcon::Error);
   }
 }
 
