@@ -14,49 +14,36 @@
 #include <windows.h>
 
 #include "TestFiles.h"
+#include "TestProgram_win32.h"
+#include "TestText.h"
 #include "uHostsLocation.h"
 
 namespace {
 
 namespace fs = std::filesystem;
+using testing_files::Ascii;
+using testing_files::LocalhostLines;
+using testing_files::PlainInput;
+using testing_files::PlainOutput;
+using testing_files::ProgramName;
 using testing_files::ReadBytes;
+using testing_files::StartProgram;
 using testing_files::TempFolder;
+using testing_files::Utf16LE;
+using testing_files::Utf8Mark;
 using testing_files::WriteBytes;
-
-constexpr DWORD NoExitCode = 0xFFFFFFFF;
-
-std::string Narrow(std::wstring_view text) {
-  std::string result;
-  for (wchar_t c : text)
-    result += c < 0x80 ? static_cast<char>(c) : '?';
-  return result;
-}
 
 std::u16string U16(std::wstring_view text) {
   return std::u16string(text.begin(), text.end());
 }
 
-// The built program's name as Windows sees it.
-std::wstring ProgramName() {
-  return testing_files::HostPath(TARNWK_EXE);
-}
+constexpr DWORD NoExitCode = 0xFFFFFFFF;
 
 // Runs tarnwk.exe with the parameters, waits for it to end and returns its exit code.
 DWORD RunProgram(const std::wstring& parameters) {
-  std::wstring line = L"\"" + ProgramName() + L"\"";
-  if (!parameters.empty())
-    line += L" " + parameters;
-  std::vector<wchar_t> buffer(line.begin(), line.end());
-  buffer.push_back(L'\0');
-
-  STARTUPINFOW startup = {};
-  startup.cb = sizeof(startup);
   PROCESS_INFORMATION process = {};
-  if (!CreateProcessW(nullptr, buffer.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
-                      &startup, &process)) {
-    ADD_FAILURE() << "cannot start " << Narrow(line) << ": error " << GetLastError();
+  if (!StartProgram(parameters, process))
     return NoExitCode;
-  }
   WaitForSingleObject(process.hProcess, INFINITE);
   DWORD exitCode = NoExitCode;
   GetExitCodeProcess(process.hProcess, &exitCode);
@@ -68,25 +55,6 @@ DWORD RunProgram(const std::wstring& parameters) {
 std::wstring Quoted(const fs::path& file) {
   return L"\"" + file.wstring() + L"\"";
 }
-
-// UTF-8 text as UTF-16 little-endian bytes.
-std::string Utf16LE(std::string_view utf8) {
-  std::string result;
-  if (utf8.empty())
-    return result;
-  const int length =
-      MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), nullptr, 0);
-  std::wstring wide(static_cast<size_t>(length), L'\0');
-  MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), wide.data(), length);
-  for (wchar_t c : wide) {
-    result += static_cast<char>(c & 0xFF);
-    result += static_cast<char>((c >> 8) & 0xFF);
-  }
-  return result;
-}
-
-const std::string Utf8Mark = "\xEF\xBB\xBF";
-const std::string Utf16Mark = "\xFF\xFE";
 
 // The names of the files in a folder, sorted.
 std::vector<std::string> FolderContent(const fs::path& folder) {
@@ -270,16 +238,7 @@ const wchar_t DatabasePathValue[] = L"DatabasePath";
 // The Windows version Wine reports to tarnwk.exe alone.
 const wchar_t WineProgramKey[] = L"Software\\Wine\\AppDefaults\\tarnwk.exe";
 
-// A small hosts file, its merged form and the generated localhost lines.
-const std::string PlainInput = "# a comment\r\n"
-                               "127.0.0.1 localhost\r\n"
-                               "::1 localhost\r\n"
-                               "0.0.0.0 a.example\r\n"
-                               "\r\n"
-                               "0.0.0.0 b.example\r\n"
-                               "10.1.2.3 c.example\r\n";
-const std::string PlainOutput = "0.0.0.0 a.example b.example\r\n"
-                                "10.1.2.3 c.example\r\n";
+// A hosts file with a letter outside ASCII, and its merged form.
 const std::string WideInput = "# \xC3\xBC comment\r\n"
                               "0.0.0.0 b\xC3\xBC"
                               "cher.example\r\n"
@@ -288,7 +247,6 @@ const std::string WideOutput = "0.0.0.0 b\xC3\xBC"
                                "cher.example b.example\r\n";
 // A commented-out entry keeps its comment, here in code page 1252.
 const std::string CafeInput = "#10.0.0.1 cafe.example # caf\xE9 de la gare\r\n0.0.0.0 a\r\n";
-const std::string LocalhostLines = "127.0.0.1 localhost\r\n::1 localhost\r\n";
 
 struct TRunRow {
   const char* Name;
@@ -302,8 +260,7 @@ TEST(WindowsProgram, SavesInTheChosenEncoding) {
       // Without /e the file keeps the encoding its byte-order mark shows.
       {"no mark stays ANSI", PlainInput, L"/s /r", PlainOutput},
       {"UTF-8 mark stays UTF-8", Utf8Mark + WideInput, L"/s /r", Utf8Mark + WideOutput},
-      {"UTF-16 mark stays UTF-16", Utf16Mark + Utf16LE(WideInput), L"/s /r",
-       Utf16Mark + Utf16LE(WideOutput)},
+      {"UTF-16 mark stays UTF-16", Utf16LE(WideInput), L"/s /r", Utf16LE(WideOutput)},
       {"UTF-8 mark, ASCII text", Utf8Mark + PlainInput, L"/s /r", Utf8Mark + PlainOutput},
       // Without a mark the text comes back in the system code page it was read in (Wine: 1252),
       // with CR LF line ends whatever the input had.
@@ -311,23 +268,21 @@ TEST(WindowsProgram, SavesInTheChosenEncoding) {
       {"LF becomes CR LF", "0.0.0.0 a\n0.0.0.0 b\n", L"/s /r", "0.0.0.0 a b\r\n"},
       // /e overrides the mark.
       {"ANSI to UTF-8", PlainInput, L"/s /r /e:UTF8", Utf8Mark + PlainOutput},
-      {"ANSI to UTF-16", PlainInput, L"/s /r /e:UTF16LE", Utf16Mark + Utf16LE(PlainOutput)},
+      {"ANSI to UTF-16", PlainInput, L"/s /r /e:UTF16LE", Utf16LE(PlainOutput)},
       {"ANSI to ANSI", PlainInput, L"/s /r /e:ansi", PlainOutput},
-      {"UTF-8 to UTF-16", Utf8Mark + WideInput, L"/s /r /e:utf16le",
-       Utf16Mark + Utf16LE(WideOutput)},
+      {"UTF-8 to UTF-16", Utf8Mark + WideInput, L"/s /r /e:utf16le", Utf16LE(WideOutput)},
       {"UTF-8 to ANSI", Utf8Mark + PlainInput, L"/s /r /e:ANSI", PlainOutput},
       // US-ASCII through the system's conversion, which writes the nearest ASCII letter.
       {"code page to ANSI", CafeInput, L"/s /r /e:ANSI",
        "#10.0.0.1 cafe.example # cafe de la gare\r\n0.0.0.0 a\r\n"},
-      {"UTF-16 to UTF-8", Utf16Mark + Utf16LE(WideInput), L"/s /r /e:Utf8", Utf8Mark + WideOutput},
-      {"UTF-16 to ANSI", Utf16Mark + Utf16LE(PlainInput), L"/s /r /e:ANSI", PlainOutput},
+      {"UTF-16 to UTF-8", Utf16LE(WideInput), L"/s /r /e:Utf8", Utf8Mark + WideOutput},
+      {"UTF-16 to ANSI", Utf16LE(PlainInput), L"/s /r /e:ANSI", PlainOutput},
       // The generated localhost lines: /l writes them, /r leaves them out, the later one wins.
       {"/l", PlainInput, L"/s /l", LocalhostLines + PlainOutput},
       {"/lfoo", PlainInput, L"/lfoo /s", LocalhostLines + PlainOutput},
       {"/r /l", PlainInput, L"/s /r /l", LocalhostLines + PlainOutput},
       {"/l /r", PlainInput, L"/s /l /r", PlainOutput},
-      {"/l, UTF-16", Utf16Mark + Utf16LE(PlainInput), L"/s /l",
-       Utf16Mark + Utf16LE(LocalhostLines + PlainOutput)},
+      {"/l, UTF-16", Utf16LE(PlainInput), L"/s /l", Utf16LE(LocalhostLines + PlainOutput)},
       {"/l, UTF-8", Utf8Mark + WideInput, L"/l /s /e:UTF8", Utf8Mark + LocalhostLines + WideOutput},
   };
   for (const TRunRow& row : rows) {
@@ -383,7 +338,7 @@ TEST(WindowsProgram, WithoutParametersEndsAtOnce) {
   // The window mode; nothing touches the files.
   const wchar_t* const rows[] = {L"", L"   ", L"\"\"", L"\"\" \"\""};
   for (const wchar_t* parameters : rows) {
-    SCOPED_TRACE(Narrow(parameters));
+    SCOPED_TRACE(Ascii(parameters));
     EXPECT_EQ(RunProgram(parameters), 0u);
   }
 }
@@ -490,7 +445,7 @@ TEST(WindowsProgram, LocalhostDefaultFollowsTheWindowsVersion) {
   };
   TRegistryValueGuard version(HKEY_CURRENT_USER, WineProgramKey, L"Version");
   for (const TRow& row : rows) {
-    SCOPED_TRACE(Narrow(row.Version));
+    SCOPED_TRACE(Ascii(row.Version));
     if (*row.Version != L'\0')
       version.SetText(row.Version);
     else
@@ -590,7 +545,7 @@ TEST(WindowsProgram, CarriesManifestVersionAndIcon) {
       {L"OriginalFilename", L"tarnwk.exe"},
   };
   for (const TStringRow& row : strings) {
-    SCOPED_TRACE(Narrow(row.Name));
+    SCOPED_TRACE(Ascii(row.Name));
     wchar_t* text = nullptr;
     UINT chars = 0;
     const std::wstring path = std::wstring(L"\\StringFileInfo\\040904B0\\") + row.Name;
