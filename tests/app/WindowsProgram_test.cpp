@@ -4,7 +4,6 @@
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <filesystem>
 #include <optional>
 #include <string>
@@ -22,6 +21,7 @@ namespace {
 
 namespace fs = std::filesystem;
 using testing_files::Ascii;
+using testing_files::FolderContent;
 using testing_files::LocalhostLines;
 using testing_files::PlainInput;
 using testing_files::PlainOutput;
@@ -54,15 +54,6 @@ DWORD RunProgram(const std::wstring& parameters) {
 
 std::wstring Quoted(const fs::path& file) {
   return L"\"" + file.wstring() + L"\"";
-}
-
-// The names of the files in a folder, sorted.
-std::vector<std::string> FolderContent(const fs::path& folder) {
-  std::vector<std::string> names;
-  for (const auto& entry : fs::directory_iterator(folder))
-    names.push_back(entry.path().filename().string());
-  std::sort(names.begin(), names.end());
-  return names;
 }
 
 // One registry value, remembered when the guard is made and put back when it goes: the same type

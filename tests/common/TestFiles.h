@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace testing_files {
 
@@ -26,6 +27,8 @@ private:
 };
 
 std::string ReadBytes(const std::filesystem::path& file);
+// The names of the files and folders in a folder, sorted.
+std::vector<std::string> FolderContent(const std::filesystem::path& folder);
 void WriteBytes(const std::filesystem::path& file, std::string_view bytes);
 std::u16string ToU16(const std::filesystem::path& path);
 std::u16string U16(std::string_view ascii);

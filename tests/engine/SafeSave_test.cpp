@@ -50,13 +50,6 @@ private:
 
 enum class Result { Saved, NotSaved, Raised };
 
-std::set<std::string> Listing(const fs::path& folder) {
-  std::set<std::string> names;
-  for (const auto& entry : fs::directory_iterator(folder))
-    names.insert(entry.path().filename().string());
-  return names;
-}
-
 const std::string Original = "# my own entries\r\n10.0.0.1 nas\r\n0.0.0.0 a\r\n0.0.0.0 b\r\n";
 const std::string Saved = "10.0.0.1 nas\r\n0.0.0.0 a b\r\n";
 
@@ -153,7 +146,8 @@ TEST(SafeSave, EveryFailingStepLeavesTheOldOrTheNewFile) {
     ASSERT_TRUE(FileGetAttributes(name, after));
     EXPECT_EQ(after, before);
     EXPECT_EQ(fs::status(file).permissions(), permissionsBefore);
-    EXPECT_EQ(Listing(folder.Path()), std::set<std::string>{"hosts"}) << "a temporary file stayed";
+    EXPECT_EQ(FolderContent(folder.Path()), std::vector<std::string>{"hosts"})
+        << "a temporary file stayed";
   }
 }
 
@@ -176,7 +170,7 @@ TEST(SafeSave, ANewFileIsCreatedWhole) {
   TempFolder folder;
   EXPECT_TRUE(SaveFileSafely(folder.Name("new"), "abc"));
   EXPECT_EQ(ReadBytes(folder.File("new")), "abc");
-  EXPECT_EQ(Listing(folder.Path()), std::set<std::string>{"new"});
+  EXPECT_EQ(FolderContent(folder.Path()), std::vector<std::string>{"new"});
 }
 
 #ifndef _WIN32
@@ -196,7 +190,7 @@ TEST(SafeSave, ALinkStaysALinkAndTheModeStays) {
   EXPECT_EQ(ReadBytes(target), Saved);
   EXPECT_EQ(fs::status(target).permissions(),
             fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
-  EXPECT_EQ(Listing(folder.File("real")), std::set<std::string>{"hosts"});
+  EXPECT_EQ(FolderContent(folder.File("real")), std::vector<std::string>{"hosts"});
 }
 #endif
 
