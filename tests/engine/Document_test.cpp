@@ -24,16 +24,18 @@ TEST(Document, WritesEachEncodingExactly) {
   const std::string lines = "# hosts\r\n0.0.0.0 a.example b.example #x\r\n#10.0.0.1 old\r\n";
   struct Row {
     SaveEncoding Encoding;
-    bool Localhost;
+    bool Localhost = false;
     std::string Expected;
   };
   const Row rows[] = {
-      {EncodingAnsi, true, Header + lines},
-      {EncodingAnsi, false, lines},
-      {EncodingUtf8, true, "\xEF\xBB\xBF" + Header + lines},
-      {EncodingUtf16LE, true, "\xFF\xFE" + Utf16LEUnits(Header + lines)},
-      {static_cast<SaveEncoding>(9), false, "\xFF\xFE" + Utf16LEUnits(lines)},
-      {EncodingAuto, false, lines},
+      {.Encoding = EncodingAnsi, .Localhost = true, .Expected = Header + lines},
+      {.Encoding = EncodingAnsi, .Expected = lines},
+      {.Encoding = EncodingUtf8, .Localhost = true, .Expected = "\xEF\xBB\xBF" + Header + lines},
+      {.Encoding = EncodingUtf16LE,
+       .Localhost = true,
+       .Expected = "\xFF\xFE" + Utf16LEUnits(Header + lines)},
+      {.Encoding = static_cast<SaveEncoding>(9), .Expected = "\xFF\xFE" + Utf16LEUnits(lines)},
+      {.Encoding = EncodingAuto, .Expected = lines},
   };
   for (const auto& row : rows) {
     SCOPED_TRACE(int(row.Encoding));
