@@ -7,6 +7,7 @@
 
 #include "MessageRecorder.h"
 #include "TestFiles.h"
+#include "TestText.h"
 #include "VornLibFilesystem.h"
 #include "uOptimize.h"
 
@@ -14,15 +15,6 @@ using namespace testing_files;
 namespace fs = std::filesystem;
 
 namespace {
-
-std::string Utf16LE(std::string_view ascii) {
-  std::string out = "\xFF\xFE";
-  for (const char c : ascii) {
-    out.push_back(c);
-    out.push_back('\0');
-  }
-  return out;
-}
 
 TOptimizeOutcome Optimize(const std::u16string& name) {
   return OptimizeHostsFile(0, name, false, false, false, EncodingAuto);
@@ -37,33 +29,48 @@ TEST(BadInput, EachKindGetsAClearResultAndLosesNothing) {
     std::string Bytes;
     TOptimizeOutcome Outcome;
     std::u16string Message;
-    std::string After; // the file's bytes afterwards ("" here: unchanged)
+    std::string After = {}; // the file's bytes afterwards; empty: unchanged
   };
   const Row rows[] = {
       // Nothing before its first NUL reads as a hosts line.
-      {"binary file with NUL bytes", binary, TOptimizeOutcome::NothingToDo,
-       std::u16string(MsgNothingToDo), ""},
-      {"text cut by a NUL",
-       std::string("10.0.0.1 a\n\0"
-                   "10.0.0.2 b\n",
-                   23),
-       TOptimizeOutcome::CannotOpen, std::u16string(MsgCannotOpen), ""},
-      {"text ending in NUL padding: nothing is lost", std::string("10.0.0.1 a\n\0\0\0", 14),
-       TOptimizeOutcome::Optimized, std::u16string(MsgOptimized), "10.0.0.1 a\r\n"},
-      {"UTF-16 text ending in NUL padding", Utf16LE("10.0.0.1 a\n") + std::string(6, '\0'),
-       TOptimizeOutcome::Optimized, std::u16string(MsgOptimized), Utf16LE("10.0.0.1 a\r\n")},
-      {"odd-length UTF-16: the odd byte goes", Utf16LE("10.0.0.1 a\r\n") + "X",
-       TOptimizeOutcome::Optimized, std::u16string(MsgOptimized), Utf16LE("10.0.0.1 a\r\n")},
-      {"invalid UTF-8 after a mark: U+FFFD",
-       "\xEF\xBB\xBF"
-       "10.0.0.1 a\xFF"
-       "b\n",
-       TOptimizeOutcome::Optimized, std::u16string(MsgOptimized),
-       "\xEF\xBB\xBF"
-       "10.0.0.1 a\xEF\xBF\xBD"
-       "b\r\n"},
-      {"nothing but comments and blanks... and localhost", "::1 localhost\n\n  \n",
-       TOptimizeOutcome::NothingToDo, std::u16string(MsgNothingToDo), ""},
+      {.Name = "binary file with NUL bytes",
+       .Bytes = binary,
+       .Outcome = TOptimizeOutcome::NothingToDo,
+       .Message = std::u16string(MsgNothingToDo)},
+      {.Name = "text cut by a NUL",
+       .Bytes = std::string("10.0.0.1 a\n\0"
+                            "10.0.0.2 b\n",
+                            23),
+       .Outcome = TOptimizeOutcome::CannotOpen,
+       .Message = std::u16string(MsgCannotOpen)},
+      {.Name = "text ending in NUL padding: nothing is lost",
+       .Bytes = std::string("10.0.0.1 a\n\0\0\0", 14),
+       .Outcome = TOptimizeOutcome::Optimized,
+       .Message = std::u16string(MsgOptimized),
+       .After = "10.0.0.1 a\r\n"},
+      {.Name = "UTF-16 text ending in NUL padding",
+       .Bytes = Utf16LE("10.0.0.1 a\n") + std::string(6, '\0'),
+       .Outcome = TOptimizeOutcome::Optimized,
+       .Message = std::u16string(MsgOptimized),
+       .After = Utf16LE("10.0.0.1 a\r\n")},
+      {.Name = "odd-length UTF-16: the odd byte goes",
+       .Bytes = Utf16LE("10.0.0.1 a\r\n") + "X",
+       .Outcome = TOptimizeOutcome::Optimized,
+       .Message = std::u16string(MsgOptimized),
+       .After = Utf16LE("10.0.0.1 a\r\n")},
+      {.Name = "invalid UTF-8 after a mark: U+FFFD",
+       .Bytes = "\xEF\xBB\xBF"
+                "10.0.0.1 a\xFF"
+                "b\n",
+       .Outcome = TOptimizeOutcome::Optimized,
+       .Message = std::u16string(MsgOptimized),
+       .After = "\xEF\xBB\xBF"
+                "10.0.0.1 a\xEF\xBF\xBD"
+                "b\r\n"},
+      {.Name = "nothing but comments and blanks... and localhost",
+       .Bytes = "::1 localhost\n\n  \n",
+       .Outcome = TOptimizeOutcome::NothingToDo,
+       .Message = std::u16string(MsgNothingToDo)},
   };
   for (const auto& row : rows) {
     SCOPED_TRACE(row.Name);

@@ -72,62 +72,73 @@ TEST(SplitParameters, EndsAtNul) {
   EXPECT_EQ(SplitParameters(line), List({"/s"}));
 }
 
+// A row names the parameters, the localhost default and what differs from a valid line that
+// sets nothing.
 struct TParseRow {
   std::vector<std::u16string> Parameters;
-  bool LocalhostDefault;
-  bool Valid;
-  const char16_t* FileName;
-  bool Backup;
-  bool Silent;
-  bool IncludeLocalhost;
-  SaveEncoding Encoding;
+  bool LocalhostDefault = false;
+  bool Valid = true;
+  const char16_t* FileName = u"";
+  bool Backup = false;
+  bool Silent = false;
+  bool IncludeLocalhost = false;
+  SaveEncoding Encoding = EncodingAuto;
 };
 
 TEST(ParseCommandLine, ReadsEveryParameter) {
   const TParseRow rows[] = {
-      // parameters, default, valid, file, backup, silent, localhost, encoding
-      {{}, true, true, u"", false, false, true, EncodingAuto},
-      {{}, false, true, u"", false, false, false, EncodingAuto},
-      {List({"hosts.txt"}), true, true, u"hosts.txt", false, false, true, EncodingAuto},
-      {List({"hosts.txt"}), false, true, u"hosts.txt", false, false, false, EncodingAuto},
-      {List({" "}), false, true, u" ", false, false, false, EncodingAuto},
-      {List({"/s", "/b", "/l", "/e:UTF8", "C:\\my hosts"}), false, true, u"C:\\my hosts", true,
-       true, true, EncodingUtf8},
-      {List({"/b", "/b", "/s", "/s"}), false, true, u"", true, true, false, EncodingAuto},
+      {.Parameters = {}, .LocalhostDefault = true, .IncludeLocalhost = true},
+      {.Parameters = {}},
+      {.Parameters = List({"hosts.txt"}),
+       .LocalhostDefault = true,
+       .FileName = u"hosts.txt",
+       .IncludeLocalhost = true},
+      {.Parameters = List({"hosts.txt"}), .FileName = u"hosts.txt"},
+      {.Parameters = List({" "}), .FileName = u" "},
+      {.Parameters = List({"/s", "/b", "/l", "/e:UTF8", "C:\\my hosts"}),
+       .FileName = u"C:\\my hosts",
+       .Backup = true,
+       .Silent = true,
+       .IncludeLocalhost = true,
+       .Encoding = EncodingUtf8},
+      {.Parameters = List({"/b", "/b", "/s", "/s"}), .Backup = true, .Silent = true},
       // A file name only as the last parameter.
-      {List({"hosts.txt", "/b"}), false, false, u"", false, false, false, EncodingAuto},
-      {List({"one.txt", "two.txt"}), false, false, u"", false, false, false, EncodingAuto},
+      {.Parameters = List({"hosts.txt", "/b"}), .Valid = false},
+      {.Parameters = List({"one.txt", "two.txt"}), .Valid = false},
       // The later of /l and /r wins.
-      {List({"/l", "/r"}), true, true, u"", false, false, false, EncodingAuto},
-      {List({"/r", "/l"}), false, true, u"", false, false, true, EncodingAuto},
-      {List({"/lfoo"}), false, true, u"", false, false, true, EncodingAuto},
-      {List({"/rX"}), true, true, u"", false, false, false, EncodingAuto},
+      {.Parameters = List({"/l", "/r"}), .LocalhostDefault = true},
+      {.Parameters = List({"/r", "/l"}), .IncludeLocalhost = true},
+      {.Parameters = List({"/lfoo"}), .IncludeLocalhost = true},
+      {.Parameters = List({"/rX"}), .LocalhostDefault = true},
       // Encodings: the text after the first colon, any ASCII case.
-      {List({"/e:utf16le"}), false, true, u"", false, false, false, EncodingUtf16LE},
-      {List({"/e:UTF16LE"}), false, true, u"", false, false, false, EncodingUtf16LE},
-      {List({"/e:ansi"}), false, true, u"", false, false, false, EncodingAnsi},
-      {List({"/e:Utf8"}), false, true, u"", false, false, false, EncodingUtf8},
-      {List({"/e:UTF8", "/e:ANSI"}), false, true, u"", false, false, false, EncodingAnsi},
-      {List({"/eXYZ:ANSI"}), false, true, u"", false, false, false, EncodingAnsi},
-      {List({"/e:UTF-8"}), false, false, u"", false, false, false, EncodingAuto},
-      {List({"/e:"}), false, false, u"", false, false, false, EncodingAuto},
-      {List({"/e"}), false, false, u"", false, false, false, EncodingAuto},
-      {List({"/e:ANSI:x"}), false, false, u"", false, false, false, EncodingAuto},
-      {List({"/e:UTF8", "/e:bad"}), false, false, u"", false, false, false, EncodingUtf8},
+      {.Parameters = List({"/e:utf16le"}), .Encoding = EncodingUtf16LE},
+      {.Parameters = List({"/e:UTF16LE"}), .Encoding = EncodingUtf16LE},
+      {.Parameters = List({"/e:ansi"}), .Encoding = EncodingAnsi},
+      {.Parameters = List({"/e:Utf8"}), .Encoding = EncodingUtf8},
+      {.Parameters = List({"/e:UTF8", "/e:ANSI"}), .Encoding = EncodingAnsi},
+      {.Parameters = List({"/eXYZ:ANSI"}), .Encoding = EncodingAnsi},
+      {.Parameters = List({"/e:UTF-8"}), .Valid = false},
+      {.Parameters = List({"/e:"}), .Valid = false},
+      {.Parameters = List({"/e"}), .Valid = false},
+      {.Parameters = List({"/e:ANSI:x"}), .Valid = false},
+      {.Parameters = List({"/e:UTF8", "/e:bad"}), .Valid = false, .Encoding = EncodingUtf8},
       // /b and /s are exactly two characters.
-      {List({"/bb"}), false, false, u"", false, false, false, EncodingAuto},
-      {List({"/sx"}), false, false, u"", false, false, false, EncodingAuto},
+      {.Parameters = List({"/bb"}), .Valid = false},
+      {.Parameters = List({"/sx"}), .Valid = false},
       // Reading stops at the first invalid parameter; what was set before it stays.
-      {List({"/s", "/x"}), false, false, u"", false, true, false, EncodingAuto},
-      {List({"/x", "/s"}), false, false, u"", false, false, false, EncodingAuto},
-      {List({"/b", "/l", "/x", "/s", "/r"}), false, false, u"", true, false, true, EncodingAuto},
+      {.Parameters = List({"/s", "/x"}), .Valid = false, .Silent = true},
+      {.Parameters = List({"/x", "/s"}), .Valid = false},
+      {.Parameters = List({"/b", "/l", "/x", "/s", "/r"}),
+       .Valid = false,
+       .Backup = true,
+       .IncludeLocalhost = true},
       // Option letters are lower case; "/" alone is no option.
-      {List({"/B"}), false, false, u"", false, false, false, EncodingAuto},
-      {List({"/S"}), false, false, u"", false, false, false, EncodingAuto},
-      {List({"/L"}), false, false, u"", false, false, false, EncodingAuto},
-      {List({"/E:ANSI"}), false, false, u"", false, false, false, EncodingAuto},
-      {List({"/"}), false, false, u"", false, false, false, EncodingAuto},
-      {List({"/hosts.txt"}), false, false, u"", false, false, false, EncodingAuto},
+      {.Parameters = List({"/B"}), .Valid = false},
+      {.Parameters = List({"/S"}), .Valid = false},
+      {.Parameters = List({"/L"}), .Valid = false},
+      {.Parameters = List({"/E:ANSI"}), .Valid = false},
+      {.Parameters = List({"/"}), .Valid = false},
+      {.Parameters = List({"/hosts.txt"}), .Valid = false},
   };
   for (const TParseRow& row : rows) {
     std::string trace;

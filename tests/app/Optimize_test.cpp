@@ -10,61 +10,25 @@
 
 #include "MessageRecorder.h"
 #include "TestFiles.h"
+#include "TestText.h"
 #include "VornLibFilesystem.h"
 #include "uHostsLocation.h"
 #include "uMessages.h"
 #include "uOptimize.h"
 
-#ifndef _WIN32
-#include <unistd.h>
-#endif
-
+using testing_files::Ascii;
+using testing_files::MakeReadOnly;
 using testing_files::ReadBytes;
+using testing_files::RunningAsRoot;
 using testing_files::TempFolder;
 using testing_files::U16;
+using testing_files::Utf16BE;
+using testing_files::Utf16LE;
 using testing_files::WriteBytes;
 
 namespace fs = std::filesystem;
 
 namespace {
-
-std::string Utf16LE(std::string_view ascii) {
-  std::string out = "\xFF\xFE";
-  for (const char c : ascii) {
-    out.push_back(c);
-    out.push_back('\0');
-  }
-  return out;
-}
-
-std::string Utf16BE(std::string_view ascii) {
-  std::string out = "\xFE\xFF";
-  for (const char c : ascii) {
-    out.push_back('\0');
-    out.push_back(c);
-  }
-  return out;
-}
-
-std::string Printable(const std::u16string& text) {
-  std::string out;
-  for (const char16_t c : text)
-    out.push_back(c < 0x80 ? static_cast<char>(c) : '?');
-  return out;
-}
-
-bool RunningAsRoot() {
-#ifdef _WIN32
-  return false;
-#else
-  return geteuid() == 0;
-#endif
-}
-
-void MakeReadOnly(const fs::path& file) {
-  fs::permissions(file, fs::perms::owner_write | fs::perms::group_write | fs::perms::others_write,
-                  fs::perm_options::remove);
-}
 
 const std::string TwoEntries = "# blockers\r\n0.0.0.0 a.example\r\n\r\n0.0.0.0 b.example\r\n";
 const std::string TwoEntriesMerged = "0.0.0.0 a.example b.example\r\n";
@@ -72,114 +36,137 @@ const std::string LocalhostHeader = "127.0.0.1 localhost\r\n::1 localhost\r\n";
 
 enum class Target { File, Missing, Folder, LeadingBlank };
 
+// A row names what differs from a plain file, optimized without a backup, in its own encoding.
 struct OutcomeRow {
-  const char* Name;
-  Target Kind;
-  std::string Before; // the file's bytes (Kind File and LeadingBlank)
-  std::optional<std::string> OldBackup;
-  bool OldBackupReadOnly;
-  bool Backup;
-  bool IncludeLocalhost;
-  SaveEncoding Encoding;
-  TOptimizeOutcome Outcome;
-  std::u16string Text; // for the missing-file rows the file name follows
-  TMessageIcon Icon;
-  std::string After;                      // the file's bytes afterwards
-  std::optional<std::string> BackupAfter; // none: no backup file afterwards
-  uint32_t Attributes = 0;                // set on the file before the run, when not 0
+  const char* Name = "";
+  Target Kind = Target::File;
+  std::string Before = {}; // the file's bytes (Kind File and LeadingBlank)
+  std::optional<std::string> OldBackup = {};
+  bool OldBackupReadOnly = false;
+  bool Backup = false;
+  bool IncludeLocalhost = false;
+  SaveEncoding Encoding = EncodingAuto;
+  TOptimizeOutcome Outcome = TOptimizeOutcome::Optimized;
+  std::u16string Text = std::u16string(MsgOptimized); // missing-file rows: the file name follows
+  TMessageIcon Icon = TMessageIcon::Information;
+  std::string After = {};                      // the file's bytes afterwards
+  std::optional<std::string> BackupAfter = {}; // none: no backup file afterwards
+  uint32_t Attributes = 0;                     // set on the file before the run, when not 0
 };
 
 const OutcomeRow OutcomeRows[] = {
-    {"missing file", Target::Missing, "", std::nullopt, false, true, false, EncodingAuto,
-     TOptimizeOutcome::FileMissing, std::u16string(MsgFileMissing), TMessageIcon::Error, "",
-     std::nullopt},
-    {"folder name", Target::Folder, "", std::nullopt, false, true, false, EncodingAuto,
-     TOptimizeOutcome::FileMissing, std::u16string(MsgFileMissing), TMessageIcon::Error, "",
-     std::nullopt},
-    {"name with a leading blank is looked up with the blank", Target::LeadingBlank, TwoEntries,
-     std::nullopt, false, true, false, EncodingAuto, TOptimizeOutcome::FileMissing,
-     std::u16string(MsgFileMissing), TMessageIcon::Error, TwoEntries, std::nullopt},
-    {"empty file, backup asked", Target::File, "", std::nullopt, false, true, false, EncodingAuto,
-     TOptimizeOutcome::NothingToDo, std::u16string(MsgNothingToDo), TMessageIcon::Information, "",
-     std::nullopt},
-    {"blank lines and localhost only", Target::File,
-     "\r\n\r\n127.0.0.1 localhost\r\n::1 localhost\r\n", std::nullopt, false, true, true,
-     EncodingAuto, TOptimizeOutcome::NothingToDo, std::u16string(MsgNothingToDo),
-     TMessageIcon::Information, "\r\n\r\n127.0.0.1 localhost\r\n::1 localhost\r\n", std::nullopt},
-    {"text cut at a NUL with bytes after it", Target::File,
-     std::string("0.0.0.0 a.example\r\n\0 0.0.0.0 b.example\r\n", 40), std::nullopt, false, true,
-     false, EncodingAuto, TOptimizeOutcome::CannotOpen, std::u16string(MsgCannotOpen),
-     TMessageIcon::Information, std::string("0.0.0.0 a.example\r\n\0 0.0.0.0 b.example\r\n", 40),
-     std::nullopt},
-    {"UTF-16 text cut at a NUL", Target::File, Utf16LE(std::string("0.0.0.0 a.example\r\n\0x", 21)),
-     std::nullopt, false, false, false, EncodingAuto, TOptimizeOutcome::CannotOpen,
-     std::u16string(MsgCannotOpen), TMessageIcon::Information,
-     Utf16LE(std::string("0.0.0.0 a.example\r\n\0x", 21)), std::nullopt},
-    {"a NUL as the very last byte cuts nothing", Target::File,
-     std::string("0.0.0.0 a.example\r\n0.0.0.0 b.example\r\n\0", 39), std::nullopt, false, false,
-     false, EncodingAuto, TOptimizeOutcome::Optimized, std::u16string(MsgOptimized),
-     TMessageIcon::Information, TwoEntriesMerged, std::nullopt},
-    {"optimized, no backup", Target::File, TwoEntries, std::nullopt, false, false, false,
-     EncodingAuto, TOptimizeOutcome::Optimized, std::u16string(MsgOptimized),
-     TMessageIcon::Information, TwoEntriesMerged, std::nullopt},
-    {"optimized with localhost lines", Target::File, TwoEntries, std::nullopt, false, false, true,
-     EncodingAuto, TOptimizeOutcome::Optimized, std::u16string(MsgOptimized),
-     TMessageIcon::Information, LocalhostHeader + TwoEntriesMerged, std::nullopt},
-    {"backup made", Target::File, TwoEntries, std::nullopt, false, true, false, EncodingAuto,
-     TOptimizeOutcome::Optimized, std::u16string(MsgOptimized), TMessageIcon::Information,
-     TwoEntriesMerged, TwoEntries},
-    {"backup replaces an older one", Target::File, TwoEntries, "an older backup", false, true,
-     false, EncodingAuto, TOptimizeOutcome::Optimized, std::u16string(MsgOptimized),
-     TMessageIcon::Information, TwoEntriesMerged, TwoEntries},
-    {"older backup kept when no backup asked", Target::File, TwoEntries, "an older backup", false,
-     false, false, EncodingAuto, TOptimizeOutcome::Optimized, std::u16string(MsgOptimized),
-     TMessageIcon::Information, TwoEntriesMerged, "an older backup"},
-    {"EncodingAuto keeps EF BB BF", Target::File,
-     "\xEF\xBB\xBF"
-     "0.0.0.0 a.example\r\n0.0.0.0 b.example\r\n",
-     std::nullopt, false, false, false, EncodingAuto, TOptimizeOutcome::Optimized,
-     std::u16string(MsgOptimized), TMessageIcon::Information, "\xEF\xBB\xBF" + TwoEntriesMerged,
-     std::nullopt},
-    {"EncodingAuto keeps FF FE 41 00", Target::File,
-     Utf16LE("A::1 a.example\r\nA::1 b.example\r\n"), std::nullopt, false, false, false,
-     EncodingAuto, TOptimizeOutcome::Optimized, std::u16string(MsgOptimized),
-     TMessageIcon::Information, Utf16LE("A::1 a.example b.example\r\n"), std::nullopt},
-    {"EncodingAuto turns FE FF into ANSI", Target::File,
-     Utf16BE("0.0.0.0 a.example\r\n0.0.0.0 b.example\r\n"), std::nullopt, false, false, false,
-     EncodingAuto, TOptimizeOutcome::Optimized, std::u16string(MsgOptimized),
-     TMessageIcon::Information, TwoEntriesMerged, std::nullopt},
-    {"explicit encoding overrides the mark", Target::File,
-     "\xEF\xBB\xBF"
-     "0.0.0.0 a.example\r\n0.0.0.0 b.example\r\n",
-     std::nullopt, false, false, false, EncodingUtf16LE, TOptimizeOutcome::Optimized,
-     std::u16string(MsgOptimized), TMessageIcon::Information, Utf16LE(TwoEntriesMerged),
-     std::nullopt},
-    {"explicit UTF-8 on a file without mark", Target::File, TwoEntries, std::nullopt, false, false,
-     false, EncodingUtf8, TOptimizeOutcome::Optimized, std::u16string(MsgOptimized),
-     TMessageIcon::Information, "\xEF\xBB\xBF" + TwoEntriesMerged, std::nullopt},
-    {"explicit ANSI on a UTF-16 file", Target::File,
-     Utf16LE("0.0.0.0 a.example\r\n0.0.0.0 b.example\r\n"), std::nullopt, false, false, false,
-     EncodingAnsi, TOptimizeOutcome::Optimized, std::u16string(MsgOptimized),
-     TMessageIcon::Information, TwoEntriesMerged, std::nullopt},
+    {.Name = "missing file",
+     .Kind = Target::Missing,
+     .Backup = true,
+     .Outcome = TOptimizeOutcome::FileMissing,
+     .Text = std::u16string(MsgFileMissing),
+     .Icon = TMessageIcon::Error},
+    {.Name = "folder name",
+     .Kind = Target::Folder,
+     .Backup = true,
+     .Outcome = TOptimizeOutcome::FileMissing,
+     .Text = std::u16string(MsgFileMissing),
+     .Icon = TMessageIcon::Error},
+    {.Name = "name with a leading blank is looked up with the blank",
+     .Kind = Target::LeadingBlank,
+     .Before = TwoEntries,
+     .Backup = true,
+     .Outcome = TOptimizeOutcome::FileMissing,
+     .Text = std::u16string(MsgFileMissing),
+     .Icon = TMessageIcon::Error,
+     .After = TwoEntries},
+    {.Name = "empty file, backup asked",
+     .Backup = true,
+     .Outcome = TOptimizeOutcome::NothingToDo,
+     .Text = std::u16string(MsgNothingToDo)},
+    {.Name = "blank lines and localhost only",
+     .Before = "\r\n\r\n127.0.0.1 localhost\r\n::1 localhost\r\n",
+     .Backup = true,
+     .IncludeLocalhost = true,
+     .Outcome = TOptimizeOutcome::NothingToDo,
+     .Text = std::u16string(MsgNothingToDo),
+     .After = "\r\n\r\n127.0.0.1 localhost\r\n::1 localhost\r\n"},
+    {.Name = "text cut at a NUL with bytes after it",
+     .Before = std::string("0.0.0.0 a.example\r\n\0 0.0.0.0 b.example\r\n", 40),
+     .Backup = true,
+     .Outcome = TOptimizeOutcome::CannotOpen,
+     .Text = std::u16string(MsgCannotOpen),
+     .After = std::string("0.0.0.0 a.example\r\n\0 0.0.0.0 b.example\r\n", 40)},
+    {.Name = "UTF-16 text cut at a NUL",
+     .Before = Utf16LE(std::string("0.0.0.0 a.example\r\n\0x", 21)),
+     .Outcome = TOptimizeOutcome::CannotOpen,
+     .Text = std::u16string(MsgCannotOpen),
+     .After = Utf16LE(std::string("0.0.0.0 a.example\r\n\0x", 21))},
+    {.Name = "a NUL as the very last byte cuts nothing",
+     .Before = std::string("0.0.0.0 a.example\r\n0.0.0.0 b.example\r\n\0", 39),
+     .After = TwoEntriesMerged},
+    {.Name = "optimized, no backup", .Before = TwoEntries, .After = TwoEntriesMerged},
+    {.Name = "optimized with localhost lines",
+     .Before = TwoEntries,
+     .IncludeLocalhost = true,
+     .After = LocalhostHeader + TwoEntriesMerged},
+    {.Name = "backup made",
+     .Before = TwoEntries,
+     .Backup = true,
+     .After = TwoEntriesMerged,
+     .BackupAfter = TwoEntries},
+    {.Name = "backup replaces an older one",
+     .Before = TwoEntries,
+     .OldBackup = "an older backup",
+     .Backup = true,
+     .After = TwoEntriesMerged,
+     .BackupAfter = TwoEntries},
+    {.Name = "older backup kept when no backup asked",
+     .Before = TwoEntries,
+     .OldBackup = "an older backup",
+     .After = TwoEntriesMerged,
+     .BackupAfter = "an older backup"},
+    {.Name = "EncodingAuto keeps EF BB BF",
+     .Before = "\xEF\xBB\xBF"
+               "0.0.0.0 a.example\r\n0.0.0.0 b.example\r\n",
+     .After = "\xEF\xBB\xBF" + TwoEntriesMerged},
+    {.Name = "EncodingAuto keeps FF FE 41 00",
+     .Before = Utf16LE("A::1 a.example\r\nA::1 b.example\r\n"),
+     .After = Utf16LE("A::1 a.example b.example\r\n")},
+    {.Name = "EncodingAuto turns FE FF into ANSI",
+     .Before = Utf16BE("0.0.0.0 a.example\r\n0.0.0.0 b.example\r\n"),
+     .After = TwoEntriesMerged},
+    {.Name = "explicit encoding overrides the mark",
+     .Before = "\xEF\xBB\xBF"
+               "0.0.0.0 a.example\r\n0.0.0.0 b.example\r\n",
+     .Encoding = EncodingUtf16LE,
+     .After = Utf16LE(TwoEntriesMerged)},
+    {.Name = "explicit UTF-8 on a file without mark",
+     .Before = TwoEntries,
+     .Encoding = EncodingUtf8,
+     .After = "\xEF\xBB\xBF" + TwoEntriesMerged},
+    {.Name = "explicit ANSI on a UTF-16 file",
+     .Before = Utf16LE("0.0.0.0 a.example\r\n0.0.0.0 b.example\r\n"),
+     .Encoding = EncodingAnsi,
+     .After = TwoEntriesMerged},
 #ifdef _WIN32
     // Under Wine a read-only file is refused by the access check (Windows itself grants it), so
     // hidden and system stand in.
     {.Name = "backup of a hidden system file is a plain file",
-     .Kind = Target::File,
      .Before = TwoEntries,
-     .OldBackup = std::nullopt,
-     .OldBackupReadOnly = false,
      .Backup = true,
-     .IncludeLocalhost = false,
-     .Encoding = EncodingAuto,
-     .Outcome = TOptimizeOutcome::Optimized,
-     .Text = std::u16string(MsgOptimized),
-     .Icon = TMessageIcon::Information,
      .After = TwoEntriesMerged,
      .BackupAfter = TwoEntries,
      .Attributes = FileAttributeHidden | FileAttributeSystem},
 #endif
 };
+
+// The run showed this one message, or none when it was silent.
+void ExpectMessage(const MessageRecorder& recorder, bool silent, const std::u16string& text,
+                   TMessageIcon icon) {
+  if (silent) {
+    EXPECT_TRUE(recorder.Messages.empty());
+    return;
+  }
+  ASSERT_EQ(recorder.Messages.size(), 1u);
+  EXPECT_EQ(Ascii(recorder.Messages[0].Text), Ascii(text));
+  EXPECT_EQ(recorder.Messages[0].Icon, icon);
+}
 
 // Lays out the row's files; returns the name to pass and the file to watch.
 std::pair<std::u16string, fs::path> Prepare(const TempFolder& folder, const OutcomeRow& row) {
@@ -256,17 +243,12 @@ TEST(OptimizeHostsFile, OutcomesMessagesAndFiles) {
           OptimizeHostsFile(Owner, name, row.Backup, silent, row.IncludeLocalhost, row.Encoding);
 
       EXPECT_EQ(outcome, row.Outcome);
-      if (silent) {
-        EXPECT_TRUE(recorder.Messages.empty());
-      } else {
-        ASSERT_EQ(recorder.Messages.size(), 1u);
-        const TRecordedMessage& message = recorder.Messages[0];
-        std::u16string text = row.Text;
-        if (row.Outcome == TOptimizeOutcome::FileMissing)
-          text += name;
-        EXPECT_EQ(Printable(message.Text), Printable(text));
-        EXPECT_EQ(message.Icon, row.Icon);
-        EXPECT_EQ(message.Owner, Owner);
+      std::u16string text = row.Text;
+      if (row.Outcome == TOptimizeOutcome::FileMissing)
+        text += name;
+      ExpectMessage(recorder, silent, text, row.Icon);
+      if (!silent && recorder.Messages.size() == 1) {
+        EXPECT_EQ(recorder.Messages[0].Owner, Owner);
       }
       CheckFiles(folder, row, file);
     }
@@ -298,13 +280,7 @@ TEST(OptimizeHostsFile, ReadOnlyBackupIsSkippedSilently) {
       EXPECT_EQ(backupBytes, "an older backup");
     }
 #endif
-    if (silent) {
-      EXPECT_TRUE(recorder.Messages.empty());
-    } else {
-      ASSERT_EQ(recorder.Messages.size(), 1u);
-      EXPECT_EQ(Printable(recorder.Messages[0].Text), Printable(std::u16string(MsgOptimized)));
-      EXPECT_EQ(recorder.Messages[0].Icon, TMessageIcon::Information);
-    }
+    ExpectMessage(recorder, silent, std::u16string(MsgOptimized), TMessageIcon::Information);
   }
 }
 
@@ -325,13 +301,7 @@ TEST(OptimizeHostsFile, ReadableButNotWritableFile) {
 
     EXPECT_EQ(ReadBytes(file), TwoEntries);
     EXPECT_FALSE(fs::exists(folder.File("hosts.txt.bak")));
-    if (silent) {
-      EXPECT_TRUE(recorder.Messages.empty());
-    } else {
-      ASSERT_EQ(recorder.Messages.size(), 1u);
-      EXPECT_EQ(Printable(recorder.Messages[0].Text), Printable(std::u16string(MsgNoPrivileges)));
-      EXPECT_EQ(recorder.Messages[0].Icon, TMessageIcon::Error);
-    }
+    ExpectMessage(recorder, silent, std::u16string(MsgNoPrivileges), TMessageIcon::Error);
   }
 }
 
@@ -416,6 +386,6 @@ TEST(HostsLocation, PosixHasNoRegistry) {
   std::u16string folder = u"left over";
   EXPECT_FALSE(ReadDatabasePath(folder));
   EXPECT_TRUE(folder.empty());
-  EXPECT_EQ(Printable(GetHostsFileName()), "/etc/hosts");
+  EXPECT_EQ(Ascii(GetHostsFileName()), "/etc/hosts");
 }
 #endif

@@ -4,19 +4,14 @@
 #include <string>
 
 #include "TestFiles.h"
+#include "TestText.h"
 #include "uCommandLine.h"
 #include "uRelaunch.h"
 
 namespace {
 
+using testing_files::Ascii;
 using testing_files::U16;
-
-std::string Narrow(std::u16string_view text) {
-  std::string result;
-  for (char16_t c : text)
-    result += c < 0x80 ? static_cast<char>(c) : '?';
-  return result;
-}
 
 TEST(Relaunch, AppendParamSeparatesWithOneSpace) {
   struct TRow {
@@ -34,35 +29,55 @@ TEST(Relaunch, AppendParamSeparatesWithOneSpace) {
     SCOPED_TRACE(row.Before + std::string(" + ") + row.Parameter);
     std::u16string parameters = U16(row.Before);
     AppendParam(parameters, U16(row.Parameter));
-    EXPECT_EQ(Narrow(parameters), row.After);
+    EXPECT_EQ(Ascii(parameters), row.After);
   }
 }
 
 TEST(Relaunch, ParametersCarryTheChoicesAndTheFile) {
   struct TRow {
-    bool Backup;
-    bool IncludeLocalhost;
+    bool Backup = false;
+    bool IncludeLocalhost = false;
     int EncodingIndex;
     const char* FileName;
     const char* Expected;
   };
   const TRow rows[] = {
-      {true, true, 1, "C:\\data\\hosts.txt", "/b /l /e:UTF8 \"C:\\data\\hosts.txt\""},
-      {false, false, 0, "C:\\data\\hosts.txt", "/r /e:ANSI \"C:\\data\\hosts.txt\""},
-      {false, true, 2, "C:\\data\\hosts.txt", "/l /e:UTF16LE \"C:\\data\\hosts.txt\""},
-      {true, false, 2, "C:\\data\\hosts.txt", "/b /r /e:UTF16LE \"C:\\data\\hosts.txt\""},
+      {.Backup = true,
+       .IncludeLocalhost = true,
+       .EncodingIndex = 1,
+       .FileName = "C:\\data\\hosts.txt",
+       .Expected = "/b /l /e:UTF8 \"C:\\data\\hosts.txt\""},
+      {.EncodingIndex = 0,
+       .FileName = "C:\\data\\hosts.txt",
+       .Expected = "/r /e:ANSI \"C:\\data\\hosts.txt\""},
+      {.IncludeLocalhost = true,
+       .EncodingIndex = 2,
+       .FileName = "C:\\data\\hosts.txt",
+       .Expected = "/l /e:UTF16LE \"C:\\data\\hosts.txt\""},
+      {.Backup = true,
+       .EncodingIndex = 2,
+       .FileName = "C:\\data\\hosts.txt",
+       .Expected = "/b /r /e:UTF16LE \"C:\\data\\hosts.txt\""},
       // Any index other than 0 and 2 saves as UTF-8.
-      {false, false, -1, "h", "/r /e:UTF8 \"h\""},
-      {false, false, 3, "h", "/r /e:UTF8 \"h\""},
+      {.EncodingIndex = -1, .FileName = "h", .Expected = "/r /e:UTF8 \"h\""},
+      {.EncodingIndex = 3, .FileName = "h", .Expected = "/r /e:UTF8 \"h\""},
       // Spaces stay inside the quotes.
-      {true, true, 1, "C:\\My Files\\hosts file", "/b /l /e:UTF8 \"C:\\My Files\\hosts file\""},
+      {.Backup = true,
+       .IncludeLocalhost = true,
+       .EncodingIndex = 1,
+       .FileName = "C:\\My Files\\hosts file",
+       .Expected = "/b /l /e:UTF8 \"C:\\My Files\\hosts file\""},
       // Without a name the second instance takes the system hosts file.
-      {true, true, 1, "", "/b /l /e:UTF8"},
+      {.Backup = true,
+       .IncludeLocalhost = true,
+       .EncodingIndex = 1,
+       .FileName = "",
+       .Expected = "/b /l /e:UTF8"},
   };
   for (const TRow& row : rows) {
     SCOPED_TRACE(row.Expected);
-    EXPECT_EQ(Narrow(BuildRelaunchParameters(row.Backup, row.IncludeLocalhost, row.EncodingIndex,
-                                             U16(row.FileName))),
+    EXPECT_EQ(Ascii(BuildRelaunchParameters(row.Backup, row.IncludeLocalhost, row.EncodingIndex,
+                                            U16(row.FileName))),
               row.Expected);
   }
 }
@@ -70,14 +85,15 @@ TEST(Relaunch, ParametersCarryTheChoicesAndTheFile) {
 TEST(Relaunch, ParametersReadBackAsTheSameChoices) {
   // The second instance parses the text with the command line's own rules.
   struct TRow {
-    bool Backup;
-    bool IncludeLocalhost;
+    bool Backup = false;
+    bool IncludeLocalhost = false;
     int EncodingIndex;
     SaveEncoding Encoding;
   };
-  const TRow rows[] = {{true, true, 1, EncodingUtf8},
-                       {false, false, 0, EncodingAnsi},
-                       {true, false, 2, EncodingUtf16LE}};
+  const TRow rows[] = {
+      {.Backup = true, .IncludeLocalhost = true, .EncodingIndex = 1, .Encoding = EncodingUtf8},
+      {.EncodingIndex = 0, .Encoding = EncodingAnsi},
+      {.Backup = true, .EncodingIndex = 2, .Encoding = EncodingUtf16LE}};
   const std::u16string file = u"C:\\My Files\\hosts.txt";
   for (const TRow& row : rows) {
     SCOPED_TRACE(row.EncodingIndex);
@@ -110,7 +126,7 @@ TEST(Relaunch, ApplicationTitleIsTheNameUpToItsFirstDot) {
   };
   for (const TRow& row : rows) {
     SCOPED_TRACE(row.Path);
-    EXPECT_EQ(Narrow(ApplicationTitle(U16(row.Path))), row.Title);
+    EXPECT_EQ(Ascii(ApplicationTitle(U16(row.Path))), row.Title);
   }
 }
 

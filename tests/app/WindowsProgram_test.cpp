@@ -4,7 +4,6 @@
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <filesystem>
 #include <optional>
 #include <string>
@@ -14,49 +13,37 @@
 #include <windows.h>
 
 #include "TestFiles.h"
+#include "TestProgram_win32.h"
+#include "TestText.h"
 #include "uHostsLocation.h"
 
 namespace {
 
 namespace fs = std::filesystem;
+using testing_files::Ascii;
+using testing_files::FolderContent;
+using testing_files::LocalhostLines;
+using testing_files::PlainInput;
+using testing_files::PlainOutput;
+using testing_files::ProgramName;
 using testing_files::ReadBytes;
+using testing_files::StartProgram;
 using testing_files::TempFolder;
+using testing_files::Utf16LE;
+using testing_files::Utf8Mark;
 using testing_files::WriteBytes;
-
-constexpr DWORD NoExitCode = 0xFFFFFFFF;
-
-std::string Narrow(std::wstring_view text) {
-  std::string result;
-  for (wchar_t c : text)
-    result += c < 0x80 ? static_cast<char>(c) : '?';
-  return result;
-}
 
 std::u16string U16(std::wstring_view text) {
   return std::u16string(text.begin(), text.end());
 }
 
-// The built program's name as Windows sees it.
-std::wstring ProgramName() {
-  return testing_files::HostPath(TARNWK_EXE);
-}
+constexpr DWORD NoExitCode = 0xFFFFFFFF;
 
 // Runs tarnwk.exe with the parameters, waits for it to end and returns its exit code.
 DWORD RunProgram(const std::wstring& parameters) {
-  std::wstring line = L"\"" + ProgramName() + L"\"";
-  if (!parameters.empty())
-    line += L" " + parameters;
-  std::vector<wchar_t> buffer(line.begin(), line.end());
-  buffer.push_back(L'\0');
-
-  STARTUPINFOW startup = {};
-  startup.cb = sizeof(startup);
   PROCESS_INFORMATION process = {};
-  if (!CreateProcessW(nullptr, buffer.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
-                      &startup, &process)) {
-    ADD_FAILURE() << "cannot start " << Narrow(line) << ": error " << GetLastError();
+  if (!StartProgram(parameters, process))
     return NoExitCode;
-  }
   WaitForSingleObject(process.hProcess, INFINITE);
   DWORD exitCode = NoExitCode;
   GetExitCodeProcess(process.hProcess, &exitCode);
@@ -67,34 +54,6 @@ DWORD RunProgram(const std::wstring& parameters) {
 
 std::wstring Quoted(const fs::path& file) {
   return L"\"" + file.wstring() + L"\"";
-}
-
-// UTF-8 text as UTF-16 little-endian bytes.
-std::string Utf16LE(std::string_view utf8) {
-  std::string result;
-  if (utf8.empty())
-    return result;
-  const int length =
-      MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), nullptr, 0);
-  std::wstring wide(static_cast<size_t>(length), L'\0');
-  MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), wide.data(), length);
-  for (wchar_t c : wide) {
-    result += static_cast<char>(c & 0xFF);
-    result += static_cast<char>((c >> 8) & 0xFF);
-  }
-  return result;
-}
-
-const std::string Utf8Mark = "\xEF\xBB\xBF";
-const std::string Utf16Mark = "\xFF\xFE";
-
-// The names of the files in a folder, sorted.
-std::vector<std::string> FolderContent(const fs::path& folder) {
-  std::vector<std::string> names;
-  for (const auto& entry : fs::directory_iterator(folder))
-    names.push_back(entry.path().filename().string());
-  std::sort(names.begin(), names.end());
-  return names;
 }
 
 // One registry value, remembered when the guard is made and put back when it goes: the same type
@@ -270,16 +229,7 @@ const wchar_t DatabasePathValue[] = L"DatabasePath";
 // The Windows version Wine reports to tarnwk.exe alone.
 const wchar_t WineProgramKey[] = L"Software\\Wine\\AppDefaults\\tarnwk.exe";
 
-// A small hosts file, its merged form and the generated localhost lines.
-const std::string PlainInput = "# a comment\r\n"
-                               "127.0.0.1 localhost\r\n"
-                               "::1 localhost\r\n"
-                               "0.0.0.0 a.example\r\n"
-                               "\r\n"
-                               "0.0.0.0 b.example\r\n"
-                               "10.1.2.3 c.example\r\n";
-const std::string PlainOutput = "0.0.0.0 a.example b.example\r\n"
-                                "10.1.2.3 c.example\r\n";
+// A hosts file with a letter outside ASCII, and its merged form.
 const std::string WideInput = "# \xC3\xBC comment\r\n"
                               "0.0.0.0 b\xC3\xBC"
                               "cher.example\r\n"
@@ -288,7 +238,6 @@ const std::string WideOutput = "0.0.0.0 b\xC3\xBC"
                                "cher.example b.example\r\n";
 // A commented-out entry keeps its comment, here in code page 1252.
 const std::string CafeInput = "#10.0.0.1 cafe.example # caf\xE9 de la gare\r\n0.0.0.0 a\r\n";
-const std::string LocalhostLines = "127.0.0.1 localhost\r\n::1 localhost\r\n";
 
 struct TRunRow {
   const char* Name;
@@ -300,35 +249,88 @@ struct TRunRow {
 TEST(WindowsProgram, SavesInTheChosenEncoding) {
   const TRunRow rows[] = {
       // Without /e the file keeps the encoding its byte-order mark shows.
-      {"no mark stays ANSI", PlainInput, L"/s /r", PlainOutput},
-      {"UTF-8 mark stays UTF-8", Utf8Mark + WideInput, L"/s /r", Utf8Mark + WideOutput},
-      {"UTF-16 mark stays UTF-16", Utf16Mark + Utf16LE(WideInput), L"/s /r",
-       Utf16Mark + Utf16LE(WideOutput)},
-      {"UTF-8 mark, ASCII text", Utf8Mark + PlainInput, L"/s /r", Utf8Mark + PlainOutput},
+      {.Name = "no mark stays ANSI",
+       .Input = PlainInput,
+       .Options = L"/s /r",
+       .Expected = PlainOutput},
+      {.Name = "UTF-8 mark stays UTF-8",
+       .Input = Utf8Mark + WideInput,
+       .Options = L"/s /r",
+       .Expected = Utf8Mark + WideOutput},
+      {.Name = "UTF-16 mark stays UTF-16",
+       .Input = Utf16LE(WideInput),
+       .Options = L"/s /r",
+       .Expected = Utf16LE(WideOutput)},
+      {.Name = "UTF-8 mark, ASCII text",
+       .Input = Utf8Mark + PlainInput,
+       .Options = L"/s /r",
+       .Expected = Utf8Mark + PlainOutput},
       // Without a mark the text comes back in the system code page it was read in (Wine: 1252),
       // with CR LF line ends whatever the input had.
-      {"no mark keeps the code page", CafeInput, L"/s /r", CafeInput},
-      {"LF becomes CR LF", "0.0.0.0 a\n0.0.0.0 b\n", L"/s /r", "0.0.0.0 a b\r\n"},
+      {.Name = "no mark keeps the code page",
+       .Input = CafeInput,
+       .Options = L"/s /r",
+       .Expected = CafeInput},
+      {.Name = "LF becomes CR LF",
+       .Input = "0.0.0.0 a\n0.0.0.0 b\n",
+       .Options = L"/s /r",
+       .Expected = "0.0.0.0 a b\r\n"},
       // /e overrides the mark.
-      {"ANSI to UTF-8", PlainInput, L"/s /r /e:UTF8", Utf8Mark + PlainOutput},
-      {"ANSI to UTF-16", PlainInput, L"/s /r /e:UTF16LE", Utf16Mark + Utf16LE(PlainOutput)},
-      {"ANSI to ANSI", PlainInput, L"/s /r /e:ansi", PlainOutput},
-      {"UTF-8 to UTF-16", Utf8Mark + WideInput, L"/s /r /e:utf16le",
-       Utf16Mark + Utf16LE(WideOutput)},
-      {"UTF-8 to ANSI", Utf8Mark + PlainInput, L"/s /r /e:ANSI", PlainOutput},
+      {.Name = "ANSI to UTF-8",
+       .Input = PlainInput,
+       .Options = L"/s /r /e:UTF8",
+       .Expected = Utf8Mark + PlainOutput},
+      {.Name = "ANSI to UTF-16",
+       .Input = PlainInput,
+       .Options = L"/s /r /e:UTF16LE",
+       .Expected = Utf16LE(PlainOutput)},
+      {.Name = "ANSI to ANSI",
+       .Input = PlainInput,
+       .Options = L"/s /r /e:ansi",
+       .Expected = PlainOutput},
+      {.Name = "UTF-8 to UTF-16",
+       .Input = Utf8Mark + WideInput,
+       .Options = L"/s /r /e:utf16le",
+       .Expected = Utf16LE(WideOutput)},
+      {.Name = "UTF-8 to ANSI",
+       .Input = Utf8Mark + PlainInput,
+       .Options = L"/s /r /e:ANSI",
+       .Expected = PlainOutput},
       // US-ASCII through the system's conversion, which writes the nearest ASCII letter.
-      {"code page to ANSI", CafeInput, L"/s /r /e:ANSI",
-       "#10.0.0.1 cafe.example # cafe de la gare\r\n0.0.0.0 a\r\n"},
-      {"UTF-16 to UTF-8", Utf16Mark + Utf16LE(WideInput), L"/s /r /e:Utf8", Utf8Mark + WideOutput},
-      {"UTF-16 to ANSI", Utf16Mark + Utf16LE(PlainInput), L"/s /r /e:ANSI", PlainOutput},
+      {.Name = "code page to ANSI",
+       .Input = CafeInput,
+       .Options = L"/s /r /e:ANSI",
+       .Expected = "#10.0.0.1 cafe.example # cafe de la gare\r\n0.0.0.0 a\r\n"},
+      {.Name = "UTF-16 to UTF-8",
+       .Input = Utf16LE(WideInput),
+       .Options = L"/s /r /e:Utf8",
+       .Expected = Utf8Mark + WideOutput},
+      {.Name = "UTF-16 to ANSI",
+       .Input = Utf16LE(PlainInput),
+       .Options = L"/s /r /e:ANSI",
+       .Expected = PlainOutput},
       // The generated localhost lines: /l writes them, /r leaves them out, the later one wins.
-      {"/l", PlainInput, L"/s /l", LocalhostLines + PlainOutput},
-      {"/lfoo", PlainInput, L"/lfoo /s", LocalhostLines + PlainOutput},
-      {"/r /l", PlainInput, L"/s /r /l", LocalhostLines + PlainOutput},
-      {"/l /r", PlainInput, L"/s /l /r", PlainOutput},
-      {"/l, UTF-16", Utf16Mark + Utf16LE(PlainInput), L"/s /l",
-       Utf16Mark + Utf16LE(LocalhostLines + PlainOutput)},
-      {"/l, UTF-8", Utf8Mark + WideInput, L"/l /s /e:UTF8", Utf8Mark + LocalhostLines + WideOutput},
+      {.Name = "/l",
+       .Input = PlainInput,
+       .Options = L"/s /l",
+       .Expected = LocalhostLines + PlainOutput},
+      {.Name = "/lfoo",
+       .Input = PlainInput,
+       .Options = L"/lfoo /s",
+       .Expected = LocalhostLines + PlainOutput},
+      {.Name = "/r /l",
+       .Input = PlainInput,
+       .Options = L"/s /r /l",
+       .Expected = LocalhostLines + PlainOutput},
+      {.Name = "/l /r", .Input = PlainInput, .Options = L"/s /l /r", .Expected = PlainOutput},
+      {.Name = "/l, UTF-16",
+       .Input = Utf16LE(PlainInput),
+       .Options = L"/s /l",
+       .Expected = Utf16LE(LocalhostLines + PlainOutput)},
+      {.Name = "/l, UTF-8",
+       .Input = Utf8Mark + WideInput,
+       .Options = L"/l /s /e:UTF8",
+       .Expected = Utf8Mark + LocalhostLines + WideOutput},
   };
   for (const TRunRow& row : rows) {
     SCOPED_TRACE(row.Name);
@@ -383,14 +385,14 @@ TEST(WindowsProgram, WithoutParametersEndsAtOnce) {
   // The window mode; nothing touches the files.
   const wchar_t* const rows[] = {L"", L"   ", L"\"\"", L"\"\" \"\""};
   for (const wchar_t* parameters : rows) {
-    SCOPED_TRACE(Narrow(parameters));
+    SCOPED_TRACE(Ascii(parameters));
     EXPECT_EQ(RunProgram(parameters), 0u);
   }
 }
 
 struct TFailureRow {
   const char* Name;
-  std::string Input;       // the file's content
+  std::string Input = {};  // the file's content
   std::wstring Parameters; // "%F" stands for the quoted file name
   bool ReadOnly = false;   // the file has the read-only attribute
   bool Create = true;      // false: the file does not exist
@@ -406,23 +408,36 @@ std::wstring WithFile(const std::wstring& parameters, const std::wstring& file) 
 
 TEST(WindowsProgram, FailuresLeaveTheFileAlone) {
   const TFailureRow rows[] = {
-      {"usage, silent before the invalid parameter", PlainInput, L"/s /x %F"},
-      {"usage, silent after the invalid parameter", PlainInput, L"/x /s %F"},
-      {"usage, upper-case option", PlainInput, L"/s /B %F"},
-      {"usage, file name not last", PlainInput, L"%F /b"},
-      {"usage, two file names", PlainInput, L"/s %F other.txt"},
-      {"usage, unknown encoding", PlainInput, L"/s /b /e:UTF-8 %F"},
-      {"usage, /bb", PlainInput, L"/s /bb %F"},
+      {.Name = "usage, silent before the invalid parameter",
+       .Input = PlainInput,
+       .Parameters = L"/s /x %F"},
+      {.Name = "usage, silent after the invalid parameter",
+       .Input = PlainInput,
+       .Parameters = L"/x /s %F"},
+      {.Name = "usage, upper-case option", .Input = PlainInput, .Parameters = L"/s /B %F"},
+      {.Name = "usage, file name not last", .Input = PlainInput, .Parameters = L"%F /b"},
+      {.Name = "usage, two file names", .Input = PlainInput, .Parameters = L"/s %F other.txt"},
+      {.Name = "usage, unknown encoding", .Input = PlainInput, .Parameters = L"/s /b /e:UTF-8 %F"},
+      {.Name = "usage, /bb", .Input = PlainInput, .Parameters = L"/s /bb %F"},
       // Wine's access check refuses a file with the read-only attribute; on Windows the attribute
       // is no part of the file's security, and such a file is optimized.
-      {"read-only file, refused as under Wine", PlainInput, L"/s /b %F", true},
-      {"read-only file, refused as under Wine, messages on", PlainInput, L"/b %F", true},
-      {"empty file", "", L"/s /b %F"},
-      {"no lines kept", "\r\n  \r\n127.0.0.1 localhost\r\n::1 localhost\r\n", L"/s /b /l %F"},
-      {"text cut at a NUL", std::string("0.0.0.0 a.example\r\n\0 0.0.0.0 b.example\r\n", 40),
-       L"/s /b %F"},
-      {"missing file", "", L"/s /b %F", false, false},
-      {"missing file, messages on", "", L"/b %F", false, false},
+      {.Name = "read-only file, refused as under Wine",
+       .Input = PlainInput,
+       .Parameters = L"/s /b %F",
+       .ReadOnly = true},
+      {.Name = "read-only file, refused as under Wine, messages on",
+       .Input = PlainInput,
+       .Parameters = L"/b %F",
+       .ReadOnly = true},
+      {.Name = "empty file", .Parameters = L"/s /b %F"},
+      {.Name = "no lines kept",
+       .Input = "\r\n  \r\n127.0.0.1 localhost\r\n::1 localhost\r\n",
+       .Parameters = L"/s /b /l %F"},
+      {.Name = "text cut at a NUL",
+       .Input = std::string("0.0.0.0 a.example\r\n\0 0.0.0.0 b.example\r\n", 40),
+       .Parameters = L"/s /b %F"},
+      {.Name = "missing file", .Parameters = L"/s /b %F", .Create = false},
+      {.Name = "missing file, messages on", .Parameters = L"/b %F", .Create = false},
   };
   for (const TFailureRow& row : rows) {
     SCOPED_TRACE(row.Name);
@@ -480,17 +495,17 @@ TEST(WindowsProgram, PlatformErrorEndsWithExitCodeOne) {
 TEST(WindowsProgram, LocalhostDefaultFollowsTheWindowsVersion) {
   struct TRow {
     const wchar_t* Version; // what Wine reports to the program; empty: its default, 7 SP1
-    bool Localhost;
+    bool Localhost = false;
   };
   const TRow rows[] = {
-      {L"winxp", true},
-      {L"vista", true},
-      {L"", false},
-      {L"win8", false},
+      {.Version = L"winxp", .Localhost = true},
+      {.Version = L"vista", .Localhost = true},
+      {.Version = L""},
+      {.Version = L"win8"},
   };
   TRegistryValueGuard version(HKEY_CURRENT_USER, WineProgramKey, L"Version");
   for (const TRow& row : rows) {
-    SCOPED_TRACE(Narrow(row.Version));
+    SCOPED_TRACE(Ascii(row.Version));
     if (*row.Version != L'\0')
       version.SetText(row.Version);
     else
@@ -544,11 +559,11 @@ TEST(WindowsProgram, CarriesManifestVersionAndIcon) {
     bool Present;
   };
   const TRow rows[] = {
-      {"name=\"Microsoft.Windows.Common-Controls\" version=\"6.0.0.0\"", true},
-      {"level=\"asInvoker\"", true},
-      {"version=\"" TARNWICK_VERSION ".0\"", true},
-      {"supportedOS", false},
-      {"requireAdministrator", false},
+      {.Text = "name=\"Microsoft.Windows.Common-Controls\" version=\"6.0.0.0\"", .Present = true},
+      {.Text = "level=\"asInvoker\"", .Present = true},
+      {.Text = "version=\"" TARNWICK_VERSION ".0\"", .Present = true},
+      {.Text = "supportedOS", .Present = false},
+      {.Text = "requireAdministrator", .Present = false},
   };
   for (const TRow& row : rows) {
     SCOPED_TRACE(row.Text);
@@ -590,7 +605,7 @@ TEST(WindowsProgram, CarriesManifestVersionAndIcon) {
       {L"OriginalFilename", L"tarnwk.exe"},
   };
   for (const TStringRow& row : strings) {
-    SCOPED_TRACE(Narrow(row.Name));
+    SCOPED_TRACE(Ascii(row.Name));
     wchar_t* text = nullptr;
     UINT chars = 0;
     const std::wstring path = std::wstring(L"\\StringFileInfo\\040904B0\\") + row.Name;
@@ -627,26 +642,41 @@ TEST(HostsLocation, FollowsTheDatabasePath) {
   struct TRow {
     const char* Name;
     std::wstring Value;
-    DWORD Type;
+    DWORD Type = REG_SZ;
     std::wstring Expected;
   };
   const TRow rows[] = {
-      {"folder", etc.wstring(), REG_SZ, etc.wstring() + L"\\HOSTS"},
-      {"folder with backslash", etc.wstring() + L"\\", REG_SZ, etc.wstring() + L"\\HOSTS"},
-      {"variable", L"%TARNWICK_TEST_ROOT%\\etc", REG_SZ, etc.wstring() + L"\\HOSTS"},
-      {"variable, expandable type", L"%TARNWICK_TEST_ROOT%\\etc\\", REG_EXPAND_SZ,
-       etc.wstring() + L"\\HOSTS"},
-      {"HOSTS.ehm first", withEhm.wstring(), REG_SZ, withEhm.wstring() + L"\\HOSTS.ehm"},
-      {"HOSTS.ehm first, variable", L"%TARNWICK_TEST_ROOT%\\ehm", REG_EXPAND_SZ,
-       withEhm.wstring() + L"\\HOSTS.ehm"},
-      {"a folder that is not there", root + L"\\none", REG_SZ, root + L"\\none\\HOSTS"},
-      {"unknown variable stays", L"%TARNWICK_NO_SUCH_VARIABLE%\\etc", REG_SZ,
-       L"%TARNWICK_NO_SUCH_VARIABLE%\\etc\\HOSTS"},
-      {"system root", L"%SystemRoot%\\System32\\drivers\\etc", REG_EXPAND_SZ,
-       Expanded(L"%SystemRoot%\\System32\\drivers\\etc\\HOSTS")},
+      {.Name = "folder", .Value = etc.wstring(), .Expected = etc.wstring() + L"\\HOSTS"},
+      {.Name = "folder with backslash",
+       .Value = etc.wstring() + L"\\",
+       .Expected = etc.wstring() + L"\\HOSTS"},
+      {.Name = "variable",
+       .Value = L"%TARNWICK_TEST_ROOT%\\etc",
+       .Expected = etc.wstring() + L"\\HOSTS"},
+      {.Name = "variable, expandable type",
+       .Value = L"%TARNWICK_TEST_ROOT%\\etc\\",
+       .Type = REG_EXPAND_SZ,
+       .Expected = etc.wstring() + L"\\HOSTS"},
+      {.Name = "HOSTS.ehm first",
+       .Value = withEhm.wstring(),
+       .Expected = withEhm.wstring() + L"\\HOSTS.ehm"},
+      {.Name = "HOSTS.ehm first, variable",
+       .Value = L"%TARNWICK_TEST_ROOT%\\ehm",
+       .Type = REG_EXPAND_SZ,
+       .Expected = withEhm.wstring() + L"\\HOSTS.ehm"},
+      {.Name = "a folder that is not there",
+       .Value = root + L"\\none",
+       .Expected = root + L"\\none\\HOSTS"},
+      {.Name = "unknown variable stays",
+       .Value = L"%TARNWICK_NO_SUCH_VARIABLE%\\etc",
+       .Expected = L"%TARNWICK_NO_SUCH_VARIABLE%\\etc\\HOSTS"},
+      {.Name = "system root",
+       .Value = L"%SystemRoot%\\System32\\drivers\\etc",
+       .Type = REG_EXPAND_SZ,
+       .Expected = Expanded(L"%SystemRoot%\\System32\\drivers\\etc\\HOSTS")},
       // No usable folder: a bare name, relative to the current directory.
-      {"empty value", L"", REG_SZ, L"HOSTS"},
-      {"blank value", L"  ", REG_SZ, L"HOSTS"},
+      {.Name = "empty value", .Value = L"", .Expected = L"HOSTS"},
+      {.Name = "blank value", .Value = L"  ", .Expected = L"HOSTS"},
   };
   TRegistryValueGuard value(HKEY_LOCAL_MACHINE, TcpipKey, DatabasePathValue);
   for (const TRow& row : rows) {
@@ -669,11 +699,12 @@ TEST(HostsLocation, MissingValueGivesBareName) {
 
   struct TRow {
     const char* Name;
-    bool EhmHere;
+    bool EhmHere = false;
     const char16_t* Expected;
   };
-  const TRow rows[] = {{"nothing in the current directory", false, u"HOSTS"},
-                       {"HOSTS.ehm in the current directory", true, u"HOSTS.ehm"}};
+  const TRow rows[] = {
+      {.Name = "nothing in the current directory", .Expected = u"HOSTS"},
+      {.Name = "HOSTS.ehm in the current directory", .EhmHere = true, .Expected = u"HOSTS.ehm"}};
   const TCurrentDirectoryGuard current(folder.Path());
   for (const TRow& row : rows) {
     SCOPED_TRACE(row.Name);

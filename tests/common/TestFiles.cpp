@@ -1,11 +1,19 @@
 #include "TestFiles.h"
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <fstream>
 #include <random>
 #include <sstream>
 #include <stdexcept>
+
+#include <gtest/gtest.h>
+
+#ifndef _WIN32
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
 
 namespace testing_files {
 
@@ -43,6 +51,14 @@ std::string ReadBytes(const fs::path& file) {
   return out.str();
 }
 
+std::vector<std::string> FolderContent(const fs::path& folder) {
+  std::vector<std::string> names;
+  for (const auto& entry : fs::directory_iterator(folder))
+    names.push_back(entry.path().filename().string());
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
 void WriteBytes(const fs::path& file, std::string_view bytes) {
   std::ofstream out(file, std::ios::binary | std::ios::trunc);
   if (!out)
@@ -68,6 +84,27 @@ std::wstring HostPath(std::string_view unixPath) {
       c = L'\\';
 #endif
   return path;
+}
+
+bool RunningAsRoot() {
+#ifdef _WIN32
+  return false;
+#else
+  return geteuid() == 0;
+#endif
+}
+
+#ifndef _WIN32
+unsigned ModeOf(const fs::path& file) {
+  struct stat status {};
+  EXPECT_EQ(::stat(file.c_str(), &status), 0);
+  return status.st_mode & 07777;
+}
+#endif
+
+void MakeReadOnly(const fs::path& file) {
+  fs::permissions(file, fs::perms::owner_write | fs::perms::group_write | fs::perms::others_write,
+                  fs::perm_options::remove);
 }
 
 fs::path CorpusFolder() {

@@ -1,9 +1,11 @@
-// Test helpers: a private temporary folder, whole-file reads and writes, the shared corpus.
+// Test helpers: a private temporary folder, whole-file reads and writes, file modes, the shared
+// corpus.
 #pragma once
 
 #include <filesystem>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace testing_files {
 
@@ -25,6 +27,8 @@ private:
 };
 
 std::string ReadBytes(const std::filesystem::path& file);
+// The names of the files and folders in a folder, sorted.
+std::vector<std::string> FolderContent(const std::filesystem::path& folder);
 void WriteBytes(const std::filesystem::path& file, std::string_view bytes);
 std::u16string ToU16(const std::filesystem::path& path);
 std::u16string U16(std::string_view ascii);
@@ -32,6 +36,18 @@ std::u16string U16(std::string_view ascii);
 // A path of the build machine as the program under test sees it: under Wine the unix root is
 // drive Z:, so "/work/x" becomes "Z:\\work\\x"; natively the path as it is.
 std::wstring HostPath(std::string_view unixPath);
+
+// True when the tests run as root, who is granted every access whatever a file's mode says.
+// Always false on Windows.
+bool RunningAsRoot();
+
+#ifndef _WIN32
+// A file's permission bits, 0 when they cannot be read (the failure is reported).
+unsigned ModeOf(const std::filesystem::path& file);
+#endif
+
+// Takes the write permission away from everyone.
+void MakeReadOnly(const std::filesystem::path& file);
 
 // The shared corpus folder, or an empty path when it is not there (a user's fresh clone).
 std::filesystem::path CorpusFolder();

@@ -259,20 +259,20 @@ TEST(AddressAssign, TheCopyIsIndependent) {
 TEST(AddressReaders, ReadTheirOwnFormsOnly) {
   struct Row {
     const char16_t* text;
-    bool ipv4;
-    uint32_t number;
-    bool ipv6;
-    TIPv6Groups groups;
+    bool ipv4 = false; // read as IPv4, giving number
+    uint32_t number = 0;
+    bool ipv6 = false; // read as IPv6, giving groups
+    TIPv6Groups groups = {};
   };
   const Row rows[] = {
-      {u"1.2.3.4", true, 0x01020304, false, {}},
-      {u"\t1.2.3.4 ", true, 0x01020304, false, {}},
-      {u"0", false, 0, true, {}},
-      {u"1.2.3.4..", false, 0, false, {}},
-      {u"1.2.3.\u0664", false, 0, false, {}}, // an Arabic-Indic digit is no digit here
-      {u"::\u0661", false, 0, false, {}},
-      {u" ::1 ", false, 0, true, {0, 0, 0, 0, 0, 0, 0, 1}},
-      {u"", false, 0, true, {}}, // no part to read: eight zero groups
+      {.text = u"1.2.3.4", .ipv4 = true, .number = 0x01020304},
+      {.text = u"\t1.2.3.4 ", .ipv4 = true, .number = 0x01020304},
+      {.text = u"0", .ipv6 = true},
+      {.text = u"1.2.3.4.."},
+      {.text = u"1.2.3.\u0664"}, // an Arabic-Indic digit is no digit here
+      {.text = u"::\u0661"},
+      {.text = u" ::1 ", .ipv6 = true, .groups = {0, 0, 0, 0, 0, 0, 0, 1}},
+      {.text = u"", .ipv6 = true}, // no part to read: eight zero groups
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(NarrowLatin1(row.text));

@@ -3,11 +3,8 @@
 #include <filesystem>
 #include <system_error>
 
-#ifndef _WIN32
-#include <unistd.h>
-#endif
-
 #include "TestFiles.h"
+#include "TestText.h"
 #include "VornLibFilesystem.h"
 #include "uHosts.h"
 
@@ -20,24 +17,6 @@ std::string Save(THosts& hosts, SaveEncoding encoding, bool includeLocalhost) {
   return hosts.SaveToBytes(encoding);
 }
 
-std::string Utf16LE(std::string_view ascii) {
-  std::string bytes;
-  for (const char c : ascii) {
-    bytes.push_back(c);
-    bytes.push_back('\0');
-  }
-  return bytes;
-}
-
-std::string Utf16BE(std::string_view ascii) {
-  std::string bytes;
-  for (const char c : ascii) {
-    bytes.push_back('\0');
-    bytes.push_back(c);
-  }
-  return bytes;
-}
-
 const std::string Header = "127.0.0.1 localhost\r\n::1 localhost\r\n";
 
 TEST(Document, WritesEachEncodingExactly) {
@@ -45,16 +24,18 @@ TEST(Document, WritesEachEncodingExactly) {
   const std::string lines = "# hosts\r\n0.0.0.0 a.example b.example #x\r\n#10.0.0.1 old\r\n";
   struct Row {
     SaveEncoding Encoding;
-    bool Localhost;
+    bool Localhost = false;
     std::string Expected;
   };
   const Row rows[] = {
-      {EncodingAnsi, true, Header + lines},
-      {EncodingAnsi, false, lines},
-      {EncodingUtf8, true, "\xEF\xBB\xBF" + Header + lines},
-      {EncodingUtf16LE, true, "\xFF\xFE" + Utf16LE(Header + lines)},
-      {static_cast<SaveEncoding>(9), false, "\xFF\xFE" + Utf16LE(lines)},
-      {EncodingAuto, false, lines},
+      {.Encoding = EncodingAnsi, .Localhost = true, .Expected = Header + lines},
+      {.Encoding = EncodingAnsi, .Expected = lines},
+      {.Encoding = EncodingUtf8, .Localhost = true, .Expected = "\xEF\xBB\xBF" + Header + lines},
+      {.Encoding = EncodingUtf16LE,
+       .Localhost = true,
+       .Expected = "\xFF\xFE" + Utf16LEUnits(Header + lines)},
+      {.Encoding = static_cast<SaveEncoding>(9), .Expected = "\xFF\xFE" + Utf16LEUnits(lines)},
+      {.Encoding = EncodingAuto, .Expected = lines},
   };
   for (const auto& row : rows) {
     SCOPED_TRACE(int(row.Encoding));
@@ -85,9 +66,9 @@ TEST(Document, ReadsEveryFormIntoTheSameLines) {
       {"LF only", "10.0.0.1 a\n10.0.0.2 b", 2},
       {"lone CR", "10.0.0.1 a\r10.0.0.2 b\r", 2},
       {"UTF-8 mark", "\xEF\xBB\xBF" + text, 2},
-      {"UTF-16 LE mark", "\xFF\xFE" + Utf16LE(text), 2},
-      {"UTF-16 LE, odd byte lost", "\xFF\xFE" + Utf16LE(text) + "X", 2},
-      {"UTF-16 BE mark", "\xFE\xFF" + Utf16BE(text), 2},
+      {"UTF-16 LE mark", "\xFF\xFE" + Utf16LEUnits(text), 2},
+      {"UTF-16 LE, odd byte lost", "\xFF\xFE" + Utf16LEUnits(text) + "X", 2},
+      {"UTF-16 BE mark", "\xFE\xFF" + Utf16BEUnits(text), 2},
       {"NUL ends the text", "10.0.0.1 a\n10.0.0.2 b\n" + std::string(1, '\0') + "10.0.0.3 c\n", 2},
   };
   for (const auto& row : rows) {
@@ -100,10 +81,10 @@ TEST(Document, ReadsEveryFormIntoTheSameLines) {
 
 TEST(Document, Utf16WithoutMarkEndsAtTheFirstZeroByte) {
   THosts hosts;
-  EXPECT_EQ(hosts.LoadFromBytes(Utf16LE("10.0.0.1 a\r\n")), 0); // "1" alone: invalid
+  EXPECT_EQ(hosts.LoadFromBytes(Utf16LEUnits("10.0.0.1 a\r\n")), 0); // "1" alone: invalid
   EXPECT_TRUE(hosts.TextWasCut());
   THosts marked;
-  EXPECT_EQ(marked.LoadFromBytes("\xFF\xFE" + Utf16LE("10.0.0.1 a\r\n")), 1);
+  EXPECT_EQ(marked.LoadFromBytes("\xFF\xFE" + Utf16LEUnits("10.0.0.1 a\r\n")), 1);
   EXPECT_FALSE(marked.TextWasCut());
 }
 
@@ -123,9 +104,9 @@ TEST(Document, NonAsciiTextInEveryEncoding) {
   EXPECT_EQ(Save(hosts, EncodingUtf8, false),
             "\xEF\xBB\xBF#caf\xC3\xA9\r\n10.0.0.1 b\xC3\xBC \xF0\x9F\x98\x80x\r\n");
   EXPECT_EQ(Save(hosts, EncodingUtf16LE, false),
-            "\xFF\xFE" + Utf16LE("#caf") + std::string("\xE9\x00", 2) + Utf16LE("\r\n10.0.0.1 b") +
-                std::string("\xFC\x00", 2) + Utf16LE(" ") + std::string("\x3D\xD8\x00\xDE", 4) +
-                Utf16LE("x\r\n"));
+            "\xFF\xFE" + Utf16LEUnits("#caf") + std::string("\xE9\x00", 2) +
+                Utf16LEUnits("\r\n10.0.0.1 b") + std::string("\xFC\x00", 2) + Utf16LEUnits(" ") +
+                std::string("\x3D\xD8\x00\xDE", 4) + Utf16LEUnits("x\r\n"));
   // US-ASCII replaces what it cannot hold, even where the system code page could; the exact
   // replacement is the platform's.
   const std::string ansi = Save(hosts, EncodingAnsi, false);
@@ -154,11 +135,11 @@ TEST(Document, BadTextNeverCrashesOrVanishes) {
   EXPECT_EQ(Save(hosts, EncodingUtf8, false), "\xEF\xBB\xBF#a\xEF\xBF\xBD"
                                               "b\r\n");
   THosts lone;
-  ASSERT_EQ(
-      lone.LoadFromBytes("\xFF\xFE" + Utf16LE("#a") + std::string("\x00\xD8", 2) + Utf16LE("b\n")),
-      1);
+  ASSERT_EQ(lone.LoadFromBytes("\xFF\xFE" + Utf16LEUnits("#a") + std::string("\x00\xD8", 2) +
+                               Utf16LEUnits("b\n")),
+            1);
   EXPECT_EQ(Save(lone, EncodingUtf16LE, false),
-            "\xFF\xFE" + Utf16LE("#a") + std::string("\x00\xD8", 2) + Utf16LE("b\r\n"));
+            "\xFF\xFE" + Utf16LEUnits("#a") + std::string("\x00\xD8", 2) + Utf16LEUnits("b\r\n"));
   EXPECT_EQ(Save(lone, EncodingUtf8, false), "\xEF\xBB\xBF#a\xEF\xBF\xBD"
                                              "b\r\n");
 #ifndef _WIN32
@@ -281,7 +262,7 @@ TEST(DocumentFile, LiftedAttributesComeBack) {
     EXPECT_EQ(ReadBytes(file), "0.0.0.0 a\n");
 #ifndef _WIN32
   // POSIX: the exact mode comes back (root may write a read-only file, others may not).
-  EXPECT_TRUE(saved || geteuid() != 0);
+  EXPECT_TRUE(saved || !RunningAsRoot());
 #else
   EXPECT_TRUE(saved);
 #endif
@@ -301,10 +282,8 @@ TEST(DocumentFile, ALockedFileRaisesAndLeavesTheDocumentUnchanged) {
 #endif
 
 TEST(DocumentFile, SaveIntoAFolderThatCannotBeWrittenTouchesNothing) {
-#ifndef _WIN32
-  if (geteuid() == 0)
+  if (RunningAsRoot())
     GTEST_SKIP() << "root may write everywhere; the command-line tests cover this as another user";
-#endif
   TempFolder folder;
   const auto file = folder.File("hosts");
   WriteBytes(file, "0.0.0.0 a\n");

@@ -50,61 +50,61 @@ private:
 
 enum class Result { Saved, NotSaved, Raised };
 
-std::set<std::string> Listing(const fs::path& folder) {
-  std::set<std::string> names;
-  for (const auto& entry : fs::directory_iterator(folder))
-    names.insert(entry.path().filename().string());
-  return names;
-}
-
 const std::string Original = "# my own entries\r\n10.0.0.1 nas\r\n0.0.0.0 a\r\n0.0.0.0 b\r\n";
 const std::string Saved = "10.0.0.1 nas\r\n0.0.0.0 a b\r\n";
 
 TEST(SafeSave, EveryFailingStepLeavesTheOldOrTheNewFile) {
   struct Row {
     const char* Name;
-    std::vector<Fault> Faults;
+    std::vector<Fault> Faults = {};
     Result Expected;
-    bool NewContent;
+    bool NewContent = false; // the file holds the new bytes afterwards, else the old ones
   };
   using S = TFileStep;
   const std::vector<Row> rows = {
-      {"no fault", {}, Result::Saved, true},
-      {"no temporary file: written in place", {{S::CreateTemporary, 1}}, Result::Saved, true},
-      {"write fails at once", {{S::Write, 1, 0}}, Result::Raised, false},
-      {"write fails half-way", {{S::Write, 1, -1}}, Result::Raised, false},
-      {"flush fails", {{S::Flush, 1}}, Result::Raised, false},
-      {"swap fails: written in place", {{S::Replace, 1}}, Result::Saved, true},
-      {"in place, write fails half-way: old bytes back",
-       {{S::CreateTemporary, 1}, {S::Write, 1, -1}},
-       Result::Raised,
-       false},
-      {"in place, flush fails: old bytes back",
-       {{S::CreateTemporary, 1}, {S::Flush, 1}},
-       Result::Raised,
-       false},
-      {"in place, cannot open",
-       {{S::CreateTemporary, 1}, {S::OpenInPlace, 1}},
-       Result::NotSaved,
-       false},
-      {"swap fails, then the write in place fails",
-       {{S::Replace, 1}, {S::Write, 2, -1}},
-       Result::Raised,
-       false},
-      {"lifting the attributes fails: written anyway",
-       {{S::SetAttributes, 1}},
-       Result::Saved,
-       true},
-      {"restoring the attributes fails once", {{S::SetAttributes, 2}}, Result::Saved, true},
-      {"swap stops half-way: the new file moved in", {{S::ReplaceHalfWay, 1}}, Result::Saved, true},
-      {"swap stops half-way, new file stuck: the old one back, then written in place",
-       {{S::ReplaceHalfWay, 1}, {S::MoveBack, 1}},
-       Result::Saved,
-       true},
-      {"swap stops half-way, new file stuck, in-place write fails: the old bytes stay",
-       {{S::ReplaceHalfWay, 1}, {S::MoveBack, 1}, {S::Write, 2, -1}},
-       Result::Raised,
-       false},
+      {.Name = "no fault", .Expected = Result::Saved, .NewContent = true},
+      {.Name = "no temporary file: written in place",
+       .Faults = {{S::CreateTemporary, 1}},
+       .Expected = Result::Saved,
+       .NewContent = true},
+      {.Name = "write fails at once", .Faults = {{S::Write, 1, 0}}, .Expected = Result::Raised},
+      {.Name = "write fails half-way", .Faults = {{S::Write, 1, -1}}, .Expected = Result::Raised},
+      {.Name = "flush fails", .Faults = {{S::Flush, 1}}, .Expected = Result::Raised},
+      {.Name = "swap fails: written in place",
+       .Faults = {{S::Replace, 1}},
+       .Expected = Result::Saved,
+       .NewContent = true},
+      {.Name = "in place, write fails half-way: old bytes back",
+       .Faults = {{S::CreateTemporary, 1}, {S::Write, 1, -1}},
+       .Expected = Result::Raised},
+      {.Name = "in place, flush fails: old bytes back",
+       .Faults = {{S::CreateTemporary, 1}, {S::Flush, 1}},
+       .Expected = Result::Raised},
+      {.Name = "in place, cannot open",
+       .Faults = {{S::CreateTemporary, 1}, {S::OpenInPlace, 1}},
+       .Expected = Result::NotSaved},
+      {.Name = "swap fails, then the write in place fails",
+       .Faults = {{S::Replace, 1}, {S::Write, 2, -1}},
+       .Expected = Result::Raised},
+      {.Name = "lifting the attributes fails: written anyway",
+       .Faults = {{S::SetAttributes, 1}},
+       .Expected = Result::Saved,
+       .NewContent = true},
+      {.Name = "restoring the attributes fails once",
+       .Faults = {{S::SetAttributes, 2}},
+       .Expected = Result::Saved,
+       .NewContent = true},
+      {.Name = "swap stops half-way: the new file moved in",
+       .Faults = {{S::ReplaceHalfWay, 1}},
+       .Expected = Result::Saved,
+       .NewContent = true},
+      {.Name = "swap stops half-way, new file stuck: the old one back, then written in place",
+       .Faults = {{S::ReplaceHalfWay, 1}, {S::MoveBack, 1}},
+       .Expected = Result::Saved,
+       .NewContent = true},
+      {.Name = "swap stops half-way, new file stuck, in-place write fails: the old bytes stay",
+       .Faults = {{S::ReplaceHalfWay, 1}, {S::MoveBack, 1}, {S::Write, 2, -1}},
+       .Expected = Result::Raised},
   };
   for (const auto& row : rows) {
     SCOPED_TRACE(row.Name);
@@ -146,7 +146,8 @@ TEST(SafeSave, EveryFailingStepLeavesTheOldOrTheNewFile) {
     ASSERT_TRUE(FileGetAttributes(name, after));
     EXPECT_EQ(after, before);
     EXPECT_EQ(fs::status(file).permissions(), permissionsBefore);
-    EXPECT_EQ(Listing(folder.Path()), std::set<std::string>{"hosts"}) << "a temporary file stayed";
+    EXPECT_EQ(FolderContent(folder.Path()), std::vector<std::string>{"hosts"})
+        << "a temporary file stayed";
   }
 }
 
@@ -169,7 +170,7 @@ TEST(SafeSave, ANewFileIsCreatedWhole) {
   TempFolder folder;
   EXPECT_TRUE(SaveFileSafely(folder.Name("new"), "abc"));
   EXPECT_EQ(ReadBytes(folder.File("new")), "abc");
-  EXPECT_EQ(Listing(folder.Path()), std::set<std::string>{"new"});
+  EXPECT_EQ(FolderContent(folder.Path()), std::vector<std::string>{"new"});
 }
 
 #ifndef _WIN32
@@ -189,7 +190,7 @@ TEST(SafeSave, ALinkStaysALinkAndTheModeStays) {
   EXPECT_EQ(ReadBytes(target), Saved);
   EXPECT_EQ(fs::status(target).permissions(),
             fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
-  EXPECT_EQ(Listing(folder.File("real")), std::set<std::string>{"hosts"});
+  EXPECT_EQ(FolderContent(folder.File("real")), std::vector<std::string>{"hosts"});
 }
 #endif
 

@@ -16,6 +16,8 @@
 #include <windows.h>
 
 #include "TestFiles.h"
+#include "TestProgram_win32.h"
+#include "TestText.h"
 #include "VornLibSystem.h"
 #include "uCommandLine.h"
 #include "uHostsLocation.h"
@@ -24,8 +26,13 @@
 namespace {
 
 namespace fs = std::filesystem;
+using testing_files::LocalhostLines;
+using testing_files::PlainInput;
+using testing_files::PlainOutput;
 using testing_files::ReadBytes;
+using testing_files::StartProgram;
 using testing_files::TempFolder;
+using testing_files::Utf8Mark;
 using testing_files::WriteBytes;
 
 // How long any one wait may take before the test gives up on it.
@@ -33,17 +40,6 @@ constexpr DWORD WaitLimit = 20000;
 constexpr UINT TextTimeout = 5000;
 constexpr int MessageTextId = 0xFFFF;
 
-const std::string Utf8Mark = "\xEF\xBB\xBF";
-const std::string PlainInput = "# a comment\r\n"
-                               "127.0.0.1 localhost\r\n"
-                               "::1 localhost\r\n"
-                               "0.0.0.0 a.example\r\n"
-                               "\r\n"
-                               "0.0.0.0 b.example\r\n"
-                               "10.1.2.3 c.example\r\n";
-const std::string PlainOutput = "0.0.0.0 a.example b.example\r\n"
-                                "10.1.2.3 c.example\r\n";
-const std::string LocalhostLines = "127.0.0.1 localhost\r\n::1 localhost\r\n";
 const std::string SystemHostsBytes = "# the system's own\r\n"
                                      "127.0.0.1 localhost\r\n"
                                      "0.0.0.0 system.example\r\n"
@@ -58,11 +54,6 @@ std::string Narrow(std::wstring_view text) {
 
 std::wstring Wide(std::u16string_view text) {
   return std::wstring(text.begin(), text.end());
-}
-
-// The built program's name as Windows sees it.
-std::wstring ProgramName() {
-  return testing_files::HostPath(TARNWK_EXE);
 }
 
 bool WaitFor(const std::function<bool()>& condition) {
@@ -182,16 +173,8 @@ class TProgramWindow {
 public:
   TProgramWindow() {
     EXPECT_EQ(FindWindowW(MainWindowClass, nullptr), nullptr) << "a window is left over";
-    std::wstring line = L"\"" + ProgramName() + L"\"";
-    std::vector<wchar_t> buffer(line.begin(), line.end());
-    buffer.push_back(L'\0');
-    STARTUPINFOW startup = {};
-    startup.cb = sizeof(startup);
-    if (!CreateProcessW(nullptr, buffer.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
-                        &startup, &FProcess)) {
-      ADD_FAILURE() << "cannot start tarnwk.exe: error " << GetLastError();
+    if (!StartProgram(L"", FProcess))
       return;
-    }
     WaitFor([this] {
       const HWND window = FindWindowW(MainWindowClass, MainWindowTitle);
       if (window == nullptr || ProcessOf(window) != FProcess.dwProcessId ||

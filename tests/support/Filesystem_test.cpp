@@ -13,7 +13,11 @@
 #include <unistd.h>
 #endif
 
+#ifndef _WIN32
+using testing_files::ModeOf;
+#endif
 using testing_files::ReadBytes;
+using testing_files::RunningAsRoot;
 using testing_files::TempFolder;
 using testing_files::ToU16;
 using testing_files::U16;
@@ -52,30 +56,14 @@ std::u16string Lower(std::u16string text) {
 }
 #endif
 
-bool RunningAsRoot() {
-#ifdef _WIN32
-  return false;
-#else
-  return geteuid() == 0;
-#endif
-}
-
-#ifndef _WIN32
-mode_t ModeOf(const fs::path& file) {
-  struct stat status {};
-  EXPECT_EQ(::stat(file.c_str(), &status), 0);
-  return status.st_mode & 07777;
-}
-#endif
-
 } // namespace
 
 // ---- Attribute bits ----
 
 struct AttributeBitsCase {
   uint32_t attributes;
-  bool readOnly;
-  bool system;
+  bool readOnly = false;
+  bool system = false;
 };
 
 class AttributeBits : public testing::TestWithParam<AttributeBitsCase> {};
@@ -87,11 +75,12 @@ TEST_P(AttributeBits, TestsTheReadOnlyAndSystemBits) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Words, AttributeBits,
-                         testing::Values(AttributeBitsCase{0x21, true, false},
-                                         AttributeBitsCase{0x26, false, true},
-                                         AttributeBitsCase{0x00, false, false},
-                                         AttributeBitsCase{0x05, true, true},
-                                         AttributeBitsCase{0x80, false, false}));
+                         testing::Values(AttributeBitsCase{.attributes = 0x21, .readOnly = true},
+                                         AttributeBitsCase{.attributes = 0x26, .system = true},
+                                         AttributeBitsCase{.attributes = 0x00},
+                                         AttributeBitsCase{
+                                             .attributes = 0x05, .readOnly = true, .system = true},
+                                         AttributeBitsCase{.attributes = 0x80}));
 
 // ---- Attributes of paths that are no file ----
 
@@ -307,8 +296,8 @@ TEST(VolumeFileSystem, NamesTheSystemDriveAndNothingForABadDrive) {
 struct ExistsCase {
   const char* name;
   const char* path; // nullptr: the empty path
-  bool file;
-  bool folder;
+  bool file = false;
+  bool folder = false;
 };
 
 class Exists : public testing::TestWithParam<ExistsCase> {};
@@ -322,12 +311,13 @@ TEST_P(Exists, TellsFilesFromFolders) {
   EXPECT_EQ(DirectoryExists(path), GetParam().folder);
 }
 
-INSTANTIATE_TEST_SUITE_P(Paths, Exists,
-                         testing::Values(ExistsCase{"File", "file.txt", true, false},
-                                         ExistsCase{"Folder", "folder", false, true},
-                                         ExistsCase{"Missing", "missing", false, false},
-                                         ExistsCase{"Empty", nullptr, false, false}),
-                         [](const auto& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(
+    Paths, Exists,
+    testing::Values(ExistsCase{.name = "File", .path = "file.txt", .file = true},
+                    ExistsCase{.name = "Folder", .path = "folder", .folder = true},
+                    ExistsCase{.name = "Missing", .path = "missing"},
+                    ExistsCase{.name = "Empty", .path = nullptr}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 struct FolderPartCase {
   std::u16string path;
@@ -573,8 +563,8 @@ INSTANTIATE_TEST_SUITE_P(Modes, InvalidMode,
 struct OpenModeCase {
   const char* name;
   uint16_t mode;
-  bool canRead;
-  bool canWrite;
+  bool canRead = false;
+  bool canWrite = false;
 };
 
 class OpenMode : public testing::TestWithParam<OpenModeCase> {};
@@ -596,13 +586,19 @@ TEST_P(OpenMode, OpensTheExistingFileWithoutEmptyingIt) {
 
 INSTANTIATE_TEST_SUITE_P(
     Modes, OpenMode,
-    testing::Values(OpenModeCase{"Read", TVornFileStream::ModeRead, true, false},
-                    OpenModeCase{"Write", TVornFileStream::ModeWrite, false, true},
-                    OpenModeCase{"ReadWrite", TVornFileStream::ModeReadWrite, true, true},
-                    OpenModeCase{"ReadShareRead", TVornFileStream::ShareDenyWrite, true, false},
-                    OpenModeCase{"ReadWriteShareBoth", 0x0042, true, true},
-                    OpenModeCase{"WriteShareWrite", 0x0031, false, true},
-                    OpenModeCase{"ReadShareNone", 0x0010, true, false}),
+    testing::Values(
+        OpenModeCase{.name = "Read", .mode = TVornFileStream::ModeRead, .canRead = true},
+        OpenModeCase{.name = "Write", .mode = TVornFileStream::ModeWrite, .canWrite = true},
+        OpenModeCase{.name = "ReadWrite",
+                     .mode = TVornFileStream::ModeReadWrite,
+                     .canRead = true,
+                     .canWrite = true},
+        OpenModeCase{
+            .name = "ReadShareRead", .mode = TVornFileStream::ShareDenyWrite, .canRead = true},
+        OpenModeCase{
+            .name = "ReadWriteShareBoth", .mode = 0x0042, .canRead = true, .canWrite = true},
+        OpenModeCase{.name = "WriteShareWrite", .mode = 0x0031, .canWrite = true},
+        OpenModeCase{.name = "ReadShareNone", .mode = 0x0010, .canRead = true}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST(FileStream, ModeCreateEmptiesAnExistingFile) {
@@ -701,7 +697,7 @@ struct SharingCase {
   const char* name;
   uint16_t first;
   uint16_t second;
-  bool secondOpens;
+  bool secondOpens = false;
 };
 
 class Sharing : public testing::TestWithParam<SharingCase> {};
@@ -721,15 +717,23 @@ TEST_P(Sharing, AnOpenStreamDecidesWhoElseMayOpen) {
   EXPECT_EQ(ReadBytes(temp.File("hosts")), "content");
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Modes, Sharing,
-    testing::Values(
-        SharingCase{"ReadThenRead", TVornFileStream::ModeRead, TVornFileStream::ModeRead, false},
-        SharingCase{"ReadThenCreate", TVornFileStream::ModeRead, TVornFileStream::ModeCreate,
-                    false},
-        SharingCase{"ShareReadThenShareRead", TVornFileStream::ShareDenyWrite,
-                    TVornFileStream::ShareDenyWrite, true},
-        SharingCase{"ShareReadThenWrite", TVornFileStream::ShareDenyWrite, 0x0041, false},
-        SharingCase{"ShareBothThenWrite", 0x0040, 0x0041, true}),
-    [](const auto& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(Modes, Sharing,
+                         testing::Values(SharingCase{.name = "ReadThenRead",
+                                                     .first = TVornFileStream::ModeRead,
+                                                     .second = TVornFileStream::ModeRead},
+                                         SharingCase{.name = "ReadThenCreate",
+                                                     .first = TVornFileStream::ModeRead,
+                                                     .second = TVornFileStream::ModeCreate},
+                                         SharingCase{.name = "ShareReadThenShareRead",
+                                                     .first = TVornFileStream::ShareDenyWrite,
+                                                     .second = TVornFileStream::ShareDenyWrite,
+                                                     .secondOpens = true},
+                                         SharingCase{.name = "ShareReadThenWrite",
+                                                     .first = TVornFileStream::ShareDenyWrite,
+                                                     .second = 0x0041},
+                                         SharingCase{.name = "ShareBothThenWrite",
+                                                     .first = 0x0040,
+                                                     .second = 0x0041,
+                                                     .secondOpens = true}),
+                         [](const auto& info) { return std::string(info.param.name); });
 #endif

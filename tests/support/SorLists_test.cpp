@@ -187,7 +187,7 @@ TEST(SorIntegerList, SortingHandlesOrderedReversedEqualAndRandomInput) {
 struct SortedAddRow {
   const char* name;
   std::vector<int32_t> before;
-  TSorDuplicates policy;
+  TSorDuplicates policy = IgnoreDuplicates;
   int32_t value;
   int32_t result;
   std::vector<int32_t> after;
@@ -195,33 +195,54 @@ struct SortedAddRow {
 
 TEST(SorIntegerList, SortedAddPlacesTheValueByPolicy) {
   const SortedAddRow rows[] = {
-      {"into empty", {}, IgnoreDuplicates, 7, 0, {7}},
-      {"before all", {1, 3, 5}, IgnoreDuplicates, 0, 0, {0, 1, 3, 5}},
-      {"between", {1, 3, 5}, IgnoreDuplicates, 4, 2, {1, 3, 4, 5}},
-      {"after all", {1, 3, 5}, IgnoreDuplicates, 9, 3, {1, 3, 5, 9}},
-      {"negatives order below zero", {-5, 0, 5}, IgnoreDuplicates, -1, 1, {-5, -1, 0, 5}},
-      {"extremes", {INT32_MIN, INT32_MAX}, IgnoreDuplicates, 0, 1, {INT32_MIN, 0, INT32_MAX}},
-      {"ignore returns the equal one", {1, 3, 5}, IgnoreDuplicates, 3, 1, {1, 3, 5}},
-      {"ignore returns the equal met first",
-       {3, 3, 3, 3, 3, 3, 3},
-       IgnoreDuplicates,
-       3,
-       3,
-       {3, 3, 3, 3, 3, 3, 3}},
-      {"accept goes before the equals", {1, 3, 3, 5}, AcceptDuplicates, 3, 1, {1, 3, 3, 3, 5}},
-      {"accept in a run of equals",
-       {3, 3, 3, 3, 3, 3, 3},
-       AcceptDuplicates,
-       3,
-       0,
-       {3, 3, 3, 3, 3, 3, 3, 3}},
-      {"accept after smaller ones",
-       {1, 2, 2, 4, 4, 4, 9},
-       AcceptDuplicates,
-       4,
-       3,
-       {1, 2, 2, 4, 4, 4, 4, 9}},
-      {"reject without a duplicate adds", {1, 3, 5}, RejectDuplicates, 2, 1, {1, 2, 3, 5}},
+      {.name = "into empty", .before = {}, .value = 7, .result = 0, .after = {7}},
+      {.name = "before all", .before = {1, 3, 5}, .value = 0, .result = 0, .after = {0, 1, 3, 5}},
+      {.name = "between", .before = {1, 3, 5}, .value = 4, .result = 2, .after = {1, 3, 4, 5}},
+      {.name = "after all", .before = {1, 3, 5}, .value = 9, .result = 3, .after = {1, 3, 5, 9}},
+      {.name = "negatives order below zero",
+       .before = {-5, 0, 5},
+       .value = -1,
+       .result = 1,
+       .after = {-5, -1, 0, 5}},
+      {.name = "extremes",
+       .before = {INT32_MIN, INT32_MAX},
+       .value = 0,
+       .result = 1,
+       .after = {INT32_MIN, 0, INT32_MAX}},
+      {.name = "ignore returns the equal one",
+       .before = {1, 3, 5},
+       .value = 3,
+       .result = 1,
+       .after = {1, 3, 5}},
+      {.name = "ignore returns the equal met first",
+       .before = {3, 3, 3, 3, 3, 3, 3},
+       .value = 3,
+       .result = 3,
+       .after = {3, 3, 3, 3, 3, 3, 3}},
+      {.name = "accept goes before the equals",
+       .before = {1, 3, 3, 5},
+       .policy = AcceptDuplicates,
+       .value = 3,
+       .result = 1,
+       .after = {1, 3, 3, 3, 5}},
+      {.name = "accept in a run of equals",
+       .before = {3, 3, 3, 3, 3, 3, 3},
+       .policy = AcceptDuplicates,
+       .value = 3,
+       .result = 0,
+       .after = {3, 3, 3, 3, 3, 3, 3, 3}},
+      {.name = "accept after smaller ones",
+       .before = {1, 2, 2, 4, 4, 4, 9},
+       .policy = AcceptDuplicates,
+       .value = 4,
+       .result = 3,
+       .after = {1, 2, 2, 4, 4, 4, 4, 9}},
+      {.name = "reject without a duplicate adds",
+       .before = {1, 3, 5},
+       .policy = RejectDuplicates,
+       .value = 2,
+       .result = 1,
+       .after = {1, 2, 3, 5}},
   };
   for (const SortedAddRow& row : rows) {
     SCOPED_TRACE(row.name);
@@ -279,26 +300,49 @@ TEST(SorIntegerList, RejectDuplicatesRaisesWithTheValueInHexAndChangesNothing) {
 struct FindRow {
   const char* name;
   std::vector<int32_t> values;
-  TSorDuplicates policy;
+  TSorDuplicates policy = IgnoreDuplicates;
   int32_t sought;
-  bool found;
+  bool found = false;
   int32_t index;
 };
 
 TEST(SorIntegerList, FindBisectsToTheValueOrItsInsertionPoint) {
   const FindRow rows[] = {
-      {"empty", {}, IgnoreDuplicates, 1, false, 0},
-      {"single equal", {4}, IgnoreDuplicates, 4, true, 0},
-      {"single smaller", {4}, IgnoreDuplicates, 3, false, 0},
-      {"single larger", {4}, IgnoreDuplicates, 5, false, 1},
-      {"middle", {10, 20, 30, 40, 50}, IgnoreDuplicates, 40, true, 3},
-      {"gap", {10, 20, 30, 40, 50}, IgnoreDuplicates, 35, false, 3},
-      {"past the end", {10, 20, 30, 40, 50}, IgnoreDuplicates, 99, false, 5},
-      {"first met in a run", {1, 5, 5, 5, 5, 5, 9}, IgnoreDuplicates, 5, true, 3},
-      {"first met, reject", {1, 5, 5, 5, 5, 5, 9}, RejectDuplicates, 5, true, 3},
-      {"first of the run, accept", {1, 5, 5, 5, 5, 5, 9}, AcceptDuplicates, 5, true, 1},
-      {"run at the start, accept", {5, 5, 5, 9}, AcceptDuplicates, 5, true, 0},
-      {"absent, accept", {1, 5, 5, 9}, AcceptDuplicates, 6, false, 3},
+      {.name = "empty", .values = {}, .sought = 1, .index = 0},
+      {.name = "single equal", .values = {4}, .sought = 4, .found = true, .index = 0},
+      {.name = "single smaller", .values = {4}, .sought = 3, .index = 0},
+      {.name = "single larger", .values = {4}, .sought = 5, .index = 1},
+      {.name = "middle", .values = {10, 20, 30, 40, 50}, .sought = 40, .found = true, .index = 3},
+      {.name = "gap", .values = {10, 20, 30, 40, 50}, .sought = 35, .index = 3},
+      {.name = "past the end", .values = {10, 20, 30, 40, 50}, .sought = 99, .index = 5},
+      {.name = "first met in a run",
+       .values = {1, 5, 5, 5, 5, 5, 9},
+       .sought = 5,
+       .found = true,
+       .index = 3},
+      {.name = "first met, reject",
+       .values = {1, 5, 5, 5, 5, 5, 9},
+       .policy = RejectDuplicates,
+       .sought = 5,
+       .found = true,
+       .index = 3},
+      {.name = "first of the run, accept",
+       .values = {1, 5, 5, 5, 5, 5, 9},
+       .policy = AcceptDuplicates,
+       .sought = 5,
+       .found = true,
+       .index = 1},
+      {.name = "run at the start, accept",
+       .values = {5, 5, 5, 9},
+       .policy = AcceptDuplicates,
+       .sought = 5,
+       .found = true,
+       .index = 0},
+      {.name = "absent, accept",
+       .values = {1, 5, 5, 9},
+       .policy = AcceptDuplicates,
+       .sought = 6,
+       .index = 3},
   };
   for (const FindRow& row : rows) {
     SCOPED_TRACE(row.name);

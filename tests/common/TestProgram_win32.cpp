@@ -1,0 +1,34 @@
+#include "TestProgram_win32.h"
+
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "TestFiles.h"
+#include "TestText.h"
+
+namespace testing_files {
+
+std::wstring ProgramName() {
+  return HostPath(TARNWK_EXE);
+}
+
+bool StartProgram(const std::wstring& parameters, PROCESS_INFORMATION& process) {
+  std::wstring line = L"\"" + ProgramName() + L"\"";
+  if (!parameters.empty())
+    line += L" " + parameters;
+  std::vector<wchar_t> buffer(line.begin(), line.end());
+  buffer.push_back(L'\0');
+
+  STARTUPINFOW startup = {};
+  startup.cb = sizeof(startup);
+  process = {};
+  if (!CreateProcessW(nullptr, buffer.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                      &startup, &process)) {
+    ADD_FAILURE() << "cannot start " << Ascii(line) << ": error " << GetLastError();
+    return false;
+  }
+  return true;
+}
+
+} // namespace testing_files

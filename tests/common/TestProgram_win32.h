@@ -1,0 +1,30 @@
+// The built tarnwk.exe as the console tests and the window driver start it, and the small hosts
+// file both give it. Windows only.
+#pragma once
+
+#include <string>
+
+#include <windows.h>
+
+namespace testing_files {
+
+// A small hosts file, its merged form and the generated localhost lines.
+inline const std::string PlainInput = "# a comment\r\n"
+                                      "127.0.0.1 localhost\r\n"
+                                      "::1 localhost\r\n"
+                                      "0.0.0.0 a.example\r\n"
+                                      "\r\n"
+                                      "0.0.0.0 b.example\r\n"
+                                      "10.1.2.3 c.example\r\n";
+inline const std::string PlainOutput = "0.0.0.0 a.example b.example\r\n"
+                                       "10.1.2.3 c.example\r\n";
+inline const std::string LocalhostLines = "127.0.0.1 localhost\r\n::1 localhost\r\n";
+
+// The built program's name as Windows sees it.
+std::wstring ProgramName();
+
+// Starts the program with the parameters (none when empty). False, with the failure reported,
+// when it cannot be started; the caller closes both handles of the process otherwise.
+bool StartProgram(const std::wstring& parameters, PROCESS_INFORMATION& process);
+
+} // namespace testing_files
