@@ -8,10 +8,14 @@
 
 // ---- The handle stream's loops ----
 
-int64_t THandleStream::Read(void* buffer, int64_t count) {
+namespace {
+
+// Repeats one OS read or write until count bytes moved, the end came (fewer moved) or it failed
+// (-1).
+template <typename Byte, typename Some> int64_t Whole(Byte* buffer, int64_t count, Some some) {
   int64_t done = 0;
   while (done < count) {
-    const int64_t moved = ReadSome(static_cast<char*>(buffer) + done, count - done);
+    const int64_t moved = some(buffer + done, count - done);
     if (moved < 0)
       return -1;
     if (moved == 0)
@@ -21,17 +25,20 @@ int64_t THandleStream::Read(void* buffer, int64_t count) {
   return done;
 }
 
+} // namespace
+
+int64_t THandleStream::Read(void* buffer, int64_t count) {
+  return Whole(static_cast<char*>(buffer), count,
+               [this](char* at, int64_t left) { return ReadSome(at, left); });
+}
+
 int64_t THandleStream::Write(const void* buffer, int64_t count) {
-  int64_t done = 0;
-  while (done < count) {
-    const int64_t moved = WriteSome(static_cast<const char*>(buffer) + done, count - done);
-    if (moved < 0)
-      return -1;
-    if (moved == 0)
-      break;
-    done += moved;
-  }
-  return done;
+  return Whole(static_cast<const char*>(buffer), count,
+               [this](const char* at, int64_t left) { return WriteSome(at, left); });
+}
+
+int64_t THandleStream::Seek(int64_t offset, int origin) {
+  return origin >= 0 && origin <= 2 ? SeekFrom(offset, origin) : -1;
 }
 
 void RaiseStreamError(const THandleStream& stream, const char* what) {

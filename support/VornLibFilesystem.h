@@ -93,6 +93,9 @@ protected:
   // error kept. The platform's part.
   int64_t ReadSome(void* buffer, int64_t count);
   int64_t WriteSome(const void* buffer, int64_t count);
+  // One OS seek from the start (0), the position (1) or the end (2): the new position, or -1
+  // with the error kept. The platform's part.
+  int64_t SeekFrom(int64_t offset, int origin);
 
   intptr_t FHandle = -1;
   std::error_code FError;

@@ -253,15 +253,10 @@ int64_t THandleStream::WriteSome(const void* buffer, int64_t count) {
                        [&] { return ::write(static_cast<int>(FHandle), buffer, Piece(count)); });
 }
 
-int64_t THandleStream::Seek(int64_t offset, int origin) {
-  int whence = SEEK_SET;
-  if (origin == 1)
-    whence = SEEK_CUR;
-  else if (origin == 2)
-    whence = SEEK_END;
-  else if (origin != 0)
-    return -1;
-  const off_t position = ::lseek(static_cast<int>(FHandle), static_cast<off_t>(offset), whence);
+int64_t THandleStream::SeekFrom(int64_t offset, int origin) {
+  static constexpr int whence[] = {SEEK_SET, SEEK_CUR, SEEK_END};
+  const off_t position =
+      ::lseek(static_cast<int>(FHandle), static_cast<off_t>(offset), whence[origin]);
   if (position < 0) {
     FError = std::error_code(errno, std::system_category());
     return -1;

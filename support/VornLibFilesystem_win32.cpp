@@ -283,19 +283,13 @@ int64_t THandleStream::WriteSome(const void* buffer, int64_t count) {
   return moved;
 }
 
-int64_t THandleStream::Seek(int64_t offset, int origin) {
-  DWORD method = FILE_BEGIN;
-  if (origin == 1)
-    method = FILE_CURRENT;
-  else if (origin == 2)
-    method = FILE_END;
-  else if (origin != 0)
-    return -1;
+int64_t THandleStream::SeekFrom(int64_t offset, int origin) {
+  static constexpr DWORD method[] = {FILE_BEGIN, FILE_CURRENT, FILE_END};
   LARGE_INTEGER distance;
   distance.QuadPart = offset;
   LARGE_INTEGER position;
   position.QuadPart = 0;
-  if (!SetFilePointerEx(AsHandle(FHandle), distance, &position, method))
+  if (!SetFilePointerEx(AsHandle(FHandle), distance, &position, method[origin]))
     return KeepError(FError);
   return position.QuadPart;
 }
