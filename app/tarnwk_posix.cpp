@@ -1,13 +1,16 @@
 // tarnwk: the Linux command-line front end of the hosts engine.
 //
-//   tarnwk [-s] [-b] [-l|-r] [-e ansi|utf8|utf16le] [--crlf|--lf] [-o OUTPUT] [FILE]
+//   tarnwk [-s] [-b] [-l|-r] [-e ansi|utf8|utf16le] [--crlf|--lf] [--dedupe] [-o OUTPUT] [FILE]
+//   tarnwk -n|--check [--dedupe] [-l|-r] [-e ENC] [--crlf|--lf] [FILE]
 //
 // In place (no -o, FILE not "-") it runs the optimize operation that the Windows program runs.
 // With -o, or with "-" (standard input), it reads the input, optimizes it in memory and writes the
-// result to OUTPUT ("-": standard output), leaving the input as it was.
+// result to OUTPUT ("-": standard output), leaving the input as it was. With --check it reports
+// what the run would keep, drop and change, and writes nothing.
 #include <cerrno>
 #include <cstdio>
 #include <exception>
+#include <getopt.h>
 #include <string>
 #include <string_view>
 #include <sys/stat.h>
@@ -32,6 +35,7 @@ constexpr int ExitUsage = 2;   // invalid usage
 
 constexpr std::string_view Usage =
     "Usage: tarnwk [-s] [-b] [-l|-r] [-e ansi|utf8|utf16le] [-o OUTPUT] [FILE]\n"
+    "       tarnwk -n|--check [--dedupe] [-l|-r] [-e ENC] [--crlf|--lf] [FILE]\n"
     "\n"
     "Rewrites a hosts file into a compact form: comments, blank lines and localhost names go,\n"
     "and the names of entries that share an address are gathered onto lines of at most nine.\n"
@@ -47,13 +51,16 @@ constexpr std::string_view Usage =
     "                           FILE unchanged\n"
     "      --crlf, --lf         end lines with CR LF or with LF (default: as the input's first\n"
     "                           line does; LF when it has no line break)\n"
+    "  -n, --check              change nothing: report what the run would keep, drop and\n"
+    "                           change (names the merge makes resolve to another address)\n"
+    "      --dedupe             write a name listed again under the same address once\n"
     "      --help               show this help and exit\n"
     "      --version            show the version and exit\n"
     "\n"
     "FILE defaults to /etc/hosts; \"-\" reads standard input and, without -o, writes the\n"
     "result to standard output. While the result goes to standard output, messages go to\n"
-    "standard error.\n"
-    "Exit status: 0 optimized or nothing to do, 1 failure, 2 invalid usage.\n";
+    "standard error; so does a warning when the merge makes names resolve to another address.\n"
+    "Exit status: 0 optimized, checked or nothing to do, 1 failure, 2 invalid usage.\n";
 
 struct TOptions {
   std::string Input; // empty: the system hosts file
@@ -63,6 +70,8 @@ struct TOptions {
   bool Silent = false;
   bool Backup = false;
   bool IncludeLocalhost = false;
+  bool Check = false;  // report what the run would do, change nothing
+  bool Dedupe = false; // a name listed again under the same address is written once
   SaveEncoding Encoding = EncodingAuto;
   TLineBreak LineBreak = TLineBreak::None; // as the input's first line break
 };
@@ -81,11 +90,38 @@ bool ParseEncoding(std::string_view value, SaveEncoding& encoding) {
   return true;
 }
 
-// Reads the arguments into options. --help and --version act at once; anything invalid sets
-// error to a one-line reason.
-TAction ParseArguments(int argc, char** argv, TOptions& options, std::string& error) {
-  bool optionsEnded = false;
+// The long options; those without a short letter have codes past every character.
+constexpr int OptionDedupe = 256, OptionHelp = 257, OptionVersion = 258, OptionCrLf = 259,
+              OptionLf = 260;
+constexpr option LongOptions[] = {
+    {"silent", no_argument, nullptr, 's'},
+    {"backup", no_argument, nullptr, 'b'},
+    {"include-localhost", no_argument, nullptr, 'l'},
+    {"remove-localhost", no_argument, nullptr, 'r'},
+    {"encoding", required_argument, nullptr, 'e'},
+    {"output", required_argument, nullptr, 'o'},
+    {"check", no_argument, nullptr, 'n'},
+    {"dedupe", no_argument, nullptr, OptionDedupe},
+    {"crlf", no_argument, nullptr, OptionCrLf},
+    {"lf", no_argument, nullptr, OptionLf},
+    {"help", no_argument, nullptr, OptionHelp},
+    {"version", no_argument, nullptr, OptionVersion},
+    {nullptr, 0, nullptr, 0},
+};
+// '-': operands come back in their place (code 1), whatever POSIXLY_CORRECT says; ':': a missing
+// value comes back as ':'.
+constexpr const char* ShortOptions = "-:sblrne:o:";
 
+std::string LongName(int code) {
+  for (const option& known : LongOptions)
+    if (known.name && known.val == code)
+      return known.name;
+  return "";
+}
+
+// Reads the arguments into options. --help and --version act at once; anything invalid sets
+// error to a one-line reason. getopt_long reports nothing itself; the reasons are ours.
+TAction ParseArguments(int argc, char** argv, TOptions& options, std::string& error) {
   const auto takeOperand = [&](std::string_view operand) {
     if (options.HasInput) {
       error = "extra operand '" + std::string(operand) + "'";
@@ -95,7 +131,7 @@ TAction ParseArguments(int argc, char** argv, TOptions& options, std::string& er
     options.HasInput = true;
     return true;
   };
-  const auto takeValue = [&](char letter, std::string_view value) {
+  const auto takeValue = [&](int letter, std::string_view value) {
     if (letter == 'e') {
       if (!ParseEncoding(value, options.Encoding)) {
         error = "invalid encoding '" + std::string(value) + "' (use ansi, utf8 or utf16le)";
@@ -112,132 +148,74 @@ TAction ParseArguments(int argc, char** argv, TOptions& options, std::string& er
     return true;
   };
 
-  for (int i = 1; i < argc; ++i) {
-    const std::string_view argument = argv[i];
-    if (optionsEnded || argument.size() < 2 || argument[0] != '-') {
-      if (!takeOperand(argument))
-        return TAction::Invalid;
-      continue;
-    }
-    if (argument == "--") {
-      optionsEnded = true;
-      continue;
-    }
-
-    if (argument.substr(0, 2) == "--") {
-      const size_t equals = argument.find('=');
-      const std::string_view name = argument.substr(
-          2, equals == std::string_view::npos ? std::string_view::npos : equals - 2);
-      const bool hasValue = equals != std::string_view::npos;
-      const std::string_view attached = hasValue ? argument.substr(equals + 1) : "";
-
-      char flag = 0;
-      if (name == "silent")
-        flag = 's';
-      else if (name == "backup")
-        flag = 'b';
-      else if (name == "include-localhost")
-        flag = 'l';
-      else if (name == "remove-localhost")
-        flag = 'r';
-      else if (name == "help")
-        flag = 'h';
-      else if (name == "version")
-        flag = 'v';
-      else if (name == "encoding")
-        flag = 'e';
-      else if (name == "output")
-        flag = 'o';
-      else if (name == "crlf")
-        flag = 'c';
-      else if (name == "lf")
-        flag = 'f';
-      else {
-        error = "unrecognized option '" + std::string(argument) + "'";
-        return TAction::Invalid;
-      }
-
-      if (flag == 'e' || flag == 'o') {
-        if (hasValue) {
-          if (!takeValue(flag, attached))
-            return TAction::Invalid;
-        } else if (i + 1 < argc) {
-          if (!takeValue(flag, argv[++i]))
-            return TAction::Invalid;
-        } else {
-          error = "option '--" + std::string(name) + "' requires an argument";
-          return TAction::Invalid;
-        }
-        continue;
-      }
-      if (hasValue) {
-        error = "option '--" + std::string(name) + "' doesn't allow an argument";
-        return TAction::Invalid;
-      }
-      switch (flag) {
-      case 's':
-        options.Silent = true;
-        break;
-      case 'b':
-        options.Backup = true;
-        break;
-      case 'l':
-        options.IncludeLocalhost = true;
-        break;
-      case 'r':
-        options.IncludeLocalhost = false;
-        break;
-      case 'c':
-        options.LineBreak = TLineBreak::CrLf;
-        break;
-      case 'f':
-        options.LineBreak = TLineBreak::Lf;
-        break;
-      case 'h':
-        return TAction::Help;
-      default:
-        return TAction::Version;
-      }
-      continue;
-    }
-
-    // One or more short options: -s -b -l -r, combined as in -sb; -e and -o take the rest of
-    // the argument or, when nothing is left, the next argument.
-    for (size_t k = 1; k < argument.size(); ++k) {
-      const char letter = argument[k];
-      switch (letter) {
-      case 's':
-        options.Silent = true;
-        continue;
-      case 'b':
-        options.Backup = true;
-        continue;
-      case 'l':
-        options.IncludeLocalhost = true;
-        continue;
-      case 'r':
-        options.IncludeLocalhost = false;
-        continue;
-      case 'e':
-      case 'o':
-        break;
-      default:
-        error = std::string("invalid option -- '") + letter + "'";
-        return TAction::Invalid;
-      }
-      if (k + 1 < argument.size()) {
-        if (!takeValue(letter, argument.substr(k + 1)))
-          return TAction::Invalid;
-      } else if (i + 1 < argc) {
-        if (!takeValue(letter, argv[++i]))
-          return TAction::Invalid;
-      } else {
-        error = std::string("option requires an argument -- '") + letter + "'";
-        return TAction::Invalid;
-      }
+  opterr = 0;
+  optind = 0; // starts afresh, also within a group of short options a former call left
+  for (;;) {
+    const int code = getopt_long(argc, argv, ShortOptions, LongOptions, nullptr);
+    if (code == -1)
       break;
+    // An error of a long option always consumed its argument; a short option's does only when it
+    // was the group's last letter, which is where a missing value is noticed.
+    const std::string_view consumed = optind > 0 ? argv[optind - 1] : "";
+    switch (code) {
+    case 1:
+      if (!takeOperand(optarg))
+        return TAction::Invalid;
+      break;
+    case 's':
+      options.Silent = true;
+      break;
+    case 'b':
+      options.Backup = true;
+      break;
+    case 'l':
+      options.IncludeLocalhost = true;
+      break;
+    case 'r':
+      options.IncludeLocalhost = false;
+      break;
+    case 'n':
+      options.Check = true;
+      break;
+    case OptionDedupe:
+      options.Dedupe = true;
+      break;
+    case OptionCrLf:
+      options.LineBreak = TLineBreak::CrLf;
+      break;
+    case OptionLf:
+      options.LineBreak = TLineBreak::Lf;
+      break;
+    case 'e':
+    case 'o':
+      if (!takeValue(code, optarg))
+        return TAction::Invalid;
+      break;
+    case OptionHelp:
+      return TAction::Help;
+    case OptionVersion:
+      return TAction::Version;
+    case ':':
+      if (consumed.starts_with("--"))
+        error = "option '--" + LongName(optopt) + "' requires an argument";
+      else
+        error = std::string("option requires an argument -- '") + static_cast<char>(optopt) + "'";
+      return TAction::Invalid;
+    default:
+      // A known letter fails only as a long option given a value it does not take.
+      if (optopt == 0)
+        error = "unrecognized option '" + std::string(consumed) + "'";
+      else if (!LongName(optopt).empty())
+        error = "option '--" + LongName(optopt) + "' doesn't allow an argument";
+      else
+        error = std::string("invalid option -- '") + static_cast<char>(optopt) + "'";
+      return TAction::Invalid;
     }
   }
+  // After "--" every argument is an operand.
+  for (int i = optind; i < argc; ++i)
+    if (!takeOperand(argv[i]))
+      return TAction::Invalid;
   return TAction::Run;
 }
 
@@ -255,6 +233,27 @@ std::u16string ToName(const std::string& name) {
 std::u16string ResolveInput(const std::string& name) {
   const std::u16string text = ToName(name);
   return TrimControl(text).empty() ? GetHostsFileName() : text;
+}
+
+// The name as a shell reads it back: quoted unless it is plain.
+std::string ShellWord(std::string_view text) {
+  bool plain = !text.empty();
+  for (const char c : text)
+    plain = plain && ((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
+                      c == '.' || c == '/' || c == '-' || c == '_' || c == '+' || c == ',');
+  if (plain)
+    return std::string(text);
+  std::string quoted = "'";
+  for (const char c : text)
+    quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
+  return quoted + "'";
+}
+
+// The one line a run shows when the merge makes names resolve to another address.
+std::string MovedNamesWarning(size_t moved, std::string_view input) {
+  return "tarnwk: the merge makes " + std::to_string(moved) +
+         (moved == 1 ? " name resolve" : " names resolve") +
+         " to another address; \"tarnwk --check " + ShellWord(input) + "\" shows them";
 }
 
 bool SameFile(const std::u16string& a, const std::u16string& b) {
@@ -298,6 +297,8 @@ public:
   explicit TRun(const TOptions& options) : FOptions(options) {}
 
   int Execute() {
+    if (FOptions.Check)
+      return Check();
     if (!FOptions.HasOutput && FOptions.Input != "-")
       return Run(TOptimizeSource{ToName(FOptions.Input)}, TOptimizeTarget{});
     if (FOptions.Output != "-" && FOptions.Input != "-") {
@@ -308,14 +309,8 @@ public:
 
     std::string bytes;
     TOptimizeSource source{ToName(FOptions.Input)};
-    if (FOptions.Input == "-") {
-      if (!ReadDescriptor(STDIN_FILENO, bytes)) {
-        if (!FOptions.Silent)
-          ShowMessage(0, MsgCannotOpen, TMessageIcon::Information);
-        return ExitFailure;
-      }
-      source.Bytes = &bytes;
-    }
+    if (!ReadStandardInput(source, bytes))
+      return ExitFailure;
     if (FOptions.Output == "-") {
       TOptimizeTarget target;
       target.Kind = TOptimizeTarget::Writer;
@@ -335,20 +330,64 @@ public:
 private:
   const TOptions& FOptions;
 
-  int Run(const TOptimizeSource& source, const TOptimizeTarget& target) const {
+  // With "-", the source is standard input, read whole; false when it could not be read.
+  bool ReadStandardInput(TOptimizeSource& source, std::string& bytes) const {
+    if (FOptions.Input != "-")
+      return true;
+    if (!ReadDescriptor(STDIN_FILENO, bytes)) {
+      if (!FOptions.Silent)
+        ShowMessage(0, MsgCannotOpen, TMessageIcon::Information);
+      return false;
+    }
+    source.Bytes = &bytes;
+    return true;
+  }
+
+  TOptimizeOptions Options() const {
     TOptimizeOptions options;
     options.Backup = FOptions.Backup;
     options.Silent = FOptions.Silent;
     options.IncludeLocalhost = FOptions.IncludeLocalhost;
     options.Encoding = FOptions.Encoding;
     options.LineBreak = FOptions.LineBreak;
-    switch (OptimizeHosts(0, source, target, options)) {
+    options.Dedupe = FOptions.Dedupe;
+    return options;
+  }
+
+  static int Status(TOptimizeOutcome outcome) {
+    switch (outcome) {
     case TOptimizeOutcome::Optimized:
     case TOptimizeOutcome::NothingToDo:
+    case TOptimizeOutcome::Checked:
       return ExitSuccess;
     default:
       return ExitFailure;
     }
+  }
+
+  int Run(const TOptimizeSource& source, const TOptimizeTarget& target) const {
+    TOptimizeOptions options = Options();
+    if (!FOptions.Silent) {
+      // The file the warning names: the input as given, "/etc/hosts" for none.
+      const std::string input =
+          FOptions.Input == "-" ? FOptions.Input : Utf16ToUtf8(ResolveInput(FOptions.Input));
+      options.Moved = [input](size_t moved) {
+        WriteText(stderr, MovedNamesWarning(moved, input) + "\n");
+      };
+    }
+    return Status(OptimizeHosts(0, source, target, options));
+  }
+
+  // The report goes to standard output, every message to standard error; nothing is written.
+  int Check() const {
+    std::string bytes;
+    TOptimizeSource source{ToName(FOptions.Input)};
+    if (!ReadStandardInput(source, bytes))
+      return ExitFailure;
+    std::string report;
+    const TOptimizeOutcome outcome = CheckHosts(0, source, Options(), report);
+    WriteText(stdout, report);
+    return Status(outcome);
   }
 };
 
@@ -383,7 +422,7 @@ int main(int argc, char** argv) {
     options.Output = "-";
     options.HasOutput = true;
   }
-  if (options.Output == "-")
+  if (options.Output == "-" || options.Check)
     SetMessageFunction(MessageToStandardError);
   try {
     return TRun(options).Execute();

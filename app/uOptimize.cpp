@@ -1,11 +1,13 @@
 // The optimize operation: resolve the file, check it, load, merge, back up, save, report.
 #include "uOptimize.h"
 
+#include <optional>
 #include <string>
 
 #include "VornLibFilesystem.h"
 #include "VornLibStrUtils.h"
 #include "uHostsLocation.h"
+#include "uHostsReport.h"
 #include "uMessages.h"
 
 namespace {
@@ -66,6 +68,37 @@ std::u16string ResolveFile(std::u16string_view fileName) {
   return TrimControl(fileName).empty() ? GetHostsFileName() : std::u16string(fileName);
 }
 
+// Loads the source into hosts; none when it was read, else the failure, told. mayModify: the
+// file itself is rewritten.
+std::optional<TOptimizeOutcome> Load(const TReporter& report, THosts& hosts,
+                                     const TOptimizeSource& source, bool mayModify,
+                                     std::u16string& file, int& count) {
+  if (source.Bytes != nullptr) {
+    count = hosts.LoadFromBytes(*source.Bytes);
+  } else {
+    file = ResolveFile(source.FileName);
+    if (!FileExists(file))
+      return report.Missing(file);
+    if (!CanReadFile(file) || (mayModify && !CanModifyPath(file)))
+      return report(TOptimizeOutcome::NoPrivileges);
+    count = hosts.LoadFromFile(file);
+  }
+  if (count < 0)
+    return report(TOptimizeOutcome::CannotOpen);
+  return std::nullopt;
+}
+
+// The save options of a run, and the encoding it saves in.
+SaveEncoding PrepareSave(THosts& hosts, const TOptimizeOptions& options) {
+  hosts.SaveOptions().IncludeLocalhost = options.IncludeLocalhost;
+  hosts.SaveOptions().LiftAttributes = true;
+  const TLineBreak asRead = hosts.LoadInfo().FirstBreak;
+  hosts.SaveOptions().LineBreak = options.LineBreak != TLineBreak::None ? options.LineBreak
+                                  : asRead != TLineBreak::None          ? asRead
+                                                                        : TLineBreak::Lf;
+  return options.Encoding == EncodingAuto ? EncodingAsRead(hosts.LoadInfo()) : options.Encoding;
+}
+
 } // namespace
 
 TOptimizeOutcome OptimizeHosts(intptr_t owner, const TOptimizeSource& source,
@@ -76,18 +109,8 @@ TOptimizeOutcome OptimizeHosts(intptr_t owner, const TOptimizeSource& source,
   THosts hosts;
   int count = 0;
   std::u16string file;
-  if (source.Bytes != nullptr) {
-    count = hosts.LoadFromBytes(*source.Bytes);
-  } else {
-    file = ResolveFile(source.FileName);
-    if (!FileExists(file))
-      return report.Missing(file);
-    if (!CanReadFile(file) || (inPlace && !CanModifyPath(file)))
-      return report(TOptimizeOutcome::NoPrivileges);
-    count = hosts.LoadFromFile(file);
-  }
-  if (count < 0)
-    return report(TOptimizeOutcome::CannotOpen);
+  if (const auto failed = Load(report, hosts, source, inPlace, file, count))
+    return *failed;
   if (count == 0)
     return report(TOptimizeOutcome::NothingToDo);
   // A text that stopped at a NUL with more bytes behind it was not read whole: saving it would
@@ -97,15 +120,9 @@ TOptimizeOutcome OptimizeHosts(intptr_t owner, const TOptimizeSource& source,
 
   if (options.Loaded)
     options.Loaded(hosts);
-  hosts.SaveOptions().IncludeLocalhost = options.IncludeLocalhost;
-  hosts.SaveOptions().LiftAttributes = true;
-  const TLineBreak asRead = hosts.LoadInfo().FirstBreak;
-  hosts.SaveOptions().LineBreak = options.LineBreak != TLineBreak::None ? options.LineBreak
-                                  : asRead != TLineBreak::None          ? asRead
-                                                                        : TLineBreak::Lf;
-  const SaveEncoding encoding =
-      options.Encoding == EncodingAuto ? EncodingAsRead(hosts.LoadInfo()) : options.Encoding;
-  hosts.Optimize();
+  const SaveEncoding encoding = PrepareSave(hosts, options);
+  if (const size_t moved = MergeHosts(hosts, options.Dedupe, bool(options.Moved)); moved != 0)
+    options.Moved(moved);
 
   if (target.Kind == TOptimizeTarget::Writer) {
     bool written = true;
@@ -123,6 +140,32 @@ TOptimizeOutcome OptimizeHosts(intptr_t owner, const TOptimizeSource& source,
     MakeBackup(file);
   return report(hosts.SaveToFile(file, encoding) ? TOptimizeOutcome::Optimized
                                                  : TOptimizeOutcome::CannotSave);
+}
+
+TOptimizeOutcome CheckHosts(intptr_t owner, const TOptimizeSource& source,
+                            const TOptimizeOptions& options, std::string& report) {
+  const TReporter tell(owner, options.Silent);
+  THosts hosts;
+  THostsLoadSurvey load;
+  load.Follow(hosts);
+  int count = 0;
+  std::u16string file;
+  if (const auto failed = Load(tell, hosts, source, false, file, count))
+    return *failed;
+  if (hosts.TextWasCut())
+    return tell(TOptimizeOutcome::CannotOpen);
+
+  const THostsNameSurvey names(hosts, THostsNameSurvey::TScope::Everything, &load.LineNumbers);
+  THostsReportFigures figures;
+  figures.BytesBefore = hosts.LoadInfo().Bytes;
+  const SaveEncoding encoding = PrepareSave(hosts, options);
+  if (options.Dedupe)
+    figures.RepeatsRemoved = names.RemoveRepeats(hosts);
+  hosts.Optimize();
+  const std::vector<THostsNameSurvey::TMove> moves = names.ChangedByMerge(hosts);
+  MeasureSave(hosts, encoding, figures.LinesAfter, figures.BytesAfter);
+  report = FormatHostsReport(load, names, moves, figures);
+  return TOptimizeOutcome::Checked;
 }
 
 TOptimizeOutcome OptimizeHostsFile(intptr_t owner, std::u16string_view fileName, bool backup,

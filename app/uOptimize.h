@@ -17,6 +17,7 @@ enum class TOptimizeOutcome : uint8_t {
   NoPrivileges, // read or modify right missing; untouched
   CannotOpen,   // the load failed (or the text was cut at a NUL); untouched
   CannotSave,   // the save failed
+  Checked,      // CheckHosts made its report; nothing written
 };
 
 // Message texts.
@@ -54,6 +55,10 @@ struct TOptimizeOptions {
   TLineBreak LineBreak = TLineBreak::CrLf;
   // Called with the document as loaded, before the merge.
   std::function<void(const THosts& loaded)> Loaded;
+  // A name listed again under an address it already has is written once (the first stays).
+  bool Dedupe = false;
+  // When set, told how many names the merge makes resolve to another address, if any.
+  std::function<void(size_t moved)> Moved;
 };
 
 // The optimize operation: checks, load, merge, backup, save and the one message that tells the
@@ -61,6 +66,12 @@ struct TOptimizeOptions {
 // caller.
 TOptimizeOutcome OptimizeHosts(intptr_t owner, const TOptimizeSource& source,
                                const TOptimizeTarget& target, const TOptimizeOptions& options);
+
+// The report of what OptimizeHosts would do with the same source and options (the load, the
+// names, the merge and what it changes, the size of the result), the source only read. Failures
+// are told as OptimizeHosts tells them; a text with no lines to optimize is reported too.
+TOptimizeOutcome CheckHosts(intptr_t owner, const TOptimizeSource& source,
+                            const TOptimizeOptions& options, std::string& report);
 
 // Optimizes one file in place (a blank name: the system hosts file), CR LF line ends.
 TOptimizeOutcome OptimizeHostsFile(intptr_t owner, std::u16string_view fileName, bool backup,

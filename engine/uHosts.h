@@ -4,6 +4,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -116,6 +117,7 @@ private:
 class THostName {
 public:
   static constexpr uint8_t Localhost = 0x02; // a kept "localhost" name (never written)
+  static constexpr uint8_t Repeated = 0x04;  // the name again under the same address, to go
   static constexpr uint8_t Malformed = 0xFF; // the name held a forbidden character
 
   THostName() = default;
@@ -190,6 +192,9 @@ public:
   // Appends the name (the line takes it over) and sets Entry; returns its index.
   int AddName(std::unique_ptr<THostName> name);
   void ClearNames();
+  // Takes away every name whose Flags are flags, in one pass, the others keeping their order; a
+  // line left without names is no entry any more. Returns how many went.
+  int RemoveNames(uint8_t flags);
   // Moves the first count names to the end of target, in order: the same as count times
   // target.AddName(ExtractName(0)), in one step.
   void TransferNames(int count, THostItem& target);
@@ -296,6 +301,10 @@ struct THostsLoadInfo {
   TLineBreak FirstBreak = TLineBreak::None;
   // The text ended at a NUL with bytes other than NUL after it.
   bool TextWasCut = false;
+  // How many "localhost" names the lines held (left out unless KeepLocalhost).
+  size_t LocalhostNames = 0;
+  // The size of what was read, in bytes.
+  size_t Bytes = 0;
 };
 
 // The byte-order mark at the start of a text: its encoding (EncodingUtf8, EncodingUtf16LE for
@@ -309,6 +318,17 @@ TByteOrderMark ReadByteOrderMark(std::string_view bytes);
 // False when a text without a mark was not UTF-8: then it was read (and is written back with
 // EncodingAuto) in the system code page's other reading, Latin-1 on POSIX.
 bool ReadAsUtf8(const THostsLoadInfo& info);
+
+// One line as a load read it, for a caller that follows the load (THosts::WatchLoad).
+struct THostsReadLine {
+  size_t Number = 0;               // from 1, within the text of this load
+  std::string_view Text8;          // the line as read, when it is ASCII ...
+  std::u16string_view Text16;      // ... or else decoded
+  const THostItem* Line = nullptr; // the line as scanned
+  bool Kept = false;               // the document kept it: it is now the document's last line
+  size_t LocalhostNames = 0;       // "localhost" names the line held
+};
+using THostsLoadWatcher = std::function<void(const THostsReadLine&)>;
 
 // The in-memory hosts file: an ordered, owning list of lines.
 class THosts {
@@ -325,6 +345,7 @@ public:
 
   THostsLoadOptions& LoadOptions() { return FLoadOptions; }
   THostsSaveOptions& SaveOptions() { return FSaveOptions; }
+  const THostsSaveOptions& SaveOptions() const { return FSaveOptions; }
 
   // Appends the kept lines of the file; -1 when the file is missing or cannot be read.
   // An open or read failure of the platform passes as std::system_error.
@@ -346,6 +367,9 @@ public:
   // True when the last load's text ended at a NUL with bytes other than NUL after it.
   bool TextWasCut() const { return FLoadInfo.TextWasCut; }
   const THostsLoadInfo& LoadInfo() const { return FLoadInfo; }
+  // The watcher sees every line the loads after this read, kept or not; none stops watching.
+  // Without one, a load does nothing more than read.
+  void WatchLoad(THostsLoadWatcher watcher);
 
   // The merge pass: only entries remain, names of one address gathered, nine to a line.
   void Optimize();
@@ -359,12 +383,19 @@ private:
   struct TAddressTable;
   struct TTextArena;
   class TMergePass;
+  struct TWatch;
   int LoadText(std::string_view bytes);
   // Reads one line of text into a new line and keeps it or lets it go, by the load options.
   template <typename CharT> bool TakeLine(std::basic_string_view<CharT> text);
+  // The line scanned, and whether the load options keep it.
+  template <typename CharT>
+  std::unique_ptr<THostItem> ReadLine(std::basic_string_view<CharT> text, bool& keep);
+  // TakeLine for a watched load: the text is copied before the scan may write names over it.
+  template <typename CharT> bool TakeWatchedLine(std::basic_string_view<CharT> text);
 
   std::unique_ptr<TAddressTable> FAddresses; // outlives the lines that share its values
   std::unique_ptr<TTextArena> FText;         // the names' text; outlives the lines too
+  std::unique_ptr<TWatch> FWatch;            // none unless a caller follows the load
   using TLineList =
       std::vector<std::unique_ptr<THostItem>, TLargeBlockAllocator<std::unique_ptr<THostItem>>>;
   TLineList FLines;

@@ -349,7 +349,24 @@ int THosts::LoadFromBytes(std::string_view bytes) {
   return LoadText(bytes);
 }
 
-template <typename CharT> bool THosts::TakeLine(std::basic_string_view<CharT> text) {
+// A watched load: the watcher, where the load is, and the text of the line being read.
+struct THosts::TWatch {
+  THostsLoadWatcher Watcher;
+  size_t Number = 0;
+  std::string Text8;
+  std::u16string Text16;
+};
+
+void THosts::WatchLoad(THostsLoadWatcher watcher) {
+  if (watcher) {
+    FWatch = std::make_unique<TWatch>();
+    FWatch->Watcher = std::move(watcher);
+  } else
+    FWatch.reset();
+}
+
+template <typename CharT>
+std::unique_ptr<THostItem> THosts::ReadLine(std::basic_string_view<CharT> text, bool& keep) {
   const bool keepLocalhost = FLoadOptions.KeepLocalhost;
   auto line = std::make_unique<THostItem>(this);
   bool foundLocalhost = false;
@@ -357,7 +374,6 @@ template <typename CharT> bool THosts::TakeLine(std::basic_string_view<CharT> te
     line->ParseLine8(text, foundLocalhost, keepLocalhost);
   else
     line->ParseLine(text, foundLocalhost, keepLocalhost);
-  bool keep;
   if (line->IsInvalid())
     keep = false;
   else if (!keepLocalhost && foundLocalhost && line->NameCount() == 0)
@@ -368,6 +384,14 @@ template <typename CharT> bool THosts::TakeLine(std::basic_string_view<CharT> te
     keep = !FLoadOptions.DropComments;
   else
     keep = line->IsBlank() && !FLoadOptions.DropBlankLines;
+  return line;
+}
+
+template <typename CharT> bool THosts::TakeLine(std::basic_string_view<CharT> text) {
+  if (FWatch) [[unlikely]]
+    return TakeWatchedLine(text);
+  bool keep = false;
+  auto line = ReadLine(text, keep);
   if (keep)
     FLines.push_back(std::move(line));
   return keep;
@@ -390,8 +414,29 @@ TByteOrderMark ReadByteOrderMark(std::string_view bytes) {
   return {};
 }
 
+template <typename CharT> bool THosts::TakeWatchedLine(std::basic_string_view<CharT> text) {
+  TWatch& watch = *FWatch;
+  THostsReadLine read;
+  read.Number = ++watch.Number;
+  if constexpr (sizeof(CharT) == 1)
+    read.Text8 = watch.Text8.assign(text.data(), text.size());
+  else
+    read.Text16 = watch.Text16.assign(text.data(), text.size());
+  const size_t localhostBefore = FLoadInfo.LocalhostNames;
+  auto line = ReadLine(text, read.Kept);
+  read.Line = line.get();
+  read.LocalhostNames = FLoadInfo.LocalhostNames - localhostBefore;
+  if (read.Kept)
+    FLines.push_back(std::move(line));
+  watch.Watcher(read);
+  return read.Kept;
+}
+
 int THosts::LoadText(std::string_view bytes) {
   FLoadInfo = THostsLoadInfo{};
+  FLoadInfo.Bytes = bytes.size();
+  if (FWatch)
+    FWatch->Number = 0;
   int appended = 0;
   const auto* raw = reinterpret_cast<const unsigned char*>(bytes.data());
   const size_t size = bytes.size();

@@ -410,6 +410,36 @@ void THostItem::ClearNames() {
   }
 }
 
+int THostItem::RemoveNames(uint8_t flags) {
+  const size_t have = static_cast<size_t>(NameCount());
+  THostName* names = NameData();
+  size_t kept = 0;
+  for (size_t i = 0; i < have; ++i) {
+    if (names[i].Flags == flags) {
+      std::destroy_at(names + i);
+      continue;
+    }
+    if (kept != i) {
+      // Only an array has a second place to move to.
+      THostName* moved = ::new (names + kept) THostName(std::move(names[i]));
+      moved->Owner.Set(&FMany->Owner, true);
+      std::destroy_at(names + i);
+    }
+    ++kept;
+  }
+  if (kept == have)
+    return 0;
+  if (FNameMode == OneName) {
+    FNameMode = NoName;
+    FMany = nullptr;
+  } else {
+    FMany->Count = static_cast<uint32_t>(kept);
+  }
+  if (kept == 0)
+    FFlags &= static_cast<uint16_t>(~Entry);
+  return static_cast<int>(have - kept);
+}
+
 void THostItem::TransferNames(int count, THostItem& target) {
   count = std::clamp(count, 0, NameCount());
   if (count == 0)
@@ -613,6 +643,8 @@ void THostItem::ScanNames(std::basic_string_view<CharT> text, size_t pos, bool& 
       continue;
     }
     FoundLocalhost = IsLocalhost(run);
+    if (FoundLocalhost && FOwner)
+      ++FOwner->FLoadInfo.LocalhostNames;
     if (!FoundLocalhost || KeepLocalhost) {
       THostName& name = AppendName();
       StoreName(name, run.data(), run.size());

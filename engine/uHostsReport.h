@@ -1,0 +1,128 @@
+// uHostsReport: what the merge pass keeps, drops and changes in a document, read from the
+// document itself and from the merge that the save uses.
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "VornLibMemory.h"
+#include "uHosts.h"
+
+// What a load read and what of it the written file will not hold, line by line: follows the
+// loads of one document (THosts::WatchLoad).
+class THostsLoadSurvey {
+public:
+  static constexpr size_t ExampleCount = 3; // lines shown for each kind
+  static constexpr size_t TextWidth = 60;   // characters of a line shown
+
+  enum TKind : uint8_t { Invalid, Forbidden, Localhost, CommentOrBlank, KindCount };
+  struct TExample {
+    size_t Number = 0;
+    std::string Text; // UTF-8, cut to TextWidth characters
+  };
+  struct TDropped {
+    size_t Count = 0; // lines (Invalid, CommentOrBlank) or names (Forbidden, Localhost)
+    std::vector<TExample> Examples;
+  };
+
+  // From now on every load of hosts is followed; the survey must outlive those loads.
+  void Follow(THosts& hosts);
+
+  size_t Lines = 0;
+  std::array<TDropped, KindCount> Dropped;
+  size_t CommentedEntries = 0; // commented-out entries the document kept
+  // The line number of every line the document kept, by its index in the document.
+  std::vector<uint32_t, TLargeBlockAllocator<uint32_t>> LineNumbers;
+
+private:
+  void Take(const THostsReadLine& read);
+  void Note(TKind kind, size_t count, const THostsReadLine& read);
+};
+
+// The names of a document's written entries (entries not commented out, names that are
+// written), sorted by name as the resolver compares them: ASCII letters in either case are the
+// same letter, and a name's IPv4 and IPv6 addresses are looked up apart. A name listed again
+// under an address it already has is a repeat; a name under more than one address of a family
+// resolves to the address of the first line that lists it.
+class THostsNameSurvey {
+public:
+  enum class TScope : uint8_t {
+    Everything, // repeats and names under several addresses, in every family
+    Moves,      // only what ChangedByMerge needs: families of one address are left out
+  };
+
+  // lineNumbers: the line number of every line of hosts (none: its index + 1).
+  THostsNameSurvey(
+      const THosts& hosts, TScope scope,
+      const std::vector<uint32_t, TLargeBlockAllocator<uint32_t>>* lineNumbers = nullptr);
+
+  static constexpr size_t ExampleCount = THostsLoadSurvey::ExampleCount;
+
+  // A name listed again under an address it already has.
+  struct TRepeat {
+    const THostName* Name; // valid while the document is unchanged
+    uint32_t Line;
+    uint32_t FirstLine; // where the name was first listed under that address
+    uint32_t Address;
+  };
+  // The first line that lists a name under one of its addresses.
+  struct TPlace {
+    uint32_t Address;
+    uint32_t Line;
+    const void* Text; // the name's text, which stays where it is while the merge moves names
+  };
+  // A name under more than one address of a family: its places in line order.
+  struct TSpread {
+    std::string Name; // UTF-8
+    bool IPv6 = false;
+    uint32_t First = 0; // the first of its places in Places
+    uint32_t Count = 0;
+  };
+  // A name that resolved to the address of one place and, after the merge, to another's.
+  struct TMove {
+    uint32_t Spread;
+    uint32_t Before; // place indexes
+    uint32_t After;
+  };
+
+  size_t Entries = 0;                   // written entry lines
+  size_t Names = 0;                     // written names on them
+  std::array<size_t, 2> Addresses{};    // distinct IPv4, IPv6 addresses of those lines
+  std::vector<TRepeat> Repeats;         // in line order
+  std::vector<std::string> RepeatNames; // of the first ExampleCount repeats, UTF-8
+  std::vector<TSpread> Spreads;         // in the order of their first line
+  std::vector<TPlace> Places;
+
+  const THostsIP* Address(uint32_t id) const { return FAddressValues[id]; }
+
+  // Takes every repeat out of the document (the first listing of each name under each address
+  // stays, in its place). Call it before the document changes otherwise; returns how many went.
+  size_t RemoveRepeats(THosts& hosts) const;
+  // Compares each spread name's first place with its first place in the merged document (the
+  // names that RemoveRepeats took out were never first); the names whose address changed.
+  std::vector<TMove> ChangedByMerge(const THosts& merged) const;
+
+private:
+  std::vector<const THostsIP*> FAddressValues; // by address id
+};
+
+// The merge as a run does it: with removeRepeats the repeats go first; with countMoves the
+// result is how many names resolve to another address after the merge (else 0).
+size_t MergeHosts(THosts& hosts, bool removeRepeats, bool countMoves);
+
+// The report of tarnwk --check: the load's survey, the names before the merge and what the merge
+// changed, and the size of the result.
+struct THostsReportFigures {
+  size_t BytesBefore = 0;
+  size_t LinesAfter = 0;
+  size_t BytesAfter = 0;
+  size_t RepeatsRemoved = 0;
+};
+// The lines and bytes the save would write.
+void MeasureSave(const THosts& hosts, SaveEncoding encoding, size_t& lines, size_t& bytes);
+std::string FormatHostsReport(const THostsLoadSurvey& load, const THostsNameSurvey& names,
+                              const std::vector<THostsNameSurvey::TMove>& moves,
+                              const THostsReportFigures& figures);
