@@ -377,6 +377,9 @@ public:
   // The address value of an address token (a numeric address), shared by every line of this
   // document that reads the same text; none when the token is no numeric address.
   const THostsIP* SharedAddress(std::string_view token);
+  // How many address values of each family (IPv4, IPv6) the lines of this document were ever
+  // given: distinct texts read, and values of a line's own. At least as many as its lines hold.
+  const std::array<size_t, 2>& AddressValuesMade() const { return FAddressValuesMade; }
 
 private:
   friend class THostItem;
@@ -402,6 +405,7 @@ private:
   THostsLoadOptions FLoadOptions;
   THostsSaveOptions FSaveOptions;
   THostsLoadInfo FLoadInfo;
+  std::array<size_t, 2> FAddressValuesMade{};
 };
 
 // ---------------------------------------------------------------------------------------------

@@ -1,14 +1,15 @@
 // uHostsReport: what the merge pass keeps, drops and changes in a document.
 //
-// Names are compared through a 64-bit hash of their text with ASCII letters folded: the
-// (hash, line) records of all names are sorted, so that every listing of one name comes
-// together in line order, and only names that share a hash are compared by their text. A record
-// is 24 bytes; no name text is copied.
+// Names are compared through a hash of their text with ASCII letters folded: the (hash, place)
+// keys of all names, 8 bytes each, are sorted, so that every listing of one name comes together
+// in document order, and only names that share a hash are compared by their text. No name text
+// is copied.
 #include "uHostsReport.h"
 
 #include <algorithm>
 #include <bit>
 #include <cstring>
+#include <stdexcept>
 #include <unordered_map>
 
 #include "VornLibCodePage.h"
@@ -40,29 +41,39 @@ uint64_t Finish(uint64_t h) {
 
 constexpr uint64_t Step = 0x9E3779B97F4A7C15ULL;
 
-uint64_t HashName(const THostName& name, bool ipv6) {
-  uint64_t h = (ipv6 ? 0x6A09E667F3BCC909ULL : 0) ^ (name.Length() * Step);
+uint32_t HashName(const THostName& name, bool ipv6) {
   if (name.IsWide()) {
+    uint64_t h = (ipv6 ? 0x6A09E667F3BCC909ULL : 0) ^ (name.Length() * Step);
     for (char16_t c : name.Text16()) {
       if (c >= u'A' && c <= u'Z')
         c = static_cast<char16_t>(c + (u'a' - u'A'));
       h = std::rotl((h ^ c) * Step, 27);
     }
-    return Finish(h ^ 1);
+    return static_cast<uint32_t>(Finish(h ^ 1) >> 32);
   }
+  // Eight bytes at a time; the last eight (or the whole short name) read once more in one piece.
   const std::string_view text = name.Text8();
-  size_t i = 0;
-  for (; i + 8 <= text.size(); i += 8) {
-    uint64_t word;
-    std::memcpy(&word, text.data() + i, 8);
-    h = std::rotl((h ^ FoldAscii(word)) * Step, 27);
+  const char* p = text.data();
+  const size_t n = text.size();
+  uint64_t h = (ipv6 ? 0x6A09E667F3BCC909ULL : 0) ^ (n * Step);
+  uint64_t word = 0;
+  if (n >= 8) {
+    for (size_t i = 0; i + 8 < n; i += 8) {
+      std::memcpy(&word, p + i, 8);
+      h = std::rotl((h ^ FoldAscii(word)) * Step, 27);
+    }
+    std::memcpy(&word, p + n - 8, 8);
+  } else if (n >= 4) {
+    uint32_t first, last;
+    std::memcpy(&first, p, 4);
+    std::memcpy(&last, p + n - 4, 4);
+    word = first | (uint64_t{last} << 32);
+  } else {
+    for (size_t i = 0; i < n; ++i)
+      word |= uint64_t{static_cast<unsigned char>(p[i])} << (8 * i);
   }
-  if (i < text.size()) {
-    uint64_t word = 0;
-    std::memcpy(&word, text.data() + i, text.size() - i);
-    h = std::rotl((h ^ FoldAscii(word)) * Step, 27);
-  }
-  return Finish(h);
+  h = std::rotl((h ^ FoldAscii(word)) * Step, 27);
+  return static_cast<uint32_t>(Finish(h) >> 32);
 }
 
 template <typename CharT> CharT Fold(CharT c) {
@@ -96,46 +107,49 @@ bool IsResolving(const THostItem& line) {
   return line.IsEntry() && !line.IsCommented() && line.Address() != nullptr;
 }
 
-struct TRecord {
-  uint64_t Hash;
-  const THostName* Name;
-  uint32_t Line;
-  uint32_t Address;
-};
-using TRecords = std::vector<TRecord, TLargeBlockAllocator<TRecord>>;
+// A name as a key: a hash of its text in the top 32 bits, its place among the names surveyed
+// (in document order) in the low 32. Sorted, the keys bring every listing of one name together,
+// in document order.
+using TKeys = std::vector<uint64_t, TLargeBlockAllocator<uint64_t>>;
 
-// Sorted by hash, records of one hash in the order they came (line order): one stable pass
-// into buckets by the hash's top bits, then each small bucket sorted on its own.
-TRecords SortByHash(TRecords records) {
-  const size_t n = records.size();
-  const int bits = std::clamp(static_cast<int>(std::bit_width(n)), 4, 16);
+// One pass into buckets by the top bits, few enough for the places written to to stay in the
+// cache; then each bucket, small enough to stay there too, sorted on its own. A bucket holds a
+// few hundred keys: after the next 8 bits, what insertion sorts is nearly in order.
+void SortKeys(TKeys& keys) {
+  const size_t n = keys.size();
+  const int bits = std::clamp(static_cast<int>(std::bit_width(n)) - 9, 1, 11);
   const int shift = 64 - bits;
-  std::vector<uint32_t> starts((size_t{1} << bits) + 1, 0);
-  for (const TRecord& r : records)
-    ++starts[(r.Hash >> shift) + 1];
-  for (size_t b = 1; b < starts.size(); ++b)
-    starts[b] += starts[b - 1];
-  TRecords sorted(n);
-  {
-    std::vector<uint32_t> next(starts.begin(), starts.end() - 1);
-    for (const TRecord& r : records)
-      sorted[next[r.Hash >> shift]++] = r;
-  }
-  records = TRecords();
-  const auto byHash = [](const TRecord& a, const TRecord& b) { return a.Hash < b.Hash; };
+  std::vector<uint32_t> next((size_t{1} << bits) + 1, 0);
+  for (const uint64_t key : keys)
+    ++next[(key >> shift) + 1];
+  for (size_t b = 1; b < next.size(); ++b)
+    next[b] += next[b - 1];
+  const std::vector<uint32_t> starts = next;
+  TKeys sorted(n);
+  for (const uint64_t key : keys)
+    sorted[next[key >> shift]++] = key;
+  // Each bucket by the next 8 bits through a small buffer, then by insertion.
+  std::vector<uint64_t> buffer;
+  const int inner = shift - 8;
   for (size_t b = 0; b + 1 < starts.size(); ++b) {
-    const auto first = sorted.begin() + starts[b], last = sorted.begin() + starts[b + 1];
-    if (last - first < 2)
-      continue;
-    if (last - first <= 16) {
-      for (auto i = first + 1; i < last; ++i) // insertion sort: stable
-        for (auto j = i; j > first && byHash(*j, *(j - 1)); --j)
-          std::iter_swap(j, j - 1);
-    } else {
-      std::stable_sort(first, last, byHash);
+    uint64_t* first = sorted.data() + starts[b];
+    const size_t size = starts[b + 1] - starts[b];
+    if (size > 16) {
+      std::array<uint32_t, 257> at{};
+      for (size_t i = 0; i < size; ++i)
+        ++at[((first[i] >> inner) & 0xFF) + 1];
+      for (size_t d = 1; d < at.size(); ++d)
+        at[d] += at[d - 1];
+      buffer.resize(size);
+      for (size_t i = 0; i < size; ++i)
+        buffer[at[(first[i] >> inner) & 0xFF]++] = first[i];
+      std::copy(buffer.begin(), buffer.end(), first);
     }
+    for (size_t i = 1; i < size; ++i)
+      for (size_t j = i; j > 0 && first[j] < first[j - 1]; --j)
+        std::swap(first[j], first[j - 1]);
   }
-  return sorted;
+  keys = std::move(sorted);
 }
 
 std::string Utf8Of(const THostName& name) {
@@ -216,65 +230,85 @@ THostsNameSurvey::THostsNameSurvey(
     return lastId;
   };
 
+  // A name can resolve elsewhere only in a family of more than one address.
+  if (scope == TScope::Moves && hosts.AddressValuesMade()[0] <= 1 &&
+      hosts.AddressValuesMade()[1] <= 1)
+    return;
+
+  // One pass: the addresses, the counts, and the key of every name; firstName[i] is the place of
+  // line i's first name.
   const int count = hosts.Count();
+  std::vector<uint32_t, TLargeBlockAllocator<uint32_t>> firstName(static_cast<size_t>(count));
+  TKeys keys;
+  keys.reserve(static_cast<size_t>(count));
+  uint64_t place = 0;
   for (int i = 0; i < count; ++i) {
+    firstName[static_cast<size_t>(i)] = static_cast<uint32_t>(place);
     const THostItem& line = *hosts.Items(i);
     if (!IsResolving(line))
       continue;
     idOf(line.Address());
-    size_t written = 0;
-    for (int k = 0; k < line.NameCount(); ++k)
-      written += line.GetName(k)->Flags == 0;
-    Entries += written != 0;
-    Names += written;
-  }
-  // A name can resolve elsewhere only in a family of more than one address.
-  const std::array<bool, 2> surveyed = {scope == TScope::Everything || Addresses[0] > 1,
-                                        scope == TScope::Everything || Addresses[1] > 1};
-  if (!surveyed[0] && !surveyed[1])
-    return;
-
-  TRecords records;
-  records.reserve(Names);
-  for (int i = 0; i < count; ++i) {
-    const THostItem& line = *hosts.Items(i);
-    if (!IsResolving(line))
-      continue;
     const bool ipv6 = line.Address()->IsIPv6();
-    if (!surveyed[ipv6 ? 1 : 0])
-      continue;
-    const uint32_t address = idOf(line.Address());
-    const uint32_t number =
-        lineNumbers ? (*lineNumbers)[static_cast<size_t>(i)] : static_cast<uint32_t>(i + 1);
-    for (int k = 0; k < line.NameCount(); ++k) {
-      const THostName* name = line.GetName(k);
+    const size_t before = keys.size();
+    const int names = line.NameCount();
+    const THostName* name = line.GetName(0); // the names of a line lie side by side
+    for (int k = 0; k < names; ++k, ++name) {
       if (name->Flags == 0)
-        records.push_back({HashName(*name, ipv6), name, number, address});
+        keys.push_back((uint64_t{HashName(*name, ipv6)} << 32) | place);
+      ++place; // every name has its place, so that it is found again by its index
     }
+    Entries += keys.size() != before;
   }
-  const TRecords sorted = SortByHash(std::move(records));
+  Names = keys.size();
+  if (place > UINT32_MAX)
+    throw std::length_error("more than four billion names");
+  if (scope == TScope::Moves && Addresses[0] <= 1 && Addresses[1] <= 1)
+    return;
+  SortKeys(keys);
+
+  // One listing of a name: the name, its line number, its address and its family.
+  struct TListing {
+    const THostName* Name;
+    uint32_t Line;
+    uint32_t Address;
+    bool IPv6;
+  };
+  const auto listing = [&](uint64_t key) {
+    const uint32_t at = static_cast<uint32_t>(key);
+    const auto found = std::upper_bound(firstName.begin(), firstName.end(), at) - 1;
+    const size_t index = static_cast<size_t>(found - firstName.begin());
+    const THostItem& line = *hosts.Items(static_cast<int>(index));
+    return TListing{line.GetName(static_cast<int>(at - *found)),
+                    lineNumbers ? (*lineNumbers)[index] : static_cast<uint32_t>(index + 1),
+                    idOf(line.Address()), line.Address()->IsIPv6()};
+  };
 
   // Runs of one hash; within a run, the listings of each name (nearly always the whole run).
-  std::vector<const TRecord*> listings;
+  std::vector<TListing> run;
+  std::vector<TListing> listings;
   std::vector<std::pair<uint32_t, uint32_t>> seen; // address -> first line, for one name
   std::unordered_map<uint32_t, uint32_t> seenMany; // the same, for a name listed very often
-  for (size_t run = 0; run < sorted.size();) {
-    size_t end = run + 1;
-    while (end < sorted.size() && sorted[end].Hash == sorted[run].Hash)
+  for (size_t at = 0; at < keys.size();) {
+    size_t end = at + 1;
+    while (end < keys.size() && (keys[end] >> 32) == (keys[at] >> 32))
       ++end;
-    if (end - run == 1) {
-      run = end;
+    if (end - at == 1) {
+      at = end;
       continue;
     }
-    std::vector<bool> taken(end - run, false);
-    for (size_t head = run; head < end; ++head) {
-      if (taken[head - run])
+    run.clear();
+    for (size_t k = at; k < end; ++k)
+      run.push_back(listing(keys[k]));
+    at = end;
+    std::vector<bool> taken(run.size(), false);
+    for (size_t head = 0; head < run.size(); ++head) {
+      if (taken[head])
         continue;
       listings.clear();
-      for (size_t k = head; k < end; ++k) {
-        if (!taken[k - run] && SameName(*sorted[k].Name, *sorted[head].Name)) {
-          taken[k - run] = true;
-          listings.push_back(&sorted[k]);
+      for (size_t k = head; k < run.size(); ++k) {
+        if (!taken[k] && run[k].IPv6 == run[head].IPv6 && SameName(*run[k].Name, *run[head].Name)) {
+          taken[k] = true;
+          listings.push_back(run[k]);
         }
       }
       if (listings.size() < 2)
@@ -284,33 +318,32 @@ THostsNameSurvey::THostsNameSurvey(
       seen.clear();
       seenMany.clear();
       const bool many = listings.size() > 16;
-      for (const TRecord* r : listings) {
+      for (const TListing& r : listings) {
         uint32_t firstLine = 0;
         if (many) {
-          const auto [at, added] = seenMany.emplace(r->Address, r->Line);
+          const auto [found, added] = seenMany.emplace(r.Address, r.Line);
           if (!added)
-            firstLine = at->second;
+            firstLine = found->second;
         } else {
           for (const auto& [address, line] : seen)
-            if (address == r->Address)
+            if (address == r.Address)
               firstLine = line;
           if (firstLine == 0)
-            seen.emplace_back(r->Address, r->Line);
+            seen.emplace_back(r.Address, r.Line);
         }
         if (firstLine != 0)
-          Repeats.push_back({r->Name, r->Line, firstLine, r->Address});
+          Repeats.push_back({r.Name, r.Line, firstLine, r.Address});
         else
-          Places.push_back({r->Address, r->Line, TextOf(*r->Name)});
+          Places.push_back({r.Address, r.Line, TextOf(*r.Name)});
       }
       const uint32_t placeCount = static_cast<uint32_t>(Places.size()) - firstPlace;
       if (placeCount > 1)
-        Spreads.push_back({Utf8Of(*listings.front()->Name),
-                           FAddressValues[listings.front()->Address]->IsIPv6(), firstPlace,
+        Spreads.push_back({Utf8Of(*listings.front().Name),
+                           FAddressValues[listings.front().Address]->IsIPv6(), firstPlace,
                            placeCount});
       else
         Places.resize(firstPlace);
     }
-    run = end;
   }
   std::sort(Repeats.begin(), Repeats.end(), [](const TRepeat& a, const TRepeat& b) {
     return a.Line < b.Line || (a.Line == b.Line && std::less<>()(a.Name, b.Name));

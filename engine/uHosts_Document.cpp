@@ -289,6 +289,8 @@ const THostsIP* THosts::SharedAddress(std::string_view token) {
     auto value = std::make_unique<THostsIP>();
     if (!value->Parse(token, true) || value->IsEmpty() || value->IsTextOnly())
       value.reset();
+    else
+      ++FAddressValuesMade[value->IsIPv6() ? 1 : 0];
     found = table.Values.emplace(std::string(token), std::move(value)).first;
   }
   table.LastText.assign(token);

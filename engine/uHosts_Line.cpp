@@ -463,6 +463,8 @@ bool THostItem::SetAddress(const THostsIP* address) {
     FExtra = std::make_unique<TExtra>();
   FExtra->OwnAddress = std::move(own); // when refused, the fresh empty value stays
   FAddress = FExtra->OwnAddress.get();
+  if (accepted && FOwner)
+    ++FOwner->FAddressValuesMade[FAddress->IsIPv6() ? 1 : 0];
   return accepted;
 }
 
