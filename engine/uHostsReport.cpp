@@ -76,6 +76,18 @@ uint32_t HashName(const THostName& name, bool ipv6) {
   return static_cast<uint32_t>(Finish(h) >> 32);
 }
 
+// A sign of a name that equal names share: its length and its last letter, folded.
+constexpr size_t SignCount = 4096;
+size_t Sign(const THostName& name) {
+  const size_t length = name.Length();
+  if (length == 0)
+    return 0;
+  const char16_t last = name.IsWide() ? name.Text16()[length - 1]
+                                      : static_cast<unsigned char>(name.Text8()[length - 1]);
+  const size_t folded = last >= u'A' && last <= u'Z' ? last + (u'a' - u'A') : last;
+  return ((length & 63) << 6) | (folded & 63);
+}
+
 template <typename CharT> CharT Fold(CharT c) {
   return c >= CharT('A') && c <= CharT('Z') ? static_cast<CharT>(c + ('a' - 'A')) : c;
 }
@@ -235,9 +247,49 @@ THostsNameSurvey::THostsNameSurvey(
       hosts.AddressValuesMade()[1] <= 1)
     return;
 
-  // One pass: the addresses, the counts, and the key of every name; firstName[i] is the place of
-  // line i's first name.
   const int count = hosts.Count();
+  // Where only names under several addresses matter, the names of each family's most listed
+  // address are left out unless a name of another address may be the same: in most lists nearly
+  // every name is under one address, and a cheap sign (length and last letter) of the few others
+  // rules out nearly all of them without a hash.
+  std::vector<bool> major; // by address id
+  std::vector<bool> signs; // by Sign, of the names of the other addresses
+  if (scope == TScope::Moves) {
+    std::vector<size_t> listed;
+    for (int i = 0; i < count; ++i) {
+      const THostItem& line = *hosts.Items(i);
+      if (!IsResolving(line))
+        continue;
+      const uint32_t id = idOf(line.Address());
+      if (id >= listed.size())
+        listed.resize(id + 1, 0);
+      listed[id] += static_cast<size_t>(line.NameCount());
+    }
+    if (Addresses[0] <= 1 && Addresses[1] <= 1)
+      return;
+    major.assign(listed.size(), false);
+    std::array<int64_t, 2> most = {-1, -1};
+    for (uint32_t id = 0; id < listed.size(); ++id) {
+      const size_t family = FAddressValues[id]->IsIPv6() ? 1 : 0;
+      if (most[family] < 0 || listed[id] > listed[static_cast<size_t>(most[family])])
+        most[family] = id;
+    }
+    for (const int64_t id : most)
+      if (id >= 0)
+        major[static_cast<size_t>(id)] = true;
+    signs.assign(SignCount, false);
+    for (int i = 0; i < count; ++i) {
+      const THostItem& line = *hosts.Items(i);
+      if (!IsResolving(line) || major[idOf(line.Address())])
+        continue;
+      const THostName* name = line.GetName(0);
+      for (int k = 0; k < line.NameCount(); ++k, ++name)
+        signs[Sign(*name)] = true;
+    }
+  }
+
+  // The addresses, the counts, and the key of every name surveyed; firstName[i] is the place of
+  // line i's first name.
   std::vector<uint32_t, TLargeBlockAllocator<uint32_t>> firstName(static_cast<size_t>(count));
   TKeys keys;
   keys.reserve(static_cast<size_t>(count));
@@ -247,23 +299,26 @@ THostsNameSurvey::THostsNameSurvey(
     const THostItem& line = *hosts.Items(i);
     if (!IsResolving(line))
       continue;
-    idOf(line.Address());
     const bool ipv6 = line.Address()->IsIPv6();
-    const size_t before = keys.size();
+    const bool sifted = !major.empty() && major[idOf(line.Address())];
+    if (major.empty())
+      idOf(line.Address());
+    size_t written = 0;
     const int names = line.NameCount();
     const THostName* name = line.GetName(0); // the names of a line lie side by side
     for (int k = 0; k < names; ++k, ++name) {
-      if (name->Flags == 0)
-        keys.push_back((uint64_t{HashName(*name, ipv6)} << 32) | place);
+      if (name->Flags == 0) {
+        ++written;
+        if (!sifted || signs[Sign(*name)])
+          keys.push_back((uint64_t{HashName(*name, ipv6)} << 32) | place);
+      }
       ++place; // every name has its place, so that it is found again by its index
     }
-    Entries += keys.size() != before;
+    Entries += written != 0;
+    Names += written;
   }
-  Names = keys.size();
   if (place > UINT32_MAX)
     throw std::length_error("more than four billion names");
-  if (scope == TScope::Moves && Addresses[0] <= 1 && Addresses[1] <= 1)
-    return;
   SortKeys(keys);
 
   // One listing of a name: the name, its line number, its address and its family.

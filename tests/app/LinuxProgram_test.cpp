@@ -154,6 +154,26 @@ const std::string Header = "127.0.0.1 localhost\r\n::1 localhost\r\n";
 const std::string Cafe = "#10.0.0.1 cafe.example # caf\xC3\xA9 de la gare\n0.0.0.0 a\n";
 const std::string CafeCrLf = "#10.0.0.1 cafe.example # caf\xC3\xA9 de la gare\r\n0.0.0.0 a\r\n";
 const std::string Latin1 = "#10.0.0.1 cafe.example # caf\xE9 de la gare\r\n0.0.0.0 a\r\n";
+// A name listed again under its address; a name the merge makes resolve to another address.
+const std::string Repeats = "0.0.0.0 a.example\n0.0.0.0 b.example A.example\n";
+const std::string Moves = "10.0.0.1 a\n10.0.0.2 x\n10.0.0.1 x\n";
+const std::string MovesMerged = "10.0.0.1 a x\n10.0.0.2 x\n";
+const std::string MovesReport = "Lines: 3 -> 2\n"
+                                "Bytes: 33 -> 24\n"
+                                "Entries: 3 lines, 3 names, 2 IPv4 and 0 IPv6 addresses\n"
+                                "Commented-out entries kept: 0\n"
+                                "Dropped:\n"
+                                "  invalid lines: 0\n"
+                                "  names with forbidden characters: 0\n"
+                                "  localhost names: 0\n"
+                                "  comment and blank lines: 0\n"
+                                "Repeated names (again under the same address): 0\n"
+                                "Names under more than one address: 1\n"
+                                "    x (IPv4): 10.0.0.2 (line 2), 10.0.0.1 (line 3)\n"
+                                "Names the merge makes resolve to another address: 1\n"
+                                "    x (IPv4): 10.0.0.2 (line 2) -> 10.0.0.1 (line 3)\n";
+const std::string MovesWarning = "tarnwk: the merge makes 1 name resolve to another address; "
+                                 "\"tarnwk --check {F}\" shows them\n";
 const std::string CutInput = std::string("0.0.0.0 a.example\r\n\0 0.0.0.0 b.example\r\n", 40);
 
 const std::string Optimized = "The hosts file has been optimized.\n";
@@ -422,6 +442,49 @@ const std::vector<ProgramRow>& ProgramRows() {
        .Out = "0.0.0.0 a\n",
        .Err = Optimized},
 
+      // Repeats, names that resolve elsewhere, and the check.
+      {"--dedupe",
+       {"--dedupe", "{F}"},
+       Repeats,
+       {},
+       {},
+       {},
+       0,
+       Optimized,
+       "",
+       "0.0.0.0 a.example b.example\n"},
+      {"repeats stay without --dedupe",
+       {"{F}"},
+       Repeats,
+       {},
+       {},
+       {},
+       0,
+       Optimized,
+       "",
+       "0.0.0.0 a.example b.example A.example\n"},
+      {"a name resolves elsewhere: one warning",
+       {"{F}"},
+       Moves,
+       {},
+       {},
+       {},
+       0,
+       Optimized,
+       MovesWarning,
+       MovesMerged},
+      {"-s: no warning", {"-s", "{F}"}, Moves, {}, {}, {}, 0, "", "", MovesMerged},
+      {"--check changes nothing, makes no backup",
+       {"-b", "--check", "{F}"},
+       Moves,
+       {},
+       {},
+       {},
+       0,
+       MovesReport,
+       ""},
+      {"--check of a missing file", {"-n", "{F}"}, {}, {}, {}, {}, 1, "", Missing},
+
       // Outcomes that change nothing.
       {.Name = "missing file", .Arguments = {"-b", "{F}"}, .Status = 1, .Err = Missing},
       {.Name = "missing file, silent", .Arguments = {"-s", "{F}"}, .Status = 1},
@@ -533,6 +596,16 @@ const std::vector<ProgramRow>& ProgramRows() {
        .Before = Input,
        .Status = 2,
        .Err = "tarnwk: option '--silent' doesn't allow an argument\n{U}"},
+
+      {"--dedupe=yes",
+       {"--dedupe=yes", "{F}"},
+       Input,
+       {},
+       {},
+       {},
+       2,
+       "",
+       "tarnwk: option '--dedupe' doesn't allow an argument\n{U}"},
 
       // Help and version: nothing else happens.
       {.Name = "--help", .Arguments = {"--help", "{F}"}, .Before = Input, .Out = "{U}"},
