@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <map>
+#include <set>
 #include <string>
 #include <string_view>
 #include <tuple>
@@ -14,6 +15,7 @@
 
 #include "VornLibStrUtils.h"
 #include "uHosts.h"
+#include "uHostsReport.h"
 
 namespace {
 
@@ -254,11 +256,47 @@ void RunOnce(std::string_view bytes, bool keepLocalhost) {
   Check(Save(fromUtf8, EncodingUtf8, false) == utf8, "UTF-8 written again the same");
 }
 
+// --dedupe: of the written names of entries not commented out, the first listing of each name
+// under each address value stays (names compared with ASCII letters folded); every other name of
+// the document stays as it was, in order.
+void CheckDedupe(std::string_view bytes) {
+  THosts hosts;
+  hosts.LoadFromBytes(bytes);
+  using TListed = std::tuple<int, std::u16string, uint8_t>;
+  std::vector<TListed> expected;
+  std::set<std::pair<std::string, std::u16string>> seen;
+  for (int i = 0; i < hosts.Count(); ++i) {
+    const THostItem* line = hosts.Items(i);
+    const bool resolving = line->IsEntry() && !line->IsCommented() && line->Address() != nullptr;
+    for (int k = 0; k < line->NameCount(); ++k) {
+      const THostName* name = line->GetName(k);
+      std::u16string folded = name->Name();
+      for (char16_t& c : folded)
+        if (c >= u'A' && c <= u'Z')
+          c = static_cast<char16_t>(c + (u'a' - u'A'));
+      if (resolving && name->Flags == 0 && !seen.emplace(ValueKey(line->Address()), folded).second)
+        continue;
+      expected.emplace_back(i, name->Name(), name->Flags);
+    }
+  }
+  const THostsNameSurvey names(hosts, THostsNameSurvey::TScope::Everything);
+  names.RemoveRepeats(hosts);
+  std::vector<TListed> kept;
+  for (int i = 0; i < hosts.Count(); ++i) {
+    const THostItem* line = hosts.Items(i);
+    Check(line->NameCount() > 0 || !line->IsEntry(), "a line the repeats left empty is no entry");
+    for (int k = 0; k < line->NameCount(); ++k)
+      kept.emplace_back(i, line->GetName(k)->Name(), line->GetName(k)->Flags);
+  }
+  Check(kept == expected, "--dedupe keeps the first listing of each name under each address");
+}
+
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::string_view bytes(reinterpret_cast<const char*>(data), size);
   RunOnce(bytes, false);
   RunOnce(bytes, true);
+  CheckDedupe(bytes);
   return 0;
 }

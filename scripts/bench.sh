@@ -2,7 +2,8 @@
 # Benchmarks the Linux program on large hosts files with the release build: each row is the best
 # of five whole-process runs of `tarnwk -s -r -e utf8 -o OUT FILE`, its peak memory, and the best
 # of five runs of `cat FILE >/dev/null` in the same run with the ratio to it (the machine is noisy;
-# the ratio stays comparable).
+# the ratio stays comparable). The rows for --check (the report to /dev/null) and --dedupe on the
+# 1,000,000-line file also show their ratio to the normal run just before them.
 # Usage: scripts/bench.sh [--quick] [--wine]
 #   --quick  leaves out the 10,000,000-line file
 #   --wine   also times tarnwk.exe (windows-x64 build) under Wine on the 1,000,000-line file, less
@@ -39,8 +40,25 @@ row() {
   read -r cat_s _ < <("$bench" time "$runs" cat "$file")
   awk -v n="$name" -v l="$lines" -v t="$tarnwk_s" -v p="$peak" -v c="$cat_s" 'BEGIN {
     printf "%-34s %10d %8.3fs %6.1fMiB %8.4fs %7.0fx\n", n, l, t, p / 1024, c, t / c }'
+  normal_s=$tarnwk_s
+}
+# The same file with an option, beside the row before: the ratio to that normal run, and the
+# most it may be.
+option_row() {
+  local name=$1 file=$2 limit=$3
+  shift 3
+  local lines option_s peak cat_s
+  lines=$(wc -l <"$file")
+  read -r option_s peak < <("$bench" time "$runs" "$tarnwk" "$@" "$file")
+  read -r cat_s _ < <("$bench" time "$runs" cat "$file")
+  awk -v n="$name" -v l="$lines" -v t="$option_s" -v p="$peak" -v c="$cat_s" -v b="$normal_s" \
+    -v m="$limit" 'BEGIN {
+    printf "%-34s %10d %8.3fs %6.1fMiB %8.4fs %7.0fx  %.2fx the normal run (at most %sx)\n",
+      n, l, t, p / 1024, c, t / c, t / b, m }'
 }
 row "(a) 1M one-name lines" "$data/single-1M"
+option_row "(a) --check" "$data/single-1M" 1.5 -n -r -e utf8
+option_row "(a) --dedupe" "$data/single-1M" 1.3 -s -r -e utf8 --dedupe -o "$data/out"
 [ "$quick" = 1 ] || row "(b) 10M one-name lines" "$data/single-10M"
 corpus=../shared/corpus/stevenblack-hosts
 if [ -f "$corpus" ]; then
