@@ -90,6 +90,7 @@ TEST(Check, ReportLines) {
     TOptimizeOptions options;
     options.Silent = true;
     options.Dedupe = row.Dedupe;
+    options.LineBreak = TLineBreak::None; // as the Linux program: the lines end as read
     TOptimizeSource source;
     source.Bytes = &row.Text;
     std::string report;
