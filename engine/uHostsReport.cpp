@@ -13,6 +13,7 @@
 #include <unordered_map>
 
 #include "VornLibCodePage.h"
+#include "uHosts_Text.h"
 
 namespace {
 
@@ -30,15 +31,6 @@ uint64_t FoldAscii(uint64_t word) {
   return word | (upper >> 2);
 }
 
-uint64_t Finish(uint64_t h) {
-  h ^= h >> 33;
-  h *= 0xFF51AFD7ED558CCDULL;
-  h ^= h >> 33;
-  h *= 0xC4CEB9FE1A85EC53ULL;
-  h ^= h >> 33;
-  return h;
-}
-
 constexpr uint64_t Step = 0x9E3779B97F4A7C15ULL;
 
 uint32_t HashName(const THostName& name, bool ipv6) {
@@ -49,7 +41,7 @@ uint32_t HashName(const THostName& name, bool ipv6) {
         c = static_cast<char16_t>(c + (u'a' - u'A'));
       h = std::rotl((h ^ c) * Step, 27);
     }
-    return static_cast<uint32_t>(Finish(h ^ 1) >> 32);
+    return static_cast<uint32_t>(MixBits(h ^ 1) >> 32);
   }
   // Eight bytes at a time; the last eight (or the whole short name) read once more in one piece.
   const std::string_view text = name.Text8();
@@ -73,7 +65,7 @@ uint32_t HashName(const THostName& name, bool ipv6) {
       word |= uint64_t{static_cast<unsigned char>(p[i])} << (8 * i);
   }
   h = std::rotl((h ^ FoldAscii(word)) * Step, 27);
-  return static_cast<uint32_t>(Finish(h) >> 32);
+  return static_cast<uint32_t>(MixBits(h) >> 32);
 }
 
 // A sign of a name that equal names share: its length and its last letter, folded.

@@ -11,6 +11,7 @@
 
 #include "SorLists.h"
 #include "VornLibStrUtils.h"
+#include "uHosts_Text.h"
 
 namespace {
 
@@ -186,15 +187,6 @@ uint16_t KindOfIPv6(const TIPv6Groups& g) {
   return KindIPv6Other;
 }
 
-inline uint64_t Mix(uint64_t x) {
-  x ^= x >> 30;
-  x *= 0xBF58476D1CE4E5B9ull;
-  x ^= x >> 27;
-  x *= 0x94D049BB133111EBull;
-  x ^= x >> 31;
-  return x;
-}
-
 } // namespace
 
 // ---------------------------------------------------------------------------------------------
@@ -269,14 +261,14 @@ bool THostsIP::SameAddress(const THostsIP* other) const {
 }
 
 size_t THostsIP::Hash() const {
-  uint64_t h = Mix(FKind);
+  uint64_t h = MixBits(FKind);
   if (const uint32_t* number = std::get_if<uint32_t>(&FValue)) {
-    h = Mix(h ^ *number);
+    h = MixBits(h ^ *number);
   } else if (const TIPv6Groups* groups = std::get_if<TIPv6Groups>(&FValue)) {
     for (size_t k = 0; k < 8; k += 4) {
       const uint64_t word = (uint64_t{(*groups)[k]} << 48) | (uint64_t{(*groups)[k + 1]} << 32) |
                             (uint64_t{(*groups)[k + 2]} << 16) | uint64_t{(*groups)[k + 3]};
-      h = Mix(h ^ word);
+      h = MixBits(h ^ word);
     }
   } else if (IsTextOnly()) {
     // FNV-1a over the text with a-z folded, as SameAddress folds it.
@@ -288,7 +280,7 @@ size_t THostsIP::Hash() const {
       }
       f = (f ^ b) * 0x100000001B3ull;
     }
-    h = Mix(h ^ f);
+    h = MixBits(h ^ f);
   }
   return static_cast<size_t>(h);
 }

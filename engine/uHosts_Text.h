@@ -11,6 +11,16 @@
 #include "VornLibMemory.h"
 #include "uHosts.h"
 
+// Spreads the bits of x over the whole word: every bit of the result depends on every bit of x.
+inline uint64_t MixBits(uint64_t x) {
+  x ^= x >> 30;
+  x *= 0xBF58476D1CE4E5B9ull;
+  x ^= x >> 27;
+  x *= 0x94D049BB133111EBull;
+  x ^= x >> 31;
+  return x;
+}
+
 // True when every character fits in one byte (Latin-1).
 inline bool FitsInBytes(std::u16string_view text) {
   char16_t any = 0;
