@@ -133,7 +133,10 @@ public:
   // Gives the name text of its own.
   void SetName(std::u16string_view name);
 
-  size_t Length() const;
+  size_t Length() const {
+    const size_t length = FLength16 | (static_cast<size_t>(FBits >> 2) << 16);
+    return length < LongLength ? length : StoredLength();
+  }
   bool IsWide() const { return (FBits & WideBit) != 0; }
   // The text one byte a character (Latin-1); only when not IsWide().
   std::string_view Text8() const {
@@ -151,6 +154,8 @@ private:
   static constexpr uint8_t OwnedBit = 0x02;
   static constexpr size_t LongLength = (size_t{1} << 22) - 1; // and over: length stored with text
 
+  // The length of a long text, stored in the size_t right before it.
+  size_t StoredLength() const;
   // Takes text that outlives the name (a document's arena); a long text has its length stored
   // in the size_t right before it.
   void SetText(const void* text, size_t length, bool wide);

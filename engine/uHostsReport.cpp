@@ -1,9 +1,9 @@
 // uHostsReport: what the merge pass keeps, drops and changes in a document.
 //
-// Names are compared through a hash of their text with ASCII letters folded: the (hash, place)
-// keys of all names, 8 bytes each, are sorted, so that every listing of one name comes together
-// in document order, and only names that share a hash are compared by their text. No name text
-// is copied.
+// Names are compared through a hash of their text with ASCII letters folded: of the (hash,
+// place) keys of all names, 8 bytes each, those whose hash is not alone are sorted, so that every
+// listing of one name comes together in document order, and only names that share a hash are
+// compared by their text. No name text is copied.
 #include "uHostsReport.h"
 
 #include <algorithm>
@@ -116,10 +116,11 @@ bool IsResolving(const THostItem& line) {
 // in document order.
 using TKeys = std::vector<uint64_t, TLargeBlockAllocator<uint64_t>>;
 
-// One pass into buckets by the top bits, few enough for the places written to to stay in the
-// cache; then each bucket, small enough to stay there too, sorted on its own. A bucket holds a
-// few hundred keys: after the next 8 bits, what insertion sorts is nearly in order.
-void SortKeys(TKeys& keys) {
+// The keys whose hash another key shares, sorted (by hash, then place); nearly every name is
+// alone, so the rest are never sorted. One pass puts the keys into buckets by the top bits of
+// the hash, in order, few enough buckets for the places written to to stay in the cache; in each
+// bucket, small enough to stay there too, a small table finds the hashes met before.
+TKeys SharedKeys(const TKeys& keys) {
   const size_t n = keys.size();
   const int bits = std::clamp(static_cast<int>(std::bit_width(n)) - 9, 1, 11);
   const int shift = 64 - bits;
@@ -129,31 +130,39 @@ void SortKeys(TKeys& keys) {
   for (size_t b = 1; b < next.size(); ++b)
     next[b] += next[b - 1];
   const std::vector<uint32_t> starts = next;
-  TKeys sorted(n);
+  TKeys bucketed(n);
   for (const uint64_t key : keys)
-    sorted[next[key >> shift]++] = key;
-  // Each bucket by the next 8 bits through a small buffer, then by insertion.
-  std::vector<uint64_t> buffer;
-  const int inner = shift - 8;
+    bucketed[next[key >> shift]++] = key;
+
+  TKeys shared;
+  std::vector<uint32_t> table; // a key's index in its bucket + 1; 0: free
+  std::vector<bool> marked;
   for (size_t b = 0; b + 1 < starts.size(); ++b) {
-    uint64_t* first = sorted.data() + starts[b];
+    const uint64_t* first = bucketed.data() + starts[b];
     const size_t size = starts[b + 1] - starts[b];
-    if (size > 16) {
-      std::array<uint32_t, 257> at{};
-      for (size_t i = 0; i < size; ++i)
-        ++at[((first[i] >> inner) & 0xFF) + 1];
-      for (size_t d = 1; d < at.size(); ++d)
-        at[d] += at[d - 1];
-      buffer.resize(size);
-      for (size_t i = 0; i < size; ++i)
-        buffer[at[(first[i] >> inner) & 0xFF]++] = first[i];
-      std::copy(buffer.begin(), buffer.end(), first);
+    if (size < 2)
+      continue;
+    const size_t mask = std::bit_ceil(2 * size) - 1;
+    table.assign(mask + 1, 0);
+    marked.assign(size, false);
+    for (size_t i = 0; i < size; ++i) {
+      const uint32_t hash = static_cast<uint32_t>(first[i] >> 32);
+      size_t slot = hash & mask; // the low bits, apart from the bucket's top bits
+      while (table[slot] != 0 && static_cast<uint32_t>(first[table[slot] - 1] >> 32) != hash)
+        slot = (slot + 1) & mask;
+      if (table[slot] == 0) {
+        table[slot] = static_cast<uint32_t>(i + 1);
+      } else {
+        marked[table[slot] - 1] = true;
+        marked[i] = true;
+      }
     }
-    for (size_t i = 1; i < size; ++i)
-      for (size_t j = i; j > 0 && first[j] < first[j - 1]; --j)
-        std::swap(first[j], first[j - 1]);
+    for (size_t i = 0; i < size; ++i)
+      if (marked[i])
+        shared.push_back(first[i]);
   }
-  keys = std::move(sorted);
+  std::sort(shared.begin(), shared.end());
+  return shared;
 }
 
 std::string Utf8Of(const THostName& name) {
@@ -311,7 +320,8 @@ THostsNameSurvey::THostsNameSurvey(
   }
   if (place > UINT32_MAX)
     throw std::length_error("more than four billion names");
-  SortKeys(keys);
+  const TKeys shared = SharedKeys(keys);
+  keys = TKeys();
 
   // One listing of a name: the name, its line number, its address and its family.
   struct TListing {
@@ -335,9 +345,9 @@ THostsNameSurvey::THostsNameSurvey(
   std::vector<TListing> listings;
   std::vector<std::pair<uint32_t, uint32_t>> seen; // address -> first line, for one name
   std::unordered_map<uint32_t, uint32_t> seenMany; // the same, for a name listed very often
-  for (size_t at = 0; at < keys.size();) {
+  for (size_t at = 0; at < shared.size();) {
     size_t end = at + 1;
-    while (end < keys.size() && (keys[end] >> 32) == (keys[at] >> 32))
+    while (end < shared.size() && (shared[end] >> 32) == (shared[at] >> 32))
       ++end;
     if (end - at == 1) {
       at = end;
@@ -345,7 +355,7 @@ THostsNameSurvey::THostsNameSurvey(
     }
     run.clear();
     for (size_t k = at; k < end; ++k)
-      run.push_back(listing(keys[k]));
+      run.push_back(listing(shared[k]));
     at = end;
     std::vector<bool> taken(run.size(), false);
     for (size_t head = 0; head < run.size(); ++head) {

@@ -128,10 +128,7 @@ THostName::THostName(THostName&& other) noexcept
   other.FLength16 = 0;
 }
 
-size_t THostName::Length() const {
-  const size_t length = FLength16 | (static_cast<size_t>(FBits >> 2) << 16);
-  if (length < LongLength)
-    return length;
+size_t THostName::StoredLength() const {
   size_t stored;
   std::memcpy(&stored, static_cast<const char*>(FText) - sizeof(size_t), sizeof stored);
   return stored;
