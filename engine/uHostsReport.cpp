@@ -221,9 +221,8 @@ void THostsLoadSurvey::Take(const THostsReadLine& read) {
 
 // ---- The names ----
 
-THostsNameSurvey::THostsNameSurvey(
-    const THosts& hosts, TScope scope,
-    const std::vector<uint32_t, TLargeBlockAllocator<uint32_t>>* lineNumbers) {
+THostsNameSurvey::THostsNameSurvey(const THosts& hosts, TScope scope,
+                                   const TLineNumbers* lineNumbers) {
   // Address ids, in the order first met; the lines of a document share the value of one text.
   TIPTracker tracker;
   const THostsIP* lastValue = nullptr;
@@ -291,7 +290,7 @@ THostsNameSurvey::THostsNameSurvey(
 
   // The addresses, the counts, and the key of every name surveyed; firstName[i] is the place of
   // line i's first name.
-  std::vector<uint32_t, TLargeBlockAllocator<uint32_t>> firstName(static_cast<size_t>(count));
+  TLineNumbers firstName(static_cast<size_t>(count)); // by line: the place of its first name
   TKeys keys;
   keys.reserve(static_cast<size_t>(count));
   uint64_t place = 0;

@@ -11,6 +11,9 @@
 #include "VornLibMemory.h"
 #include "uHosts.h"
 
+// Line numbers, by the index of a line in its document.
+using TLineNumbers = std::vector<uint32_t, TLargeBlockAllocator<uint32_t>>;
+
 // What a load read and what of it the written file will not hold, line by line: follows the
 // loads of one document (THosts::WatchLoad).
 class THostsLoadSurvey {
@@ -35,7 +38,7 @@ public:
   std::array<TDropped, KindCount> Dropped;
   size_t CommentedEntries = 0; // commented-out entries the document kept
   // The line number of every line the document kept, by its index in the document.
-  std::vector<uint32_t, TLargeBlockAllocator<uint32_t>> LineNumbers;
+  TLineNumbers LineNumbers;
 
 private:
   void Take(const THostsReadLine& read);
@@ -55,9 +58,7 @@ public:
   };
 
   // lineNumbers: the line number of every line of hosts (none: its index + 1).
-  THostsNameSurvey(
-      const THosts& hosts, TScope scope,
-      const std::vector<uint32_t, TLargeBlockAllocator<uint32_t>>* lineNumbers = nullptr);
+  THostsNameSurvey(const THosts& hosts, TScope scope, const TLineNumbers* lineNumbers = nullptr);
 
   static constexpr size_t ExampleCount = THostsLoadSurvey::ExampleCount;
 
