@@ -119,102 +119,103 @@ std::string LongName(int code) {
   return "";
 }
 
-// Reads the arguments into options. --help and --version act at once; anything invalid sets
-// error to a one-line reason. getopt_long reports nothing itself; the reasons are ours.
-TAction ParseArguments(int argc, char** argv, TOptions& options, std::string& error) {
-  const auto takeOperand = [&](std::string_view operand) {
-    if (options.HasInput) {
-      error = "extra operand '" + std::string(operand) + "'";
+// The operand FILE; there is at most one.
+bool TakeOperand(std::string_view operand, TOptions& options, std::string& error) {
+  if (options.HasInput) {
+    error = "extra operand '" + std::string(operand) + "'";
+    return false;
+  }
+  options.Input = operand;
+  options.HasInput = true;
+  return true;
+}
+
+// Sets what one option says; false, with the reason, when its value is invalid.
+bool TakeOption(int code, std::string_view value, TOptions& options, std::string& error) {
+  switch (code) {
+  case 's':
+    options.Silent = true;
+    break;
+  case 'b':
+    options.Backup = true;
+    break;
+  case 'l':
+    options.IncludeLocalhost = true;
+    break;
+  case 'r':
+    options.IncludeLocalhost = false;
+    break;
+  case 'n':
+    options.Check = true;
+    break;
+  case OptionDedupe:
+    options.Dedupe = true;
+    break;
+  case OptionCrLf:
+    options.LineBreak = TLineBreak::CrLf;
+    break;
+  case OptionLf:
+    options.LineBreak = TLineBreak::Lf;
+    break;
+  case 'e':
+    if (!ParseEncoding(value, options.Encoding)) {
+      error = "invalid encoding '" + std::string(value) + "' (use ansi, utf8 or utf16le)";
       return false;
     }
-    options.Input = operand;
-    options.HasInput = true;
-    return true;
-  };
-  const auto takeValue = [&](int letter, std::string_view value) {
-    if (letter == 'e') {
-      if (!ParseEncoding(value, options.Encoding)) {
-        error = "invalid encoding '" + std::string(value) + "' (use ansi, utf8 or utf16le)";
-        return false;
-      }
-      return true;
-    }
+    break;
+  default: // 'o'
     if (value.empty()) {
       error = "the output name is empty";
       return false;
     }
     options.Output = value;
     options.HasOutput = true;
-    return true;
-  };
+    break;
+  }
+  return true;
+}
 
+// The reason for getopt_long's ':' (a value missing) or '?' (anything else). An error of a long
+// option always consumed its argument; a short option's does only when it was the group's last
+// letter, which is where a missing value is noticed.
+std::string OptionError(int code, std::string_view consumed) {
+  if (code == ':') {
+    if (consumed.starts_with("--"))
+      return "option '--" + LongName(optopt) + "' requires an argument";
+    return std::string("option requires an argument -- '") + static_cast<char>(optopt) + "'";
+  }
+  // A known letter fails only as a long option given a value it does not take.
+  if (optopt == 0)
+    return "unrecognized option '" + std::string(consumed) + "'";
+  if (!LongName(optopt).empty())
+    return "option '--" + LongName(optopt) + "' doesn't allow an argument";
+  return std::string("invalid option -- '") + static_cast<char>(optopt) + "'";
+}
+
+// Reads the arguments into options. --help and --version act at once; anything invalid sets
+// error to a one-line reason. getopt_long reports nothing itself; the reasons are ours.
+TAction ParseArguments(int argc, char** argv, TOptions& options, std::string& error) {
   opterr = 0;
   optind = 0; // starts afresh, also within a group of short options a former call left
   for (;;) {
     const int code = getopt_long(argc, argv, ShortOptions, LongOptions, nullptr);
     if (code == -1)
       break;
-    // An error of a long option always consumed its argument; a short option's does only when it
-    // was the group's last letter, which is where a missing value is noticed.
-    const std::string_view consumed = optind > 0 ? argv[optind - 1] : "";
-    switch (code) {
-    case 1:
-      if (!takeOperand(optarg))
-        return TAction::Invalid;
-      break;
-    case 's':
-      options.Silent = true;
-      break;
-    case 'b':
-      options.Backup = true;
-      break;
-    case 'l':
-      options.IncludeLocalhost = true;
-      break;
-    case 'r':
-      options.IncludeLocalhost = false;
-      break;
-    case 'n':
-      options.Check = true;
-      break;
-    case OptionDedupe:
-      options.Dedupe = true;
-      break;
-    case OptionCrLf:
-      options.LineBreak = TLineBreak::CrLf;
-      break;
-    case OptionLf:
-      options.LineBreak = TLineBreak::Lf;
-      break;
-    case 'e':
-    case 'o':
-      if (!takeValue(code, optarg))
-        return TAction::Invalid;
-      break;
-    case OptionHelp:
+    if (code == OptionHelp)
       return TAction::Help;
-    case OptionVersion:
+    if (code == OptionVersion)
       return TAction::Version;
-    case ':':
-      if (consumed.starts_with("--"))
-        error = "option '--" + LongName(optopt) + "' requires an argument";
-      else
-        error = std::string("option requires an argument -- '") + static_cast<char>(optopt) + "'";
-      return TAction::Invalid;
-    default:
-      // A known letter fails only as a long option given a value it does not take.
-      if (optopt == 0)
-        error = "unrecognized option '" + std::string(consumed) + "'";
-      else if (!LongName(optopt).empty())
-        error = "option '--" + LongName(optopt) + "' doesn't allow an argument";
-      else
-        error = std::string("invalid option -- '") + static_cast<char>(optopt) + "'";
+    if (code == '?' || code == ':') {
+      error = OptionError(code, optind > 0 ? argv[optind - 1] : "");
       return TAction::Invalid;
     }
+    const std::string_view value = optarg != nullptr ? optarg : "";
+    if (!(code == 1 ? TakeOperand(value, options, error) : TakeOption(code, value, options, error)))
+      return TAction::Invalid;
   }
   // After "--" every argument is an operand.
   for (int i = optind; i < argc; ++i)
-    if (!takeOperand(argv[i]))
+    if (!TakeOperand(argv[i], options, error))
       return TAction::Invalid;
   return TAction::Run;
 }
