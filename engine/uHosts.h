@@ -393,6 +393,10 @@ private:
   class TMergePass;
   struct TWatch;
   int LoadText(std::string_view bytes);
+  // The text after its byte-order mark: UTF-16 in either byte order, or 8-bit (UTF-8 when utf8,
+  // else the system code page).
+  int LoadUtf16Text(std::string_view body, bool bigEndian);
+  int LoadByteText(std::string_view body, bool utf8);
   // Reads one line of text into a new line and keeps it or lets it go, by the load options.
   template <typename CharT> bool TakeLine(std::basic_string_view<CharT> text);
   // The line scanned, and whether the load options keep it.

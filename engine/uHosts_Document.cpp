@@ -439,46 +439,46 @@ int THosts::LoadText(std::string_view bytes) {
   FLoadInfo.Bytes = bytes.size();
   if (FWatch)
     FWatch->Number = 0;
-  int appended = 0;
-  const auto* raw = reinterpret_cast<const unsigned char*>(bytes.data());
-  const size_t size = bytes.size();
-
   // The text is decoded and read a line at a time.
   const TByteOrderMark mark = ReadByteOrderMark(bytes);
   FLoadInfo.Mark = mark.Encoding;
   FLoadInfo.BigEndian = mark.BigEndian;
-  if (mark.Encoding == EncodingUtf16LE) {
-    // UTF-16; an odd last byte is lost, a NUL character ends the text.
-    const bool little = !mark.BigEndian;
-    const auto unit = [raw, little](size_t i) {
-      const unsigned char a = raw[2 + 2 * i], b = raw[3 + 2 * i];
-      return little ? static_cast<char16_t>(a | (b << 8)) : static_cast<char16_t>((a << 8) | b);
-    };
-    size_t units = (size - 2) / 2;
-    for (size_t i = 0; i < units; ++i) {
-      if (unit(i) == u'\0') {
-        const std::string_view after = bytes.substr(2 + 2 * i + 2);
-        FLoadInfo.TextWasCut = after.find_first_not_of('\0') != std::string_view::npos;
-        units = i;
-        break;
-      }
-    }
-    std::u16string line;
-    ForEachLine(
-        units, unit,
-        [&](size_t b, size_t e) {
-          line.resize(e - b);
-          for (size_t i = b; i < e; ++i)
-            line[i - b] = unit(i);
-          appended += TakeLine(std::u16string_view(line));
-        },
-        FLoadInfo.FirstBreak);
-    return appended;
-  }
+  if (mark.Encoding == EncodingUtf16LE)
+    return LoadUtf16Text(bytes.substr(mark.Length), mark.BigEndian);
+  return LoadByteText(bytes.substr(mark.Length), mark.Encoding == EncodingUtf8);
+}
 
-  const bool utf8 = mark.Encoding == EncodingUtf8;
-  const size_t begin = mark.Length;
-  std::string_view body = bytes.substr(begin);
+int THosts::LoadUtf16Text(std::string_view body, bool bigEndian) {
+  // An odd last byte is lost, a NUL character ends the text.
+  const auto* raw = reinterpret_cast<const unsigned char*>(body.data());
+  const auto unit = [raw, bigEndian](size_t i) {
+    const unsigned char a = raw[2 * i], b = raw[2 * i + 1];
+    return bigEndian ? static_cast<char16_t>((a << 8) | b) : static_cast<char16_t>(a | (b << 8));
+  };
+  size_t units = body.size() / 2;
+  for (size_t i = 0; i < units; ++i) {
+    if (unit(i) == u'\0') {
+      const std::string_view after = body.substr(2 * i + 2);
+      FLoadInfo.TextWasCut = after.find_first_not_of('\0') != std::string_view::npos;
+      units = i;
+      break;
+    }
+  }
+  int appended = 0;
+  std::u16string line;
+  ForEachLine(
+      units, unit,
+      [&](size_t b, size_t e) {
+        line.resize(e - b);
+        for (size_t i = b; i < e; ++i)
+          line[i - b] = unit(i);
+        appended += TakeLine(std::u16string_view(line));
+      },
+      FLoadInfo.FirstBreak);
+  return appended;
+}
+
+int THosts::LoadByteText(std::string_view body, bool utf8) {
   const size_t nul = body.find('\0');
   if (nul != std::string_view::npos) {
     FLoadInfo.TextWasCut = body.find_first_not_of('\0', nul) != std::string_view::npos;
@@ -497,6 +497,7 @@ int THosts::LoadText(std::string_view bytes) {
   std::optional<TSystemCodePageDecoder> systemCodePage;
   if (!FLoadInfo.Ascii && !utf8)
     systemCodePage.emplace(body);
+  int appended = 0;
   const char* text = body.data();
   ForEachLine8(
       text, body.size(),
