@@ -41,6 +41,12 @@ int64_t THandleStream::Seek(int64_t offset, int origin) {
   return origin >= 0 && origin <= 2 ? SeekFrom(offset, origin) : -1;
 }
 
+bool TVornFileStream::SplitMode(uint16_t mode, unsigned& access, unsigned& sharing) {
+  access = mode & 0x3u;
+  sharing = (mode & 0xF0u) >> 4;
+  return access <= 2 && sharing <= 4;
+}
+
 void RaiseStreamError(const THandleStream& stream, const char* what) {
   const std::error_code error = stream.Error();
   throw std::system_error(error ? error : std::make_error_code(std::errc::io_error), what);

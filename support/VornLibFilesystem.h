@@ -124,6 +124,10 @@ public:
   int LastError() const { return FLastError; }
 
 private:
+  // The access (0-2) and sharing (0-4) of an open mode other than the two creating ones; false
+  // when either is out of range.
+  static bool SplitMode(uint16_t mode, unsigned& access, unsigned& sharing);
+
   std::u16string FFileName;
   int FLastError = 0;
 };

@@ -296,15 +296,14 @@ TVornFileStream::TVornFileStream(std::u16string_view fileName, uint16_t mode)
   } else if (mode == ModeCreateNew) {
     fd = ::open(name.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
   } else {
-    // Sharing bits have no meaning here; they are only checked for range.
-    const unsigned accessBits = mode & 0x3u;
-    const unsigned shareBits = mode & 0xF0u;
-    if (accessBits > 2 || shareBits > 0x40) {
+    // Sharing has no meaning here; it is only checked for range.
+    unsigned access = 0, sharing = 0;
+    if (!SplitMode(mode, access, sharing)) {
       FLastError = EINVAL;
       return;
     }
-    static constexpr int access[] = {O_RDONLY, O_WRONLY, O_RDWR};
-    fd = name.empty() ? -1 : ::open(name.c_str(), access[accessBits] | O_CLOEXEC);
+    static constexpr int flags[] = {O_RDONLY, O_WRONLY, O_RDWR};
+    fd = name.empty() ? -1 : ::open(name.c_str(), flags[access] | O_CLOEXEC);
     if (name.empty())
       errno = ENOENT;
     // A folder opens for reading here, but it is no file.

@@ -326,17 +326,16 @@ TVornFileStream::TVornFileStream(std::u16string_view fileName, uint16_t mode)
                          mode == ModeCreate ? CREATE_ALWAYS : CREATE_NEW, FILE_ATTRIBUTE_NORMAL,
                          nullptr);
   } else {
-    const unsigned accessBits = mode & 0x3u;
-    const unsigned shareBits = mode & 0xF0u;
-    if (accessBits > 2 || shareBits > 0x40) {
+    unsigned access = 0, sharing = 0;
+    if (!SplitMode(mode, access, sharing)) {
       FLastError = ERROR_INVALID_PARAMETER;
       return;
     }
-    static constexpr DWORD access[] = {GENERIC_READ, GENERIC_WRITE, GENERIC_READ | GENERIC_WRITE};
-    static constexpr DWORD sharing[] = {0, 0, FILE_SHARE_READ, FILE_SHARE_WRITE,
-                                        FILE_SHARE_READ | FILE_SHARE_WRITE};
-    handle = CreateFileW(name.c_str(), access[accessBits], sharing[shareBits >> 4], nullptr,
-                         OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    static constexpr DWORD rights[] = {GENERIC_READ, GENERIC_WRITE, GENERIC_READ | GENERIC_WRITE};
+    static constexpr DWORD shares[] = {0, 0, FILE_SHARE_READ, FILE_SHARE_WRITE,
+                                       FILE_SHARE_READ | FILE_SHARE_WRITE};
+    handle = CreateFileW(name.c_str(), rights[access], shares[sharing], nullptr, OPEN_EXISTING,
+                         FILE_ATTRIBUTE_NORMAL, nullptr);
   }
   if (handle == INVALID_HANDLE_VALUE) {
     FLastError = static_cast<int>(GetLastError());
