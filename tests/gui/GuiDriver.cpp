@@ -45,7 +45,8 @@ const std::string SystemHostsBytes = "# the system's own\r\n"
                                      "0.0.0.0 system.example\r\n"
                                      "0.0.0.0 other.example\r\n";
 
-std::string Narrow(std::wstring_view text) {
+// Printable ASCII of a window text: a line feed stays, every other character becomes "?".
+std::string Printable(std::wstring_view text) {
   std::string result;
   for (wchar_t c : text)
     result += c == L'\n' ? '\n' : (c >= 0x20 && c < 0x80 ? static_cast<char>(c) : '?');
@@ -327,9 +328,9 @@ TEST_F(MainWindow, ShowsTheSystemHostsFileAndItsEncoding) {
     FHosts.Write(row.Bytes);
     TProgramWindow program;
     ASSERT_NE(program.Window(), nullptr);
-    EXPECT_EQ(Narrow(Text(program.Window())), "Tarnwick");
-    EXPECT_EQ(Narrow(Text(program.Control(IdFileLabel))), Narrow(FHosts.Name()));
-    EXPECT_EQ(Narrow(program.EncodingText()), Narrow(row.Encoding));
+    EXPECT_EQ(Printable(Text(program.Window())), "Tarnwick");
+    EXPECT_EQ(Printable(Text(program.Control(IdFileLabel))), Printable(FHosts.Name()));
+    EXPECT_EQ(Printable(program.EncodingText()), Printable(row.Encoding));
     EXPECT_TRUE(IsWindowEnabled(program.Control(IdOptimize)));
     EXPECT_TRUE(program.Checked(IdBackup));
     // Windows 7 and later keep their localhost lines out of the hosts file.
@@ -497,9 +498,9 @@ TEST_F(MainWindow, MissingHostsFileDisablesOptimize) {
   FHosts.Remove();
   TProgramWindow program;
   ASSERT_NE(program.Window(), nullptr);
-  EXPECT_EQ(Narrow(Text(program.Control(IdFileLabel))), "");
+  EXPECT_EQ(Printable(Text(program.Control(IdFileLabel))), "");
   EXPECT_FALSE(IsWindowEnabled(program.Control(IdOptimize)));
-  EXPECT_EQ(Narrow(program.EncodingText()), "ANSI");
+  EXPECT_EQ(Printable(program.EncodingText()), "ANSI");
   // The disabled button cannot have the focus: the first enabled control in tab order has it.
   GUITHREADINFO thread{};
   thread.cbSize = sizeof(thread);
@@ -511,7 +512,7 @@ TEST_F(MainWindow, MissingHostsFileDisablesOptimize) {
   const fs::path file = folder.File("hosts.txt");
   WriteBytes(file, PlainInput);
   program.ChooseFile(file.wstring());
-  EXPECT_EQ(Narrow(Text(program.Control(IdFileLabel))), Narrow(file.wstring()));
+  EXPECT_EQ(Printable(Text(program.Control(IdFileLabel))), Printable(file.wstring()));
   EXPECT_TRUE(IsWindowEnabled(program.Control(IdOptimize)));
   EXPECT_EQ(ReadBytes(file), PlainInput);
   EXPECT_FALSE(fs::exists(FHosts.Name()));
@@ -526,14 +527,14 @@ TEST_F(MainWindow, OptimizesTheChosenFileInProcess) {
   TProgramWindow program;
   ASSERT_NE(program.Window(), nullptr);
   program.ChooseFile(file.wstring());
-  ASSERT_EQ(Narrow(Text(program.Control(IdFileLabel))), Narrow(file.wstring()));
+  ASSERT_EQ(Printable(Text(program.Control(IdFileLabel))), Printable(file.wstring()));
 
   // Backup on, localhost lines off, ANSI (the system hosts file has no mark).
   program.Click(IdOptimize);
   const HWND box = WaitForOwnedDialog(program.Window());
   ASSERT_NE(box, nullptr) << "no message box";
-  EXPECT_EQ(Narrow(Text(box)), "Tarnwick");
-  EXPECT_EQ(Narrow(Text(GetDlgItem(box, MessageTextId))), "The hosts file has been optimized.");
+  EXPECT_EQ(Printable(Text(box)), "Tarnwick");
+  EXPECT_EQ(Printable(Text(GetDlgItem(box, MessageTextId))), "The hosts file has been optimized.");
   CloseMessageBox(box);
   EXPECT_TRUE(program.Responds());
 
@@ -549,8 +550,8 @@ TEST_F(MainWindow, AboutShowsVersionAndUsage) {
   program.Click(IdAbout);
   const HWND box = WaitForOwnedDialog(program.Window());
   ASSERT_NE(box, nullptr) << "no about box";
-  EXPECT_EQ(Narrow(Text(box)), "Tarnwick");
-  const std::string text = Narrow(Text(GetDlgItem(box, MessageTextId)));
+  EXPECT_EQ(Printable(Text(box)), "Tarnwick");
+  const std::string text = Printable(Text(GetDlgItem(box, MessageTextId)));
   const std::string usage(UsageBlock.begin(), UsageBlock.end());
   EXPECT_EQ(text.substr(0, text.find('\n')), "Tarnwick v" TARNWICK_VERSION);
   const size_t blank = text.find("\n\n");
@@ -574,10 +575,10 @@ TEST_F(MainWindow, RelaunchesElevatedForTheChosenFile) {
 
   TProgramWindow program;
   ASSERT_NE(program.Window(), nullptr);
-  EXPECT_EQ(Narrow(Text(program.Control(IdFileLabel))), Narrow(FHosts.Name()));
+  EXPECT_EQ(Printable(Text(program.Control(IdFileLabel))), Printable(FHosts.Name()));
   EXPECT_TRUE(IsWindowEnabled(program.Control(IdOptimize)));
   program.ChooseFile(file.wstring());
-  ASSERT_EQ(Narrow(Text(program.Control(IdFileLabel))), Narrow(file.wstring()));
+  ASSERT_EQ(Printable(Text(program.Control(IdFileLabel))), Printable(file.wstring()));
 
   // Backup off, localhost lines on, UTF-8.
   SendMessageW(program.Control(IdBackup), BM_SETCHECK, BST_UNCHECKED, 0);
@@ -592,7 +593,7 @@ TEST_F(MainWindow, RelaunchesElevatedForTheChosenFile) {
            Text(window) == L"Tarnwick";
   });
   ASSERT_NE(box, nullptr) << "no message box of a second instance";
-  EXPECT_EQ(Narrow(Text(GetDlgItem(box, MessageTextId))), "The hosts file has been optimized.");
+  EXPECT_EQ(Printable(Text(GetDlgItem(box, MessageTextId))), "The hosts file has been optimized.");
   // The window waits for the second instance and owns no message box meanwhile.
   EXPECT_EQ(FindDialog([&program](HWND window) {
               return GetWindow(window, GW_OWNER) == program.Window();
