@@ -118,8 +118,6 @@ TOptimizeOutcome OptimizeHosts(intptr_t owner, const TOptimizeSource& source,
   if (hosts.TextWasCut())
     return report(TOptimizeOutcome::CannotOpen);
 
-  if (options.Loaded)
-    options.Loaded(hosts);
   const SaveEncoding encoding = PrepareSave(hosts, options);
   if (const size_t moved = MergeHosts(hosts, options.Dedupe, bool(options.Moved)); moved != 0)
     options.Moved(moved);

@@ -53,8 +53,6 @@ struct TOptimizeOptions {
   SaveEncoding Encoding = EncodingAuto;
   // TLineBreak::None: as the text's first line break (LF when it has none).
   TLineBreak LineBreak = TLineBreak::CrLf;
-  // Called with the document as loaded, before the merge.
-  std::function<void(const THosts& loaded)> Loaded;
   // A name listed again under an address it already has is written once (the first stays).
   bool Dedupe = false;
   // When set, told how many names the merge makes resolve to another address, if any.

@@ -13,6 +13,7 @@
 #include <unordered_map>
 
 #include "VornLibCodePage.h"
+#include "VornLibStrUtils.h"
 #include "uHosts_Text.h"
 
 namespace {
@@ -80,25 +81,11 @@ size_t Sign(const THostName& name) {
   return ((length & 63) << 6) | (folded & 63);
 }
 
-template <typename CharT> CharT Fold(CharT c) {
-  return c >= CharT('A') && c <= CharT('Z') ? static_cast<CharT>(c + ('a' - 'A')) : c;
-}
-
-template <typename CharT>
-bool SameFolded(std::basic_string_view<CharT> a, std::basic_string_view<CharT> b) {
-  if (a.size() != b.size())
-    return false;
-  for (size_t i = 0; i < a.size(); ++i)
-    if (Fold(a[i]) != Fold(b[i]))
-      return false;
-  return true;
-}
-
 // A name held in 8 bits never equals one that needs 16: folding changes ASCII letters only.
 bool SameName(const THostName& a, const THostName& b) {
   if (a.IsWide() != b.IsWide())
     return false;
-  return a.IsWide() ? SameFolded(a.Text16(), b.Text16()) : SameFolded(a.Text8(), b.Text8());
+  return a.IsWide() ? SameTextAscii(a.Text16(), b.Text16()) : SameTextAscii(a.Text8(), b.Text8());
 }
 
 const void* TextOf(const THostName& name) {
@@ -182,8 +169,7 @@ void THostsLoadSurvey::Note(TKind kind, size_t count, const THostsReadLine& read
   dropped.Count += count;
   if (dropped.Examples.size() >= ExampleCount)
     return;
-  std::u16string text = read.Text16.empty() ? std::u16string(read.Text8.begin(), read.Text8.end())
-                                            : std::u16string(read.Text16);
+  std::u16string text = read.Text16.empty() ? WidenLatin1(read.Text8) : std::u16string(read.Text16);
   const bool cut = text.size() > TextWidth;
   if (cut)
     text.resize(TextWidth);
@@ -221,106 +207,21 @@ void THostsLoadSurvey::Take(const THostsReadLine& read) {
 
 // ---- The names ----
 
-THostsNameSurvey::THostsNameSurvey(const THosts& hosts, TScope scope,
-                                   const TLineNumbers* lineNumbers) {
-  // Address ids, in the order first met; the lines of a document share the value of one text.
-  TIPTracker tracker;
-  const THostsIP* lastValue = nullptr;
-  uint32_t lastId = 0;
-  const auto idOf = [&](const THostsIP* address) {
-    if (address == lastValue)
-      return lastId;
-    int index = tracker.IndexOf(address);
-    if (index < 0) {
-      tracker.FindOrAdd(address);
-      index = tracker.Count() - 1;
-      FAddressValues.push_back(address);
-      ++Addresses[address->IsIPv6() ? 1 : 0];
-    }
-    lastValue = address;
-    lastId = static_cast<uint32_t>(index);
-    return lastId;
-  };
+// The survey's steps: ids for the addresses, a key for every name that may be listed again, and
+// the listings of each name gathered from the keys that share a hash.
+struct THostsNameSurvey::TBuilder {
+  TBuilder(THostsNameSurvey& survey, const THosts& hosts, const TLineNumbers* lineNumbers)
+      : Survey(survey), Hosts(hosts), LineNumbers(lineNumbers) {}
 
-  // A name can resolve elsewhere only in a family of more than one address.
-  if (scope == TScope::Moves && hosts.AddressValuesMade()[0] <= 1 &&
-      hosts.AddressValuesMade()[1] <= 1)
-    return;
-
-  const int count = hosts.Count();
-  // Where only names under several addresses matter, the names of each family's most listed
-  // address are left out unless a name of another address may be the same: in most lists nearly
-  // every name is under one address, and a cheap sign (length and last letter) of the few others
-  // rules out nearly all of them without a hash.
-  std::vector<bool> major; // by address id
-  std::vector<bool> signs; // by Sign, of the names of the other addresses
-  if (scope == TScope::Moves) {
-    std::vector<size_t> listed;
-    for (int i = 0; i < count; ++i) {
-      const THostItem& line = *hosts.Items(i);
-      if (!IsResolving(line))
-        continue;
-      const uint32_t id = idOf(line.Address());
-      if (id >= listed.size())
-        listed.resize(id + 1, 0);
-      listed[id] += static_cast<size_t>(line.NameCount());
-    }
-    if (Addresses[0] <= 1 && Addresses[1] <= 1)
-      return;
-    major.assign(listed.size(), false);
-    std::array<int64_t, 2> most = {-1, -1};
-    for (uint32_t id = 0; id < listed.size(); ++id) {
-      const size_t family = FAddressValues[id]->IsIPv6() ? 1 : 0;
-      if (most[family] < 0 || listed[id] > listed[static_cast<size_t>(most[family])])
-        most[family] = id;
-    }
-    for (const int64_t id : most)
-      if (id >= 0)
-        major[static_cast<size_t>(id)] = true;
-    signs.assign(SignCount, false);
-    for (int i = 0; i < count; ++i) {
-      const THostItem& line = *hosts.Items(i);
-      if (!IsResolving(line) || major[idOf(line.Address())])
-        continue;
-      const THostName* name = line.GetName(0);
-      for (int k = 0; k < line.NameCount(); ++k, ++name)
-        signs[Sign(*name)] = true;
-    }
-  }
-
-  // The addresses, the counts, and the key of every name surveyed; firstName[i] is the place of
-  // line i's first name.
-  TLineNumbers firstName(static_cast<size_t>(count)); // by line: the place of its first name
-  TKeys keys;
-  keys.reserve(static_cast<size_t>(count));
-  uint64_t place = 0;
-  for (int i = 0; i < count; ++i) {
-    firstName[static_cast<size_t>(i)] = static_cast<uint32_t>(place);
-    const THostItem& line = *hosts.Items(i);
-    if (!IsResolving(line))
-      continue;
-    const bool ipv6 = line.Address()->IsIPv6();
-    const bool sifted = !major.empty() && major[idOf(line.Address())];
-    if (major.empty())
-      idOf(line.Address());
-    size_t written = 0;
-    const int names = line.NameCount();
-    const THostName* name = line.GetName(0); // the names of a line lie side by side
-    for (int k = 0; k < names; ++k, ++name) {
-      if (name->Flags == 0) {
-        ++written;
-        if (!sifted || signs[Sign(*name)])
-          keys.push_back((uint64_t{HashName(*name, ipv6)} << 32) | place);
-      }
-      ++place; // every name has its place, so that it is found again by its index
-    }
-    Entries += written != 0;
-    Names += written;
-  }
-  if (place > UINT32_MAX)
-    throw std::length_error("more than four billion names");
-  const TKeys shared = SharedKeys(keys);
-  keys = TKeys();
+  THostsNameSurvey& Survey;
+  const THosts& Hosts;
+  const TLineNumbers* LineNumbers; // none: a line's number is its index + 1
+  TIPTracker Tracker;
+  const THostsIP* LastValue = nullptr;
+  uint32_t LastId = 0;
+  std::vector<bool> Major; // by address id: a family's most listed address (only when sifting)
+  std::vector<bool> Signs; // by Sign: met among the names of the other addresses
+  TLineNumbers FirstName;  // by line: the place of its first name
 
   // One listing of a name: the name, its line number, its address and its family.
   struct TListing {
@@ -329,78 +230,188 @@ THostsNameSurvey::THostsNameSurvey(const THosts& hosts, TScope scope,
     uint32_t Address;
     bool IPv6;
   };
-  const auto listing = [&](uint64_t key) {
+
+  // Address ids, in the order first met; the lines of a document share the value of one text.
+  uint32_t IdOf(const THostsIP* address) {
+    if (address == LastValue)
+      return LastId;
+    int index = Tracker.IndexOf(address);
+    if (index < 0) {
+      Tracker.FindOrAdd(address);
+      index = Tracker.Count() - 1;
+      Survey.FAddressValues.push_back(address);
+      ++Survey.Addresses[address->IsIPv6() ? 1 : 0];
+    }
+    LastValue = address;
+    LastId = static_cast<uint32_t>(index);
+    return LastId;
+  }
+
+  // Where only names under several addresses matter, the names of each family's most listed
+  // address are left out unless a name of another address may be the same: in most lists nearly
+  // every name is under one address, and a cheap sign (length and last letter) of the few others
+  // rules out nearly all of them without a hash. False when no family has two addresses.
+  bool Sift() {
+    const int count = Hosts.Count();
+    std::vector<size_t> listed;
+    for (int i = 0; i < count; ++i) {
+      const THostItem& line = *Hosts.Items(i);
+      if (!IsResolving(line))
+        continue;
+      const uint32_t id = IdOf(line.Address());
+      if (id >= listed.size())
+        listed.resize(id + 1, 0);
+      listed[id] += static_cast<size_t>(line.NameCount());
+    }
+    if (Survey.Addresses[0] <= 1 && Survey.Addresses[1] <= 1)
+      return false;
+    Major.assign(listed.size(), false);
+    std::array<int64_t, 2> most = {-1, -1};
+    for (uint32_t id = 0; id < listed.size(); ++id) {
+      const size_t family = Survey.FAddressValues[id]->IsIPv6() ? 1 : 0;
+      if (most[family] < 0 || listed[id] > listed[static_cast<size_t>(most[family])])
+        most[family] = id;
+    }
+    for (const int64_t id : most)
+      if (id >= 0)
+        Major[static_cast<size_t>(id)] = true;
+    Signs.assign(SignCount, false);
+    for (int i = 0; i < count; ++i) {
+      const THostItem& line = *Hosts.Items(i);
+      if (!IsResolving(line) || Major[IdOf(line.Address())])
+        continue;
+      const THostName* name = line.GetName(0);
+      for (int k = 0; k < line.NameCount(); ++k, ++name)
+        Signs[Sign(*name)] = true;
+    }
+    return true;
+  }
+
+  // The key of every written name not sifted out, and the survey's counts of entries and names.
+  TKeys Keys() {
+    const int count = Hosts.Count();
+    FirstName.resize(static_cast<size_t>(count));
+    TKeys keys;
+    keys.reserve(static_cast<size_t>(count));
+    uint64_t place = 0;
+    for (int i = 0; i < count; ++i) {
+      FirstName[static_cast<size_t>(i)] = static_cast<uint32_t>(place);
+      const THostItem& line = *Hosts.Items(i);
+      if (!IsResolving(line))
+        continue;
+      const bool ipv6 = line.Address()->IsIPv6();
+      const uint32_t id = IdOf(line.Address());
+      const bool sifted = !Major.empty() && Major[id];
+      size_t written = 0;
+      const int names = line.NameCount();
+      const THostName* name = line.GetName(0); // the names of a line lie side by side
+      for (int k = 0; k < names; ++k, ++name) {
+        if (name->Flags == 0) {
+          ++written;
+          if (!sifted || Signs[Sign(*name)])
+            keys.push_back((uint64_t{HashName(*name, ipv6)} << 32) | place);
+        }
+        ++place; // every name has its place, so that it is found again by its index
+      }
+      Survey.Entries += written != 0;
+      Survey.Names += written;
+    }
+    if (place > UINT32_MAX)
+      throw std::length_error("more than four billion names");
+    return keys;
+  }
+
+  TListing Listing(uint64_t key) {
     const uint32_t at = static_cast<uint32_t>(key);
-    const auto found = std::upper_bound(firstName.begin(), firstName.end(), at) - 1;
-    const size_t index = static_cast<size_t>(found - firstName.begin());
-    const THostItem& line = *hosts.Items(static_cast<int>(index));
+    const auto found = std::upper_bound(FirstName.begin(), FirstName.end(), at) - 1;
+    const size_t index = static_cast<size_t>(found - FirstName.begin());
+    const THostItem& line = *Hosts.Items(static_cast<int>(index));
     return TListing{line.GetName(static_cast<int>(at - *found)),
-                    lineNumbers ? (*lineNumbers)[index] : static_cast<uint32_t>(index + 1),
-                    idOf(line.Address()), line.Address()->IsIPv6()};
-  };
+                    LineNumbers ? (*LineNumbers)[index] : static_cast<uint32_t>(index + 1),
+                    IdOf(line.Address()), line.Address()->IsIPv6()};
+  }
 
   // Runs of one hash; within a run, the listings of each name (nearly always the whole run).
-  std::vector<TListing> run;
-  std::vector<TListing> listings;
-  std::vector<std::pair<uint32_t, uint32_t>> seen; // address -> first line, for one name
-  std::unordered_map<uint32_t, uint32_t> seenMany; // the same, for a name listed very often
-  for (size_t at = 0; at < shared.size();) {
-    size_t end = at + 1;
-    while (end < shared.size() && (shared[end] >> 32) == (shared[at] >> 32))
-      ++end;
-    if (end - at == 1) {
+  void Group(const TKeys& shared) {
+    std::vector<TListing> run;
+    std::vector<TListing> listings;
+    for (size_t at = 0; at < shared.size();) {
+      size_t end = at + 1;
+      while (end < shared.size() && (shared[end] >> 32) == (shared[at] >> 32))
+        ++end;
+      if (end - at == 1) {
+        at = end;
+        continue;
+      }
+      run.clear();
+      for (size_t k = at; k < end; ++k)
+        run.push_back(Listing(shared[k]));
       at = end;
-      continue;
-    }
-    run.clear();
-    for (size_t k = at; k < end; ++k)
-      run.push_back(listing(shared[k]));
-    at = end;
-    std::vector<bool> taken(run.size(), false);
-    for (size_t head = 0; head < run.size(); ++head) {
-      if (taken[head])
-        continue;
-      listings.clear();
-      for (size_t k = head; k < run.size(); ++k) {
-        if (!taken[k] && run[k].IPv6 == run[head].IPv6 && SameName(*run[k].Name, *run[head].Name)) {
-          taken[k] = true;
-          listings.push_back(run[k]);
+      std::vector<bool> taken(run.size(), false);
+      for (size_t head = 0; head < run.size(); ++head) {
+        if (taken[head])
+          continue;
+        listings.clear();
+        for (size_t k = head; k < run.size(); ++k) {
+          if (!taken[k] && run[k].IPv6 == run[head].IPv6 &&
+              SameName(*run[k].Name, *run[head].Name)) {
+            taken[k] = true;
+            listings.push_back(run[k]);
+          }
         }
+        if (listings.size() >= 2)
+          Place(listings);
       }
-      if (listings.size() < 2)
-        continue;
-      // Each listing: a repeat of a place, or a new place.
-      const uint32_t firstPlace = static_cast<uint32_t>(Places.size());
-      seen.clear();
-      seenMany.clear();
-      const bool many = listings.size() > 16;
-      for (const TListing& r : listings) {
-        uint32_t firstLine = 0;
-        if (many) {
-          const auto [found, added] = seenMany.emplace(r.Address, r.Line);
-          if (!added)
-            firstLine = found->second;
-        } else {
-          for (const auto& [address, line] : seen)
-            if (address == r.Address)
-              firstLine = line;
-          if (firstLine == 0)
-            seen.emplace_back(r.Address, r.Line);
-        }
-        if (firstLine != 0)
-          Repeats.push_back({r.Name, r.Line, firstLine, r.Address});
-        else
-          Places.push_back({r.Address, r.Line, TextOf(*r.Name)});
-      }
-      const uint32_t placeCount = static_cast<uint32_t>(Places.size()) - firstPlace;
-      if (placeCount > 1)
-        Spreads.push_back({Utf8Of(*listings.front().Name),
-                           FAddressValues[listings.front().Address]->IsIPv6(), firstPlace,
-                           placeCount});
-      else
-        Places.resize(firstPlace);
     }
   }
+
+  // Each listing of one name: a repeat of a place, or a new place; a name of two places or more
+  // is spread.
+  void Place(const std::vector<TListing>& listings) {
+    std::vector<TPlace>& places = Survey.Places;
+    const uint32_t firstPlace = static_cast<uint32_t>(places.size());
+    const bool many = listings.size() > 16;
+    std::vector<std::pair<uint32_t, uint32_t>> seen; // address -> first line
+    std::unordered_map<uint32_t, uint32_t> seenMany; // the same, for a name listed very often
+    for (const TListing& r : listings) {
+      uint32_t firstLine = 0;
+      if (many) {
+        const auto [found, added] = seenMany.emplace(r.Address, r.Line);
+        if (!added)
+          firstLine = found->second;
+      } else {
+        for (const auto& [address, line] : seen)
+          if (address == r.Address)
+            firstLine = line;
+        if (firstLine == 0)
+          seen.emplace_back(r.Address, r.Line);
+      }
+      if (firstLine != 0)
+        Survey.Repeats.push_back({r.Name, r.Line, firstLine, r.Address});
+      else
+        places.push_back({r.Address, r.Line, TextOf(*r.Name)});
+    }
+    const uint32_t placeCount = static_cast<uint32_t>(places.size()) - firstPlace;
+    if (placeCount > 1)
+      Survey.Spreads.push_back({Utf8Of(*listings.front().Name),
+                                Survey.FAddressValues[listings.front().Address]->IsIPv6(),
+                                firstPlace, placeCount});
+    else
+      places.resize(firstPlace);
+  }
+};
+
+THostsNameSurvey::THostsNameSurvey(const THosts& hosts, TScope scope,
+                                   const TLineNumbers* lineNumbers) {
+  // A name can resolve elsewhere only in a family of more than one address.
+  if (scope == TScope::Moves && hosts.AddressValuesMade()[0] <= 1 &&
+      hosts.AddressValuesMade()[1] <= 1)
+    return;
+  TBuilder builder(*this, hosts, lineNumbers);
+  if (scope == TScope::Moves && !builder.Sift())
+    return;
+  builder.Group(SharedKeys(builder.Keys()));
+
   std::sort(Repeats.begin(), Repeats.end(), [](const TRepeat& a, const TRepeat& b) {
     return a.Line < b.Line || (a.Line == b.Line && std::less<>()(a.Name, b.Name));
   });

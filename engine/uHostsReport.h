@@ -107,6 +107,7 @@ public:
   std::vector<TMove> ChangedByMerge(const THosts& merged) const;
 
 private:
+  struct TBuilder;
   std::vector<const THostsIP*> FAddressValues; // by address id
 };
 

@@ -399,23 +399,6 @@ template <typename CharT> bool THosts::TakeLine(std::basic_string_view<CharT> te
   return keep;
 }
 
-// A text without a mark that is not UTF-8 was read in the system code page's other reading
-// (POSIX: Latin-1); every other text as UTF-8 or UTF-16.
-bool ReadAsUtf8(const THostsLoadInfo& info) {
-  return info.Mark != EncodingAuto || info.ValidUtf8;
-}
-
-TByteOrderMark ReadByteOrderMark(std::string_view bytes) {
-  const auto at = [bytes](size_t i) {
-    return i < bytes.size() ? static_cast<unsigned char>(bytes[i]) : 0;
-  };
-  if (at(0) == 0xEF && at(1) == 0xBB && at(2) == 0xBF)
-    return {EncodingUtf8, false, 3};
-  if ((at(0) == 0xFF && at(1) == 0xFE) || (at(0) == 0xFE && at(1) == 0xFF))
-    return {EncodingUtf16LE, at(0) == 0xFE, 2};
-  return {};
-}
-
 template <typename CharT> bool THosts::TakeWatchedLine(std::basic_string_view<CharT> text) {
   TWatch& watch = *FWatch;
   THostsReadLine read;
@@ -432,6 +415,23 @@ template <typename CharT> bool THosts::TakeWatchedLine(std::basic_string_view<Ch
     FLines.push_back(std::move(line));
   watch.Watcher(read);
   return read.Kept;
+}
+
+// A text without a mark that is not UTF-8 was read in the system code page's other reading
+// (POSIX: Latin-1); every other text as UTF-8 or UTF-16.
+bool ReadAsUtf8(const THostsLoadInfo& info) {
+  return info.Mark != EncodingAuto || info.ValidUtf8;
+}
+
+TByteOrderMark ReadByteOrderMark(std::string_view bytes) {
+  const auto at = [bytes](size_t i) {
+    return i < bytes.size() ? static_cast<unsigned char>(bytes[i]) : 0;
+  };
+  if (at(0) == 0xEF && at(1) == 0xBB && at(2) == 0xBF)
+    return {EncodingUtf8, false, 3};
+  if ((at(0) == 0xFF && at(1) == 0xFE) || (at(0) == 0xFE && at(1) == 0xFF))
+    return {EncodingUtf16LE, at(0) == 0xFE, 2};
+  return {};
 }
 
 int THosts::LoadText(std::string_view bytes) {
