@@ -79,6 +79,8 @@ std::optional<TOptimizeOutcome> Load(const TReporter& report, THosts& hosts,
     file = ResolveFile(source.FileName);
     if (!FileExists(file))
       return report.Missing(file);
+    // The save replaces the file under the name it has, not under the spelling asked for.
+    file = StoredFileName(file);
     if (!CanReadFile(file) || (mayModify && !CanModifyPath(file)))
       return report(TOptimizeOutcome::NoPrivileges);
     count = hosts.LoadFromFile(file);
