@@ -4,6 +4,7 @@
 #include <optional>
 #include <string>
 
+#include "VornLibCodePage.h"
 #include "VornLibFilesystem.h"
 #include "VornLibStrUtils.h"
 #include "uHostsLocation.h"
@@ -29,6 +30,12 @@ public:
     default:
       return Tell(outcome, MsgCannotSave, TMessageIcon::Information);
     }
+  }
+  // The file was rewritten: told with what changed when there is a tally.
+  TOptimizeOutcome Optimized(const std::optional<TOptimizeTally>& tally) const {
+    if (!tally)
+      return (*this)(TOptimizeOutcome::Optimized);
+    return Tell(TOptimizeOutcome::Optimized, OptimizedMessage(*tally), TMessageIcon::Information);
   }
   TOptimizeOutcome Missing(std::u16string_view file) const {
     std::u16string text(MsgFileMissing);
@@ -121,14 +128,21 @@ TOptimizeOutcome OptimizeHosts(intptr_t owner, const TOptimizeSource& source,
     return report(TOptimizeOutcome::CannotOpen);
 
   const SaveEncoding encoding = PrepareSave(hosts, options);
-  if (const size_t moved = MergeHosts(hosts, options.Dedupe, bool(options.Moved)); moved != 0)
+  const bool tellTally = options.Tally && !options.Silent;
+  const size_t moved = MergeHosts(hosts, options.Dedupe, options.Moved || tellTally);
+  if (moved != 0 && options.Moved)
     options.Moved(moved);
+  const auto tally = [&](const THostsSaveInfo& saved) -> std::optional<TOptimizeTally> {
+    if (!tellTally)
+      return std::nullopt;
+    return TOptimizeTally{hosts.LoadInfo().Lines, saved.Lines, saved.NoAsciiForm, moved};
+  };
 
   if (target.Kind == TOptimizeTarget::Writer) {
     bool written = true;
-    hosts.SaveToSink(encoding,
-                     [&](std::string_view piece) { written = written && target.Write(piece); });
-    return report(written ? TOptimizeOutcome::Optimized : TOptimizeOutcome::CannotSave);
+    const THostsSaveInfo saved = hosts.SaveToSink(
+        encoding, [&](std::string_view piece) { written = written && target.Write(piece); });
+    return written ? report.Optimized(tally(saved)) : report(TOptimizeOutcome::CannotSave);
   }
 
   if (!inPlace) {
@@ -138,8 +152,9 @@ TOptimizeOutcome OptimizeHosts(intptr_t owner, const TOptimizeSource& source,
   }
   if (options.Backup && FileExists(file))
     MakeBackup(file);
-  return report(hosts.SaveToFile(file, encoding) ? TOptimizeOutcome::Optimized
-                                                 : TOptimizeOutcome::CannotSave);
+  if (!hosts.SaveToFile(file, encoding))
+    return report(TOptimizeOutcome::CannotSave);
+  return report.Optimized(tally(hosts.SaveInfo()));
 }
 
 TOptimizeOutcome CheckHosts(intptr_t owner, const TOptimizeSource& source,
@@ -175,8 +190,27 @@ TOptimizeOutcome OptimizeHostsFile(intptr_t owner, std::u16string_view fileName,
   options.Silent = silent;
   options.IncludeLocalhost = includeLocalhost;
   options.Encoding = encoding;
+  options.Tally = true;
   return OptimizeHosts(owner, TOptimizeSource{std::u16string(fileName)}, TOptimizeTarget{},
                        options);
+}
+
+std::u16string OptimizedMessage(const TOptimizeTally& tally) {
+  const auto count = [](size_t n, const char* one, const char* many) {
+    return std::to_string(n) + " " + (n == 1 ? one : many);
+  };
+  std::string text =
+      "The hosts file has been optimized: " + count(tally.LinesBefore, "line", "lines") +
+      " before, " + std::to_string(tally.LinesAfter) + " after.";
+  if (tally.NoAsciiForm != 0)
+    text += "\n" +
+            count(tally.NoAsciiForm, "character had no ASCII form and was",
+                  "characters had no ASCII form and were") +
+            " written as \"?\".";
+  if (tally.Moved != 0)
+    text += "\n" + count(tally.Moved, "name now resolves", "names now resolve") +
+            " to another address (the first listing of a name decides; the merge moved it).";
+  return Utf8ToUtf16(text);
 }
 
 SaveEncoding EncodingAsRead(const THostsLoadInfo& info) {
