@@ -7,8 +7,10 @@
 // With -o, or with "-" (standard input), it reads the input, optimizes it in memory and writes the
 // result to OUTPUT ("-": standard output), leaving the input as it was. With --check it reports
 // what the run would keep, drop and change, and writes nothing.
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <exception>
 #include <getopt.h>
 #include <string>
@@ -34,7 +36,8 @@ constexpr int ExitFailure = 1; // missing file, missing rights, failed read or s
 constexpr int ExitUsage = 2;   // invalid usage
 
 constexpr std::string_view Usage =
-    "Usage: tarnwk [-s] [-b] [-l|-r] [-e ansi|utf8|utf16le] [-o OUTPUT] [FILE]\n"
+    "Usage: tarnwk [-s] [-b] [-l|-r] [-e ansi|utf8|utf16le] [--crlf|--lf] [--dedupe]\n"
+    "              [-o OUTPUT] [FILE]\n"
     "       tarnwk -n|--check [--dedupe] [-l|-r] [-e ENC] [--crlf|--lf] [FILE]\n"
     "\n"
     "Rewrites a hosts file into a compact form: comments, blank lines and localhost names go,\n"
@@ -43,7 +46,8 @@ constexpr std::string_view Usage =
     "  -s, --silent             print no messages\n"
     "  -b, --backup             copy the file to be rewritten to the same name + \".bak\" first\n"
     "  -l, --include-localhost  write \"127.0.0.1 localhost\" and \"::1 localhost\" at the top\n"
-    "  -r, --remove-localhost   write no localhost lines (the default)\n"
+    "                           (the default: on Linux only this file resolves localhost)\n"
+    "  -r, --remove-localhost   write no localhost lines\n"
     "  -e, --encoding=ENC       save as ansi (US-ASCII), utf8 or utf16le with a byte-order\n"
     "                           mark (default: as the input was: its byte-order mark, else\n"
     "                           UTF-8, or Latin-1 where the input is not valid UTF-8)\n"
@@ -58,8 +62,8 @@ constexpr std::string_view Usage =
     "      --version            show the version and exit\n"
     "\n"
     "FILE defaults to /etc/hosts; \"-\" reads standard input and, without -o, writes the\n"
-    "result to standard output. While the result goes to standard output, messages go to\n"
-    "standard error; so does a warning when the merge makes names resolve to another address.\n"
+    "result to standard output. Errors go to standard error, one line each; so does a warning\n"
+    "when the merge makes names resolve to another address.\n"
     "Exit status: 0 optimized, checked or nothing to do, 1 failure, 2 invalid usage.\n";
 
 struct TOptions {
@@ -69,9 +73,9 @@ struct TOptions {
   bool HasOutput = false;
   bool Silent = false;
   bool Backup = false;
-  bool IncludeLocalhost = false;
-  bool Check = false;  // report what the run would do, change nothing
-  bool Dedupe = false; // a name listed again under the same address is written once
+  bool IncludeLocalhost = true; // glibc resolves localhost only through the file
+  bool Check = false;           // report what the run would do, change nothing
+  bool Dedupe = false;          // a name listed again under the same address is written once
   SaveEncoding Encoding = EncodingAuto;
   TLineBreak LineBreak = TLineBreak::None; // as the input's first line break
 };
@@ -123,6 +127,11 @@ std::string LongName(int code) {
 bool TakeOperand(std::string_view operand, TOptions& options, std::string& error) {
   if (options.HasInput) {
     error = "extra operand '" + std::string(operand) + "'";
+    return false;
+  }
+  // An unset variable must not stand for the system's file.
+  if (TrimControl(FileNameToUtf16(operand)).empty()) {
+    error = "the file name is empty";
     return false;
   }
   options.Input = operand;
@@ -185,8 +194,18 @@ std::string OptionError(int code, std::string_view consumed) {
     return std::string("option requires an argument -- '") + static_cast<char>(optopt) + "'";
   }
   // A known letter fails only as a long option given a value it does not take.
-  if (optopt == 0)
+  if (optopt == 0) {
+    if (consumed.starts_with("--")) {
+      const std::string_view name = consumed.substr(2, consumed.find('=') - 2);
+      std::string matches;
+      for (const option& known : LongOptions)
+        if (known.name && std::string_view(known.name).starts_with(name))
+          matches += std::string(" '--") + known.name + "'";
+      if (!name.empty() && std::count(matches.begin(), matches.end(), '\'') > 2)
+        return "option '" + std::string(consumed) + "' is ambiguous; possibilities:" + matches;
+    }
     return "unrecognized option '" + std::string(consumed) + "'";
+  }
   if (!LongName(optopt).empty())
     return "option '--" + LongName(optopt) + "' doesn't allow an argument";
   return std::string("invalid option -- '") + static_cast<char>(optopt) + "'";
@@ -220,14 +239,15 @@ TAction ParseArguments(int argc, char** argv, TOptions& options, std::string& er
   return TAction::Run;
 }
 
-void WriteText(std::FILE* stream, std::string_view text) {
-  std::fwrite(text.data(), 1, text.size(), stream);
-  std::fflush(stream);
+// False when the text could not be written whole.
+bool WriteText(std::FILE* stream, std::string_view text) {
+  const size_t written = std::fwrite(text.data(), 1, text.size(), stream);
+  return std::fflush(stream) == 0 && written == text.size();
 }
 
-// The engine's names are UTF-16; the system's are bytes, here taken as UTF-8.
+// The engine's names are UTF-16; the system's are bytes, which come back byte for byte.
 std::u16string ToName(const std::string& name) {
-  return Utf8ToUtf16(name);
+  return FileNameToUtf16(name);
 }
 
 // The file FILE stands for: a blank name means the system hosts file.
@@ -262,8 +282,8 @@ bool SameFile(const std::u16string& a, const std::u16string& b) {
     return true;
   struct stat first {};
   struct stat second {};
-  return ::stat(Utf16ToUtf8(a).c_str(), &first) == 0 &&
-         ::stat(Utf16ToUtf8(b).c_str(), &second) == 0 && first.st_dev == second.st_dev &&
+  return ::stat(Utf16ToFileName(a).c_str(), &first) == 0 &&
+         ::stat(Utf16ToFileName(b).c_str(), &second) == 0 && first.st_dev == second.st_dev &&
          first.st_ino == second.st_ino;
 }
 
@@ -330,18 +350,67 @@ public:
 
 private:
   const TOptions& FOptions;
+  mutable bool FFailed = false; // a failure was told
+  mutable bool FInto = false;   // the result goes to another file
 
   // With "-", the source is standard input, read whole; false when it could not be read.
   bool ReadStandardInput(TOptimizeSource& source, std::string& bytes) const {
     if (FOptions.Input != "-")
       return true;
     if (!ReadDescriptor(STDIN_FILENO, bytes)) {
-      if (!FOptions.Silent)
-        ShowMessage(0, MsgCannotOpen, TMessageIcon::Information);
+      Fail("-", std::strerror(errno));
       return false;
     }
     source.Bytes = &bytes;
     return true;
+  }
+
+  // One line on standard error: "tarnwk: NAME: reason".
+  void Fail(std::string_view name, std::string_view reason) const {
+    FFailed = true;
+    if (!FOptions.Silent)
+      WriteText(stderr, "tarnwk: " + std::string(name) + ": " + std::string(reason) + "\n");
+  }
+
+  // Says an outcome in the words of a Linux tool: information on standard output (none while the
+  // result goes there), every failure as one line on standard error.
+  void Tell(const TOptimizeNotice& notice) const {
+    const std::string name = notice.File.empty() ? std::string("-") : Utf16ToFileName(notice.File);
+    const std::string reason = Utf16ToUtf8(notice.Reason);
+    const std::string kept = Utf16ToFileName(notice.Kept);
+    switch (notice.Outcome) {
+    case TOptimizeOutcome::Optimized:
+      if (!FOptions.Silent && FOptions.Output != "-")
+        WriteText(stdout, FInto ? "The hosts file has been optimized into " + name + ".\n"
+                                : std::string("The hosts file has been optimized.\n"));
+      return;
+    case TOptimizeOutcome::NothingToDo:
+      if (!reason.empty())
+        return Fail(name, reason); // not a text file
+      if (!FOptions.Silent)
+        WriteText(FOptions.Output == "-" ? stderr : stdout, Utf16ToUtf8(MsgNothingToDo) + "\n");
+      return;
+    case TOptimizeOutcome::Checked:
+      return;
+    case TOptimizeOutcome::FileChanged:
+      return Fail(name, "changed by another program while it was being optimized; nothing was "
+                        "written");
+    case TOptimizeOutcome::Interrupted:
+      return Fail(name, "an earlier run was interrupted while it rewrote this file; its old "
+                        "content is kept in " +
+                            kept + " (put it back or delete it, then run again)");
+    case TOptimizeOutcome::NotRegular:
+      return Fail(name, "not a regular file");
+    case TOptimizeOutcome::BackupFailed:
+      return Fail(name, "cannot make the backup " + name + ".bak: " + reason);
+    case TOptimizeOutcome::CannotSave:
+      if (!notice.KeptOld.empty())
+        return Fail(name, "the swap stopped half-way: the new content is in " + kept +
+                              ", the old content in " + Utf16ToFileName(notice.KeptOld));
+      return Fail(name, reason.empty() ? std::string("cannot be written") : reason);
+    default: // missing, refused, unreadable
+      return Fail(name, reason.empty() ? std::string("cannot be read") : reason);
+    }
   }
 
   TOptimizeOptions Options() const {
@@ -353,31 +422,38 @@ private:
     options.Encoding = FOptions.Encoding;
     options.LineBreak = FOptions.LineBreak;
     options.Dedupe = FOptions.Dedupe;
+    options.Notice = [this](const TOptimizeNotice& notice) { Tell(notice); };
     return options;
   }
 
-  static int Status(TOptimizeOutcome outcome) {
-    switch (outcome) {
-    case TOptimizeOutcome::Optimized:
-    case TOptimizeOutcome::NothingToDo:
-    case TOptimizeOutcome::Checked:
-      return ExitSuccess;
-    default:
-      return ExitFailure;
+  // A platform error that passed the operation (a file that cannot be read or written on the
+  // way) is told with the name of the file it concerns.
+  template <typename Body> int Guarded(std::string_view name, Body body) const {
+    try {
+      body();
+    } catch (const std::system_error& failure) {
+      Fail(name, failure.code().message() +
+                     (std::string_view(failure.what())
+                              .starts_with("write failed; the old content is kept in")
+                          ? std::string(" (") + failure.what() + ")"
+                          : ""));
     }
+    return FFailed ? ExitFailure : ExitSuccess;
   }
 
   int Run(const TOptimizeSource& source, const TOptimizeTarget& target) const {
     TOptimizeOptions options = Options();
-    if (!FOptions.Silent) {
-      // The file the warning names: the input as given, "/etc/hosts" for none.
-      const std::string input =
-          FOptions.Input == "-" ? FOptions.Input : Utf16ToUtf8(ResolveInput(FOptions.Input));
+    // The file the messages name: the input as given, "/etc/hosts" for none.
+    const std::string input =
+        FOptions.Input == "-" ? FOptions.Input : Utf16ToFileName(ResolveInput(FOptions.Input));
+    if (!FOptions.Silent)
       options.Moved = [input](size_t moved) {
         WriteText(stderr, MovedNamesWarning(moved, input) + "\n");
       };
-    }
-    return Status(OptimizeHosts(0, source, target, options));
+    FInto = target.Kind == TOptimizeTarget::OtherFile;
+    const std::string written =
+        target.Kind == TOptimizeTarget::OtherFile ? Utf16ToFileName(target.FileName) : input;
+    return Guarded(written, [&] { OptimizeHosts(0, source, target, options); });
   }
 
   // The report goes to standard output, every message to standard error; nothing is written.
@@ -386,10 +462,15 @@ private:
     TOptimizeSource source{ToName(FOptions.Input)};
     if (!ReadStandardInput(source, bytes))
       return ExitFailure;
+    const std::string input =
+        FOptions.Input == "-" ? FOptions.Input : Utf16ToFileName(ResolveInput(FOptions.Input));
     std::string report;
-    const TOptimizeOutcome outcome = CheckHosts(0, source, Options(), report);
-    WriteText(stdout, report);
-    return Status(outcome);
+    const int status = Guarded(input, [&] {
+      if (CheckHosts(0, source, Options(), report) == TOptimizeOutcome::Checked &&
+          !WriteText(stdout, report))
+        Fail("standard output", std::strerror(errno));
+    });
+    return status;
   }
 };
 
@@ -405,15 +486,20 @@ void MessageToStandardError(intptr_t, std::u16string_view text, TMessageIcon) {
 int main(int argc, char** argv) {
   TOptions options;
   std::string error;
+  // --help and --version fail when their text cannot be written (a full disk, a closed pipe).
+  const auto show = [](std::string_view text) {
+    if (WriteText(stdout, text))
+      return ExitSuccess;
+    WriteText(stderr, std::string("tarnwk: standard output: ") + std::strerror(errno) + "\n");
+    return ExitFailure;
+  };
   switch (ParseArguments(argc, argv, options, error)) {
   case TAction::Help:
-    WriteText(stdout, Usage);
-    return ExitSuccess;
+    return show(Usage);
   case TAction::Version:
-    WriteText(stdout, "tarnwk " TARNWICK_VERSION_STRING "\n");
-    return ExitSuccess;
+    return show("tarnwk " TARNWICK_VERSION_STRING "\n");
   case TAction::Invalid:
-    WriteText(stderr, "tarnwk: " + error + "\n" + std::string(Usage));
+    WriteText(stderr, "tarnwk: " + error + "\nTry 'tarnwk --help' for more information.\n");
     return ExitUsage;
   case TAction::Run:
     break;

@@ -1,6 +1,7 @@
 // The optimize operation: resolve the file, check it, load, merge, back up, save, report.
 #include "uOptimize.h"
 
+#include <cerrno>
 #include <optional>
 #include <string>
 #include <system_error>
@@ -14,75 +15,114 @@
 
 namespace {
 
-// Shows the outcome's message unless silent, and hands the outcome back. A detail (the system's
-// reason, the names of files left beside) goes on its own lines after the message.
+// Tells the outcome, and hands it back: as a message unless silent (a detail, the system's
+// reason or the names of files left beside, on its own lines after it), or as a notice to a
+// program that says it in its own words.
 class TReporter {
 public:
-  TReporter(intptr_t owner, bool silent) : FOwner(owner), FSilent(silent) {}
-  TOptimizeOutcome operator()(TOptimizeOutcome outcome, std::u16string_view detail = {}) const {
-    switch (outcome) {
-    case TOptimizeOutcome::Optimized:
-      return Tell(outcome, MsgOptimized, detail, TMessageIcon::Information);
-    case TOptimizeOutcome::NothingToDo:
-      return Tell(outcome, MsgNothingToDo, detail, TMessageIcon::Information);
-    case TOptimizeOutcome::NoPrivileges:
-      return Tell(outcome, MsgNoPrivileges, detail, TMessageIcon::Error);
-    case TOptimizeOutcome::CannotOpen:
-      return Tell(outcome, MsgCannotOpen, detail, TMessageIcon::Information);
-    case TOptimizeOutcome::FileChanged:
-      return Tell(outcome, MsgFileChanged, detail, TMessageIcon::Error);
-    case TOptimizeOutcome::BackupFailed:
-      return Tell(outcome, MsgBackupFailed, detail, TMessageIcon::Error);
-    default:
-      return Tell(outcome, MsgCannotSave, detail, TMessageIcon::Information);
-    }
+  TReporter(intptr_t owner, const TOptimizeOptions& options)
+      : FOwner(owner), FSilent(options.Silent), FNotice(options.Notice) {}
+  // The file the outcomes are about from now on.
+  void About(std::u16string_view file) { FFile = file; }
+
+  TOptimizeOutcome operator()(TOptimizeOutcome outcome, std::u16string_view reason = {}) const {
+    TOptimizeNotice notice;
+    notice.Outcome = outcome;
+    notice.Reason = reason;
+    // The Windows program's words stand alone but where a save failed.
+    const bool detailed =
+        outcome == TOptimizeOutcome::CannotSave || outcome == TOptimizeOutcome::BackupFailed;
+    return Tell(notice, detailed ? reason : std::u16string_view());
   }
-  // Messages that name a file.
-  TOptimizeOutcome Named(TOptimizeOutcome outcome, std::u16string_view file) const {
-    std::u16string text;
-    if (outcome == TOptimizeOutcome::FileMissing)
-      text.append(MsgFileMissing).append(file);
-    else if (outcome == TOptimizeOutcome::NotRegular)
-      text.append(MsgNotRegular).append(file);
-    else
-      text.append(MsgInterrupted).append(file).append(MsgInterruptedAdvice);
-    return Tell(outcome, text, {}, TMessageIcon::Error);
+  // Outcomes whose message names a file: the one read, or an interrupted save's copy.
+  TOptimizeOutcome Named(TOptimizeOutcome outcome, std::u16string_view copy = {},
+                         std::u16string_view reason = {}) const {
+    TOptimizeNotice notice;
+    notice.Outcome = outcome;
+    notice.Kept = copy;
+    notice.Reason = reason;
+    return Tell(notice);
   }
   // The outcome of a save that did not write the file.
   TOptimizeOutcome Unsaved(const TSaveResult& saved) const {
-    if (saved.Failure == TSaveFailure::Changed)
-      return (*this)(TOptimizeOutcome::FileChanged);
+    TOptimizeNotice notice;
+    notice.Outcome = saved.Failure == TSaveFailure::Changed ? TOptimizeOutcome::FileChanged
+                                                            : TOptimizeOutcome::CannotSave;
     std::u16string detail;
-    if (saved.Failure == TSaveFailure::Stranded)
+    if (saved.Failure == TSaveFailure::Stranded) {
+      notice.Kept = saved.NewCopy;
+      notice.KeptOld = saved.OldCopy;
       detail.append(MsgStranded).append(saved.NewCopy).append(MsgStrandedOld).append(saved.OldCopy);
-    else if (saved.Error)
-      detail = SystemErrorText(saved.Error);
-    return (*this)(TOptimizeOutcome::CannotSave, detail);
+    } else if (saved.Error && notice.Outcome == TOptimizeOutcome::CannotSave) {
+      notice.Reason = SystemErrorText(saved.Error);
+      detail = notice.Reason;
+    }
+    return Tell(notice, detail);
   }
   // The file was rewritten: told with what changed when there is a tally.
   TOptimizeOutcome Optimized(const std::optional<TOptimizeTally>& tally) const {
-    if (!tally)
-      return (*this)(TOptimizeOutcome::Optimized);
-    return Tell(TOptimizeOutcome::Optimized, OptimizedMessage(*tally), {},
-                TMessageIcon::Information);
+    TOptimizeNotice notice;
+    return Tell(notice, {}, tally ? OptimizedMessage(*tally) : std::u16string());
   }
 
 private:
-  TOptimizeOutcome Tell(TOptimizeOutcome outcome, std::u16string_view text,
-                        std::u16string_view detail, TMessageIcon icon) const {
-    if (FSilent)
-      return outcome;
-    if (detail.empty()) {
-      ShowMessage(FOwner, text, icon);
-    } else {
-      std::u16string whole(text);
-      whole.append(u"\n\n").append(detail);
-      ShowMessage(FOwner, whole, icon);
+  TOptimizeOutcome Tell(TOptimizeNotice& notice, std::u16string_view detail = {},
+                        std::u16string_view text = {}) const {
+    notice.File = FFile;
+    if (FNotice) {
+      FNotice(notice);
+      return notice.Outcome;
     }
-    return outcome;
+    if (FSilent)
+      return notice.Outcome;
+    std::u16string whole(text.empty() ? Message(notice) : std::u16string(text));
+    if (!detail.empty())
+      whole.append(u"\n\n").append(detail);
+    ShowMessage(FOwner, whole, IconOf(notice.Outcome));
+    return notice.Outcome;
   }
+  // The Windows program's words.
+  static std::u16string Message(const TOptimizeNotice& notice) {
+    std::u16string text;
+    switch (notice.Outcome) {
+    case TOptimizeOutcome::Optimized:
+      return std::u16string(MsgOptimized);
+    case TOptimizeOutcome::NothingToDo:
+      return std::u16string(MsgNothingToDo);
+    case TOptimizeOutcome::NoPrivileges:
+      return std::u16string(MsgNoPrivileges);
+    case TOptimizeOutcome::CannotOpen:
+      return std::u16string(MsgCannotOpen);
+    case TOptimizeOutcome::FileChanged:
+      return std::u16string(MsgFileChanged);
+    case TOptimizeOutcome::BackupFailed:
+      return std::u16string(MsgBackupFailed);
+    case TOptimizeOutcome::FileMissing:
+      return text.append(MsgFileMissing).append(notice.File);
+    case TOptimizeOutcome::NotRegular:
+      return text.append(MsgNotRegular).append(notice.File);
+    case TOptimizeOutcome::Interrupted:
+      return text.append(MsgInterrupted).append(notice.Kept).append(MsgInterruptedAdvice);
+    default:
+      return std::u16string(MsgCannotSave);
+    }
+  }
+  static TMessageIcon IconOf(TOptimizeOutcome outcome) {
+    switch (outcome) {
+    case TOptimizeOutcome::Optimized:
+    case TOptimizeOutcome::NothingToDo:
+    case TOptimizeOutcome::CannotOpen:
+    case TOptimizeOutcome::CannotSave:
+      return TMessageIcon::Information;
+    default:
+      return TMessageIcon::Error;
+    }
+  }
+
   intptr_t FOwner;
   bool FSilent;
+  const std::function<void(const TOptimizeNotice&)>& FNotice;
+  std::u16string FFile;
 };
 
 // Copies the file to its name + ".bak" as a new file swapped in whole, with the file's owner,
@@ -110,7 +150,7 @@ std::u16string ResolveFile(std::u16string_view fileName) {
 
 // Loads the source into hosts; none when it was read, else the failure, told. guard: the file
 // itself is rewritten, and is held from here to its save.
-std::optional<TOptimizeOutcome> Load(const TReporter& report, THosts& hosts,
+std::optional<TOptimizeOutcome> Load(TReporter& report, THosts& hosts,
                                      const TOptimizeSource& source,
                                      std::optional<TFileGuard>* guard, std::u16string& file,
                                      int& count) {
@@ -118,16 +158,20 @@ std::optional<TOptimizeOutcome> Load(const TReporter& report, THosts& hosts,
     count = hosts.LoadFromBytes(*source.Bytes);
   } else {
     file = ResolveFile(source.FileName);
+    report.About(file);
     if (!FileExists(file))
-      return report.Named(TOptimizeOutcome::FileMissing, file);
+      return report.Named(TOptimizeOutcome::FileMissing, {},
+                          SystemErrorText(std::make_error_code(
+                              DirectoryExists(file) ? std::errc::is_a_directory
+                                                    : std::errc::no_such_file_or_directory)));
     // The save replaces the file under the name it has, not under the spelling asked for.
     file = StoredFileName(file);
     if (!CanReadFile(file) || (guard != nullptr && !CanModifyPath(file)))
-      return report(TOptimizeOutcome::NoPrivileges);
+      return report(TOptimizeOutcome::NoPrivileges, SystemErrorText(LastAccessError()));
     if (guard != nullptr) {
       // Only a regular file is rewritten; a device or a FIFO has no content to put back.
       if (FileKindOf(ResolveFinalPath(file)) != TFileKind::Regular)
-        return report.Named(TOptimizeOutcome::NotRegular, file);
+        return report.Named(TOptimizeOutcome::NotRegular);
       guard->emplace(file);
       std::u16string kept;
       if (!ClearInterruptedSave(ResolveFinalPath(file), kept))
@@ -138,6 +182,14 @@ std::optional<TOptimizeOutcome> Load(const TReporter& report, THosts& hosts,
   if (count < 0)
     return report(TOptimizeOutcome::CannotOpen);
   return std::nullopt;
+}
+
+// Why a text cut at a NUL is not optimized, in the words of a program that says so.
+std::u16string CutReason(const THostsLoadInfo& info, int count) {
+  if (count == 0)
+    return u"not a text file";
+  const std::string line = std::to_string(info.CutLine);
+  return u"a NUL byte at line " + std::u16string(line.begin(), line.end());
 }
 
 // The save options of a run, and the encoding it saves in.
@@ -155,7 +207,7 @@ SaveEncoding PrepareSave(THosts& hosts, const TOptimizeOptions& options) {
 
 TOptimizeOutcome OptimizeHosts(intptr_t owner, const TOptimizeSource& source,
                                const TOptimizeTarget& target, const TOptimizeOptions& options) {
-  const TReporter report(owner, options.Silent);
+  TReporter report(owner, options);
   const bool inPlace = target.Kind == TOptimizeTarget::SourceFile;
 
   THosts hosts;
@@ -165,12 +217,13 @@ TOptimizeOutcome OptimizeHosts(intptr_t owner, const TOptimizeSource& source,
   if (const auto failed = Load(report, hosts, source,
                                inPlace && source.Bytes == nullptr ? &guard : nullptr, file, count))
     return *failed;
-  if (count == 0)
-    return report(TOptimizeOutcome::NothingToDo);
   // A text that stopped at a NUL with more bytes behind it was not read whole: saving it would
   // throw those bytes away, so nothing is written.
   if (hosts.TextWasCut())
-    return report(TOptimizeOutcome::CannotOpen);
+    return report(count == 0 ? TOptimizeOutcome::NothingToDo : TOptimizeOutcome::CannotOpen,
+                  CutReason(hosts.LoadInfo(), count));
+  if (count == 0)
+    return report(TOptimizeOutcome::NothingToDo);
 
   const SaveEncoding encoding = PrepareSave(hosts, options);
   const bool tellTally = options.Tally && !options.Silent;
@@ -187,13 +240,17 @@ TOptimizeOutcome OptimizeHosts(intptr_t owner, const TOptimizeSource& source,
     bool written = true;
     const THostsSaveInfo saved = hosts.SaveToSink(
         encoding, [&](std::string_view piece) { written = written && target.Write(piece); });
-    return written ? report.Optimized(tally(saved)) : report(TOptimizeOutcome::CannotSave);
+    if (!written)
+      return report(TOptimizeOutcome::CannotSave,
+                    SystemErrorText(std::error_code(errno, std::generic_category())));
+    return report.Optimized(tally(saved));
   }
 
   if (!inPlace) {
     file = target.FileName;
+    report.About(file);
     if (FileExists(file) && (!CanReadFile(file) || !CanModifyPath(file)))
-      return report(TOptimizeOutcome::NoPrivileges);
+      return report(TOptimizeOutcome::NoPrivileges, SystemErrorText(LastAccessError()));
     std::u16string kept;
     if (FileKindOf(file) == TFileKind::Regular &&
         !ClearInterruptedSave(ResolveFinalPath(file), kept))
@@ -215,7 +272,7 @@ TOptimizeOutcome OptimizeHosts(intptr_t owner, const TOptimizeSource& source,
 
 TOptimizeOutcome CheckHosts(intptr_t owner, const TOptimizeSource& source,
                             const TOptimizeOptions& options, std::string& report) {
-  const TReporter tell(owner, options.Silent);
+  TReporter tell(owner, options);
   THosts hosts;
   THostsLoadSurvey load;
   load.Follow(hosts);
@@ -224,11 +281,20 @@ TOptimizeOutcome CheckHosts(intptr_t owner, const TOptimizeSource& source,
   if (const auto failed = Load(tell, hosts, source, nullptr, file, count))
     return *failed;
   if (hosts.TextWasCut())
-    return tell(TOptimizeOutcome::CannotOpen);
+    return tell(count == 0 ? TOptimizeOutcome::NothingToDo : TOptimizeOutcome::CannotOpen,
+                CutReason(hosts.LoadInfo(), count));
 
   const THostsNameSurvey names(hosts, THostsNameSurvey::TScope::Everything, &load.LineNumbers);
   THostsReportFigures figures;
   figures.BytesBefore = hosts.LoadInfo().Bytes;
+  // Nothing but the file resolves localhost where the system has no name of its own for it.
+  if (!options.IncludeLocalhost && hosts.LoadInfo().LocalhostNames != 0)
+    figures.Warnings.emplace_back("localhost will not resolve after this run: its lines are "
+                                  "dropped and -r writes none (leave -r out to keep them)");
+  if (const uint32_t links = source.Bytes == nullptr ? FileLinkCount(file) : 1; links > 1)
+    figures.Warnings.push_back("the file has " + std::to_string(links) +
+                               " names (hard links); the run writes a new file under this "
+                               "name only, and the others keep the old text");
   const SaveEncoding encoding = PrepareSave(hosts, options);
   if (options.Dedupe)
     figures.RepeatsRemoved = names.RemoveRepeats(hosts);

@@ -81,6 +81,18 @@ struct TOptimizeOptions {
   // The "optimized" message tells what the run changed (OptimizedMessage); else it is
   // MsgOptimized alone.
   bool Tally = false;
+  // When set, every outcome is told here (silent or not) instead of as a message: the Linux
+  // program says it in its own words.
+  std::function<void(const struct TOptimizeNotice&)> Notice;
+};
+
+// An outcome with what a program needs to tell it in its own words.
+struct TOptimizeNotice {
+  TOptimizeOutcome Outcome = TOptimizeOutcome::Optimized;
+  std::u16string File;    // the file it is about: the file read, or for a save the file written
+  std::u16string Reason;  // the system's words for a refusal, or ours for the content
+  std::u16string Kept;    // a copy left beside: an interrupted save's, or a stuck swap's new bytes
+  std::u16string KeptOld; // a stuck swap's old bytes
 };
 
 // What a run changed, for the "optimized" message.

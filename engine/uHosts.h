@@ -304,8 +304,9 @@ struct THostsLoadInfo {
   bool ValidUtf8 = true;
   // The first line break of the text; None when the text has none.
   TLineBreak FirstBreak = TLineBreak::None;
-  // The text ended at a NUL with bytes other than NUL after it.
+  // The text ended at a NUL with bytes other than NUL after it, on this line (from 1).
   bool TextWasCut = false;
+  size_t CutLine = 0;
   // How many "localhost" names the lines held (left out unless KeepLocalhost).
   size_t LocalhostNames = 0;
   // The size of what was read, in bytes.

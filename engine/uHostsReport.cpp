@@ -536,6 +536,8 @@ std::string FormatHostsReport(const THostsLoadSurvey& load, const THostsNameSurv
     out += text;
     out += '\n';
   };
+  for (const std::string& warning : figures.Warnings)
+    line("Warning: " + warning);
   line("Lines: " + Number(load.Lines) + " -> " + Number(figures.LinesAfter));
   line("Bytes: " + Number(figures.BytesBefore) + " -> " + Number(figures.BytesAfter));
   line("Entries: " + Number(names.Entries) + " lines, " + Number(names.Names) + " names, " +

@@ -122,6 +122,8 @@ struct THostsReportFigures {
   size_t LinesAfter = 0;
   size_t BytesAfter = 0;
   size_t RepeatsRemoved = 0;
+  // Said first, one line each ("Warning: ...").
+  std::vector<std::string> Warnings;
 };
 // The lines and bytes the save would write.
 void MeasureSave(const THosts& hosts, SaveEncoding encoding, size_t& lines, size_t& bytes);

@@ -108,6 +108,17 @@ void SurveyBytes(std::string_view bytes, size_t& lineFeeds, bool& ascii) {
   ascii = (any & High) == 0;
 }
 
+// The line (from 1) that the character at(n) stands on: one more than the breaks before it.
+template <typename At> size_t LineOf(size_t n, At&& at) {
+  size_t line = 1;
+  for (size_t i = 0; i < n; ++i) {
+    const char16_t c = at(i);
+    if (c == u'\n' || (c == u'\r' && (i + 1 >= n || at(i + 1) != u'\n')))
+      ++line;
+  }
+  return line;
+}
+
 bool IsAscii(std::string_view bytes) {
   unsigned char any = 0;
   for (const char c : bytes)
@@ -465,6 +476,7 @@ int THosts::LoadUtf16Text(std::string_view body, bool bigEndian) {
       const std::string_view after = body.substr(2 * i + 2);
       FLoadInfo.TextWasCut = after.find_first_not_of('\0') != std::string_view::npos;
       units = i;
+      FLoadInfo.CutLine = LineOf(i, unit);
       break;
     }
   }
@@ -486,6 +498,7 @@ int THosts::LoadByteText(std::string_view body, bool utf8) {
   const size_t nul = body.find('\0');
   if (nul != std::string_view::npos) {
     FLoadInfo.TextWasCut = body.find_first_not_of('\0', nul) != std::string_view::npos;
+    FLoadInfo.CutLine = LineOf(nul, [&body](size_t i) { return static_cast<char16_t>(body[i]); });
     body = body.substr(0, nul);
   }
 

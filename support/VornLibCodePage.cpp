@@ -40,9 +40,9 @@ size_t Utf8SequenceLength(const unsigned char* p, size_t available, char32_t& co
   return length;
 }
 
-} // namespace
-
-std::u16string Utf8ToUtf16(std::string_view bytes) {
+// The UTF-8 reading; escaped: a byte that is no part of a well-formed sequence becomes the lone
+// surrogate U+DC00 + byte (U+DC80..U+DCFF), else U+FFFD.
+std::u16string FromUtf8(std::string_view bytes, bool escaped) {
   std::u16string text;
   text.reserve(bytes.size());
   const auto* p = reinterpret_cast<const unsigned char*>(bytes.data());
@@ -57,7 +57,7 @@ std::u16string Utf8ToUtf16(std::string_view bytes) {
     char32_t code;
     const size_t length = Utf8SequenceLength(p + i, n - i, code);
     if (length == 0) {
-      text.push_back(Replacement);
+      text.push_back(escaped ? static_cast<char16_t>(0xDC00 + p[i]) : Replacement);
       ++i;
       continue;
     }
@@ -73,7 +73,8 @@ std::u16string Utf8ToUtf16(std::string_view bytes) {
   return text;
 }
 
-std::string Utf16ToUtf8(std::u16string_view text) {
+// The UTF-8 writing; escaped: a lone U+DC80..U+DCFF goes back to the byte it stands for.
+std::string ToUtf8(std::u16string_view text, bool escaped) {
   std::string bytes;
   bytes.reserve(text.size());
   const size_t n = text.size();
@@ -87,6 +88,9 @@ std::string Utf16ToUtf8(std::u16string_view text) {
         text[i + 1] <= 0xDFFF) {
       code = 0x10000 + ((code - 0xD800) << 10) + (text[i + 1] - 0xDC00);
       ++i;
+    } else if (escaped && code >= 0xDC80 && code <= 0xDCFF) {
+      bytes.push_back(static_cast<char>(code - 0xDC00));
+      continue;
     } else if (code >= 0xD800 && code <= 0xDFFF) {
       code = Replacement; // a lone surrogate
     }
@@ -105,6 +109,24 @@ std::string Utf16ToUtf8(std::u16string_view text) {
     }
   }
   return bytes;
+}
+
+} // namespace
+
+std::u16string Utf8ToUtf16(std::string_view bytes) {
+  return FromUtf8(bytes, false);
+}
+
+std::string Utf16ToUtf8(std::u16string_view text) {
+  return ToUtf8(text, false);
+}
+
+std::u16string FileNameToUtf16(std::string_view bytes) {
+  return FromUtf8(bytes, true);
+}
+
+std::string Utf16ToFileName(std::u16string_view text) {
+  return ToUtf8(text, true);
 }
 
 bool IsValidUtf8(std::string_view bytes) {

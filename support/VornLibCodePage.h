@@ -11,6 +11,10 @@
 std::u16string Utf8ToUtf16(std::string_view bytes);
 // UTF-16 to UTF-8; a lone surrogate becomes U+FFFD (EF BF BD).
 std::string Utf16ToUtf8(std::u16string_view text);
+// A file name of the system, which is bytes, and back without loss: UTF-8 where the bytes are
+// well-formed, every other byte b as the lone surrogate U+DC00 + b (U+DC80..U+DCFF).
+std::u16string FileNameToUtf16(std::string_view bytes);
+std::string Utf16ToFileName(std::u16string_view text);
 // True when the bytes are well-formed UTF-8.
 bool IsValidUtf8(std::string_view bytes);
 

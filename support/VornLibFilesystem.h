@@ -30,6 +30,9 @@ bool CanReadFile(std::u16string_view path);
 // An existing file: write access to it; otherwise modify access to its folder.
 bool CanWriteFile(std::u16string_view path);
 bool CanModifyPath(std::u16string_view path);
+// Why the last access test of this thread said no (POSIX: the system's error; Windows: access
+// denied).
+std::error_code LastAccessError();
 
 // The file-system name of the volume of a drive ("C:") or UNC share; empty when unreadable.
 std::u16string GetVolumeFileSystem(std::u16string_view drive);
@@ -52,6 +55,8 @@ inline bool HasSystemAttribute(uint32_t attributes) {
   return (attributes & 0x4) != 0;
 }
 
+// How many names (hard links) the file has; 1 when it cannot be told.
+uint32_t FileLinkCount(std::u16string_view path);
 // Existence tests: a file (not a folder), a folder.
 bool FileExists(std::u16string_view path);
 bool DirectoryExists(std::u16string_view path);

@@ -30,12 +30,12 @@ constexpr uint32_t WriteDataBits = 0x00000002 | 0x00000004    // FILE_WRITE_DATA
                                    | 0x40000000 | 0x10000000; // GENERIC_WRITE, GENERIC_ALL
 constexpr uint32_t NormalAttributes = 0x80;                   // FILE_ATTRIBUTE_NORMAL
 
-// Paths and environment values in the system's UTF-8.
+// Paths and environment values are the system's bytes: UTF-8, and any other byte kept as it is.
 std::string Utf8(std::u16string_view text) {
-  return Utf16ToUtf8(text);
+  return Utf16ToFileName(text);
 }
 std::u16string Utf16(std::string_view bytes) {
-  return Utf8ToUtf16(bytes);
+  return FileNameToUtf16(bytes);
 }
 
 bool StatPath(std::u16string_view path, struct stat& status) {
@@ -44,7 +44,16 @@ bool StatPath(std::u16string_view path, struct stat& status) {
 
 } // namespace
 
+namespace {
+thread_local int lastAccessError = 0;
+} // namespace
+
+std::error_code LastAccessError() {
+  return std::error_code(lastAccessError != 0 ? lastAccessError : EACCES, std::generic_category());
+}
+
 bool CheckFileAccess(uint32_t desiredAccess, std::u16string_view path) {
+  lastAccessError = ENOENT;
   if (path.empty())
     return false;
   int mode = 0;
@@ -52,7 +61,10 @@ bool CheckFileAccess(uint32_t desiredAccess, std::u16string_view path) {
     mode |= R_OK;
   if (desiredAccess & WriteDataBits)
     mode |= W_OK;
-  return faccessat(AT_FDCWD, Utf8(path).c_str(), mode == 0 ? F_OK : mode, AT_EACCESS) == 0;
+  if (faccessat(AT_FDCWD, Utf8(path).c_str(), mode == 0 ? F_OK : mode, AT_EACCESS) == 0)
+    return true;
+  lastAccessError = errno;
+  return false;
 }
 
 bool CanReadFile(std::u16string_view path) {
@@ -144,6 +156,11 @@ bool FileSetAttributes(std::u16string_view path, uint32_t attributes) {
   if (wanted == current)
     return true;
   return ::chmod(Utf8(path).c_str(), wanted) == 0;
+}
+
+uint32_t FileLinkCount(std::u16string_view path) {
+  struct stat status {};
+  return StatPath(path, status) && status.st_nlink > 1 ? static_cast<uint32_t>(status.st_nlink) : 1;
 }
 
 bool FileExists(std::u16string_view path) {
@@ -359,7 +376,7 @@ std::u16string ResolveFinalPath(std::u16string_view path) {
   std::unique_ptr<char, decltype(&std::free)> real(::realpath(name.c_str(), nullptr), &std::free);
   if (!real)
     return std::u16string(path);
-  return Utf8ToUtf16(real.get());
+  return Utf16(real.get());
 }
 
 TFileKind FileKindOf(std::u16string_view path) {

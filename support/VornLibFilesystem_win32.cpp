@@ -150,6 +150,10 @@ bool CheckFileAccess(uint32_t desiredAccess, std::u16string_view path) {
   return status != FALSE;
 }
 
+std::error_code LastAccessError() {
+  return std::error_code(ERROR_ACCESS_DENIED, std::system_category());
+}
+
 bool CanReadFile(std::u16string_view path) {
   return CheckFileAccess(ReadAccessMask, path);
 }
@@ -489,6 +493,14 @@ TReplaceResult TNewFileBeside::ReplaceTarget() {
   if (result == TReplaceResult::Replaced)
     FName.clear();
   return result;
+}
+
+uint32_t FileLinkCount(std::u16string_view path) {
+  const ScopedFileHandle handle = OpenForAttributes(path);
+  BY_HANDLE_FILE_INFORMATION info{};
+  return handle && GetFileInformationByHandle(handle.Get(), &info) && info.nNumberOfLinks > 1
+             ? info.nNumberOfLinks
+             : 1;
 }
 
 bool ReadFileIdentity(std::u16string_view path, TFileGuard::TIdentity& identity) {

@@ -118,11 +118,39 @@ TProcessResult RunTarnwkAsNobody(std::vector<std::string> arguments,
   return RunProcess(arguments, input);
 }
 
-// The usage text, as --help prints it.
-const std::string& UsageText() {
-  static const std::string text = RunTarnwk({"--help"}).Out;
-  return text;
-}
+// The usage text --help must print, word for word.
+const std::string UsageText =
+    "Usage: tarnwk [-s] [-b] [-l|-r] [-e ansi|utf8|utf16le] [--crlf|--lf] [--dedupe]\n"
+    "              [-o OUTPUT] [FILE]\n"
+    "       tarnwk -n|--check [--dedupe] [-l|-r] [-e ENC] [--crlf|--lf] [FILE]\n"
+    "\n"
+    "Rewrites a hosts file into a compact form: comments, blank lines and localhost names go,\n"
+    "and the names of entries that share an address are gathered onto lines of at most nine.\n"
+    "\n"
+    "  -s, --silent             print no messages\n"
+    "  -b, --backup             copy the file to be rewritten to the same name + \".bak\" first\n"
+    "  -l, --include-localhost  write \"127.0.0.1 localhost\" and \"::1 localhost\" at the top\n"
+    "                           (the default: on Linux only this file resolves localhost)\n"
+    "  -r, --remove-localhost   write no localhost lines\n"
+    "  -e, --encoding=ENC       save as ansi (US-ASCII), utf8 or utf16le with a byte-order\n"
+    "                           mark (default: as the input was: its byte-order mark, else\n"
+    "                           UTF-8, or Latin-1 where the input is not valid UTF-8)\n"
+    "  -o, --output=OUTPUT      write the result to OUTPUT (\"-\": standard output) and leave\n"
+    "                           FILE unchanged\n"
+    "      --crlf, --lf         end lines with CR LF or with LF (default: as the input's first\n"
+    "                           line does; LF when it has no line break)\n"
+    "  -n, --check              change nothing: report what the run would keep, drop and\n"
+    "                           change (names the merge makes resolve to another address)\n"
+    "      --dedupe             write a name listed again under the same address once\n"
+    "      --help               show this help and exit\n"
+    "      --version            show the version and exit\n"
+    "\n"
+    "FILE defaults to /etc/hosts; \"-\" reads standard input and, without -o, writes the\n"
+    "result to standard output. Errors go to standard error, one line each; so does a warning\n"
+    "when the merge makes names resolve to another address.\n"
+    "Exit status: 0 optimized, checked or nothing to do, 1 failure, 2 invalid usage.\n";
+// What invalid usage prints after its one line.
+const std::string TryHelp = "Try 'tarnwk --help' for more information.\n";
 
 std::string Replace(std::string text, const std::string& key, const std::string& value) {
   for (size_t at = text.find(key); at != std::string::npos; at = text.find(key, at + value.size()))
@@ -130,14 +158,15 @@ std::string Replace(std::string text, const std::string& key, const std::string&
   return text;
 }
 
-// Placeholders in a row: {F} the input file, {O} the output file, {D} the folder, {U} the usage.
+// Placeholders in a row: {F} the input file, {O} the output file, {D} the folder, {U} the usage,
+// {T} the pointer to --help.
 struct TPlaces {
   std::string File, Output, Folder;
   std::string Expand(const std::string& text) const {
     std::string out = Replace(text, "{F}", File);
     out = Replace(out, "{O}", Output);
     out = Replace(out, "{D}", Folder);
-    return Replace(out, "{U}", UsageText());
+    return Replace(Replace(out, "{U}", UsageText), "{T}", TryHelp);
   }
 };
 
@@ -149,8 +178,10 @@ const std::string Input = "# ad servers\r\n"
                           "::1 localhost\r\n"
                           "0 c.example\n"
                           "000.000.000.000 d.example\n";
-const std::string Merged = "0.0.0.0 a.example b.example c.example d.example\r\n";
+// The localhost lines are written by default: on Linux only the file resolves localhost.
 const std::string Header = "127.0.0.1 localhost\r\n::1 localhost\r\n";
+const std::string Body = "0.0.0.0 a.example b.example c.example d.example\r\n"; // with -r
+const std::string Merged = Header + Body;
 // A commented-out entry keeps its comment, and with it characters outside ASCII.
 const std::string Cafe = "#10.0.0.1 cafe.example # caf\xC3\xA9 de la gare\n0.0.0.0 a\n";
 const std::string CafeCrLf = "#10.0.0.1 cafe.example # caf\xC3\xA9 de la gare\r\n0.0.0.0 a\r\n";
@@ -178,13 +209,8 @@ const std::string MovesWarning = "tarnwk: the merge makes 1 name resolve to anot
 const std::string CutInput = std::string("0.0.0.0 a.example\r\n\0 0.0.0.0 b.example\r\n", 40);
 
 const std::string Optimized = "The hosts file has been optimized.\n";
+const std::string OptimizedInto = "The hosts file has been optimized into {O}.\n";
 const std::string NothingToDo = "The file contains no lines to optimize.\n";
-const std::string CannotOpen = "Cannot open hosts file.\n";
-const std::string CannotSave = "Cannot save to hosts file.\n";
-const std::string Missing = "File does not exist.\n\nFile name: {F}\n";
-const std::string NoPrivileges =
-    "You don't have enough privileges to complete the selected task.\n\n"
-    "Run this application as administrator.\n";
 
 // A row names the files it starts with, the outcome and the files that change; what it leaves
 // out is absent, empty or unchanged.
@@ -214,27 +240,27 @@ const std::vector<ProgramRow>& ProgramRows() {
        .Arguments = {"-l", "{F}"},
        .Before = Input,
        .Out = Optimized,
-       .After = Header + Merged},
+       .After = Merged},
       {.Name = "--include-localhost",
        .Arguments = {"--include-localhost", "{F}"},
        .Before = Input,
        .Out = Optimized,
-       .After = Header + Merged},
+       .After = Merged},
       {.Name = "-l then -r",
        .Arguments = {"-l", "-r", "{F}"},
        .Before = Input,
        .Out = Optimized,
-       .After = Merged},
+       .After = Body},
       {.Name = "-r then -l",
        .Arguments = {"-r", "-l", "{F}"},
        .Before = Input,
        .Out = Optimized,
-       .After = Header + Merged},
+       .After = Merged},
       {.Name = "--remove-localhost",
        .Arguments = {"--remove-localhost", "{F}"},
        .Before = Input,
        .Out = Optimized,
-       .After = Merged},
+       .After = Body},
       {.Name = "-e utf8",
        .Arguments = {"-e", "utf8", "{F}"},
        .Before = Input,
@@ -297,12 +323,12 @@ const std::vector<ProgramRow>& ProgramRows() {
       {.Name = "-sle utf8 combined",
        .Arguments = {"-sle", "utf8", "{F}"},
        .Before = Input,
-       .After = Utf8Mark + Header + Merged},
+       .After = Utf8Mark + Merged},
       {.Name = "options after the file",
        .Arguments = {"{F}", "-l"},
        .Before = Input,
        .Out = Optimized,
-       .After = Header + Merged},
+       .After = Merged},
       {.Name = "-- ends the options",
        .Arguments = {"--", "{F}"},
        .Before = Input,
@@ -312,51 +338,51 @@ const std::vector<ProgramRow>& ProgramRows() {
        .Arguments = {"--", "-b"},
        .Before = Input,
        .Status = 1,
-       .Err = "File does not exist.\n\nFile name: -b\n"},
+       .Err = "tarnwk: -b: No such file or directory\n"},
 
       // Other outputs.
       {.Name = "-o FILE leaves the input",
        .Arguments = {"-o", "{O}", "{F}"},
        .Before = Input,
-       .Out = Optimized,
+       .Out = OptimizedInto,
        .OutputAfter = Merged},
       {.Name = "--output=FILE",
        .Arguments = {"--output={O}", "{F}"},
        .Before = Input,
-       .Out = Optimized,
+       .Out = OptimizedInto,
        .OutputAfter = Merged},
       {.Name = "--output FILE replaces it",
        .Arguments = {"--output", "{O}", "{F}"},
        .Before = Input,
        .OutputBefore = "old output",
-       .Out = Optimized,
+       .Out = OptimizedInto,
        .OutputAfter = Merged},
       {.Name = "-oFILE attached",
        .Arguments = {"-o{O}", "{F}"},
        .Before = Input,
-       .Out = Optimized,
+       .Out = OptimizedInto,
        .OutputAfter = Merged},
       {.Name = "-o FILE -b backs up the output",
        .Arguments = {"-b", "-o", "{O}", "{F}"},
        .Before = Input,
        .OutputBefore = "old output",
-       .Out = Optimized,
+       .Out = OptimizedInto,
        .OutputAfter = Merged,
        .OutputBackupAfter = "old output"},
       {.Name = "-o FILE -b, no output yet",
        .Arguments = {"-b", "-o", "{O}", "{F}"},
        .Before = Input,
-       .Out = Optimized,
+       .Out = OptimizedInto,
        .OutputAfter = Merged},
       {.Name = "-o FILE keeps the input's mark",
        .Arguments = {"-o", "{O}", "{F}"},
        .Before = Utf16LE(Input),
-       .Out = Optimized,
+       .Out = OptimizedInto,
        .OutputAfter = Utf16LE(Merged)},
       {.Name = "-o FILE with -e",
        .Arguments = {"-e", "utf8", "-o", "{O}", "{F}"},
        .Before = Utf16LE(Input),
-       .Out = Optimized,
+       .Out = OptimizedInto,
        .OutputAfter = Utf8Mark + Merged},
       {.Name = "-o the input itself: in place",
        .Arguments = {"-b", "-o", "{F}", "{F}"},
@@ -369,41 +395,26 @@ const std::vector<ProgramRow>& ProgramRows() {
        .Before = Input,
        .Out = Optimized,
        .After = Merged},
-      {.Name = "-o -",
-       .Arguments = {"-o", "-", "{F}"},
-       .Before = Input,
-       .Out = Merged,
-       .Err = Optimized},
+      {.Name = "-o -", .Arguments = {"-o", "-", "{F}"}, .Before = Input, .Out = Merged},
       {.Name = "-s -o -", .Arguments = {"-s", "-o", "-", "{F}"}, .Before = Input, .Out = Merged},
       {.Name = "-o - -l -e utf16le",
        .Arguments = {"-l", "-e", "utf16le", "-o", "-", "{F}"},
        .Before = Input,
-       .Out = Utf16LE(Header + Merged),
-       .Err = Optimized},
+       .Out = Utf16LE(Merged)},
       {.Name = "-o - -b makes no backup",
        .Arguments = {"-b", "-o", "-", "{F}"},
        .Before = Input,
-       .Out = Merged,
-       .Err = Optimized},
-      {.Name = "stdin to stdout",
-       .Arguments = {"-"},
-       .StandardInput = Input,
-       .Out = Merged,
-       .Err = Optimized},
-      {.Name = "stdin, -o -",
-       .Arguments = {"-o", "-", "-"},
-       .StandardInput = Input,
-       .Out = Merged,
-       .Err = Optimized},
+       .Out = Merged},
+      {.Name = "stdin to stdout", .Arguments = {"-"}, .StandardInput = Input, .Out = Merged},
+      {.Name = "stdin, -o -", .Arguments = {"-o", "-", "-"}, .StandardInput = Input, .Out = Merged},
       {.Name = "stdin keeps its mark",
        .Arguments = {"-"},
        .StandardInput = Utf8Mark + Input,
-       .Out = Utf8Mark + Merged,
-       .Err = Optimized},
+       .Out = Utf8Mark + Merged},
       {.Name = "stdin to -o FILE",
        .Arguments = {"-o", "{O}", "-"},
        .StandardInput = Input,
-       .Out = Optimized,
+       .Out = OptimizedInto,
        .OutputAfter = Merged},
       {.Name = "stdin with nothing to do",
        .Arguments = {"-"},
@@ -411,76 +422,82 @@ const std::vector<ProgramRow>& ProgramRows() {
        .Err = NothingToDo},
 
       // Without -e the text comes back in the bytes it was read in, with the input's line ends.
-      {.Name = "UTF-8 kept", .Arguments = {"{F}"}, .Before = Cafe, .Out = Optimized, .After = Cafe},
+      {.Name = "UTF-8 kept",
+       .Arguments = {"-r", "{F}"},
+       .Before = Cafe,
+       .Out = Optimized,
+       .After = Cafe},
       {.Name = "-e ansi writes US-ASCII",
-       .Arguments = {"-e", "ansi", "{F}"},
+       .Arguments = {"-r", "-e", "ansi", "{F}"},
        .Before = Cafe,
        .Out = Optimized,
        .After = "#10.0.0.1 cafe.example # caf? de la gare\n0.0.0.0 a\n"},
       {.Name = "Latin-1 kept",
-       .Arguments = {"-o", "-", "{F}"},
+       .Arguments = {"-r", "-o", "-", "{F}"},
        .Before = Latin1,
-       .Out = Latin1,
-       .Err = Optimized},
+       .Out = Latin1},
       {.Name = "--crlf",
-       .Arguments = {"--crlf", "-"},
+       .Arguments = {"-r", "--crlf", "-"},
        .StandardInput = Cafe,
-       .Out = CafeCrLf,
-       .Err = Optimized},
+       .Out = CafeCrLf},
       {.Name = "--lf",
-       .Arguments = {"--lf", "{F}"},
+       .Arguments = {"-r", "--lf", "{F}"},
        .Before = CafeCrLf,
        .Out = Optimized,
        .After = Cafe},
       {.Name = "--lf then --crlf",
-       .Arguments = {"--lf", "--crlf", "-"},
+       .Arguments = {"-r", "--lf", "--crlf", "-"},
        .StandardInput = Cafe,
-       .Out = CafeCrLf,
-       .Err = Optimized},
+       .Out = CafeCrLf},
       {.Name = "no line break: LF",
-       .Arguments = {"-"},
+       .Arguments = {"-r", "-"},
        .StandardInput = "0.0.0.0 a",
-       .Out = "0.0.0.0 a\n",
-       .Err = Optimized},
+       .Out = "0.0.0.0 a\n"},
 
       // Repeats, names that resolve elsewhere, and the check.
       {.Name = "--dedupe",
-       .Arguments = {"--dedupe", "{F}"},
+       .Arguments = {"-r", "--dedupe", "{F}"},
        .Before = Repeats,
        .Out = Optimized,
        .After = "0.0.0.0 a.example b.example\n"},
       {.Name = "repeats stay without --dedupe",
-       .Arguments = {"{F}"},
+       .Arguments = {"-r", "{F}"},
        .Before = Repeats,
        .Out = Optimized,
        .After = "0.0.0.0 a.example b.example A.example\n"},
       {.Name = "a name resolves elsewhere: one warning",
-       .Arguments = {"{F}"},
+       .Arguments = {"-r", "{F}"},
        .Before = Moves,
        .Out = Optimized,
        .Err = MovesWarning,
        .After = MovesMerged},
-      {.Name = "-s: no warning", .Arguments = {"-s", "{F}"}, .Before = Moves, .After = MovesMerged},
+      {.Name = "-s: no warning",
+       .Arguments = {"-r", "-s", "{F}"},
+       .Before = Moves,
+       .After = MovesMerged},
       {.Name = "--check changes nothing, makes no backup",
-       .Arguments = {"-b", "--check", "{F}"},
+       .Arguments = {"-r", "-b", "--check", "{F}"},
        .Before = Moves,
        .Out = MovesReport},
       {.Name = "--check of a missing file",
        .Arguments = {"-n", "{F}"},
        .Status = 1,
-       .Err = Missing},
+       .Err = "tarnwk: {F}: No such file or directory\n"},
 
       // Outcomes that change nothing.
-      {.Name = "missing file", .Arguments = {"-b", "{F}"}, .Status = 1, .Err = Missing},
+      {.Name = "missing file",
+       .Arguments = {"-b", "{F}"},
+       .Status = 1,
+       .Err = "tarnwk: {F}: No such file or directory\n"},
       {.Name = "missing file, silent", .Arguments = {"-s", "{F}"}, .Status = 1},
       {.Name = "missing file with -o",
        .Arguments = {"-o", "{O}", "{F}"},
        .Status = 1,
-       .Err = Missing},
+       .Err = "tarnwk: {F}: No such file or directory\n"},
       {.Name = "folder as the file",
        .Arguments = {"{D}"},
        .Status = 1,
-       .Err = "File does not exist.\n\nFile name: {D}\n"},
+       .Err = "tarnwk: {D}: Is a directory\n"},
       {.Name = "empty file", .Arguments = {"-b", "{F}"}, .Before = "", .Out = NothingToDo},
       {.Name = "empty file, silent", .Arguments = {"-s", "-b", "{F}"}, .Before = ""},
       {.Name = "only localhost and blank lines",
@@ -496,97 +513,97 @@ const std::vector<ProgramRow>& ProgramRows() {
        .Before = CutInput,
        .BackupBefore = "old backup",
        .Status = 1,
-       .Out = CannotOpen},
+       .Err = "tarnwk: {F}: a NUL byte at line 2\n"},
       {.Name = "text cut at a NUL, -o -",
        .Arguments = {"-o", "-", "{F}"},
        .Before = CutInput,
        .Status = 1,
-       .Err = CannotOpen},
+       .Err = "tarnwk: {F}: a NUL byte at line 2\n"},
       {.Name = "text cut at a NUL, -o FILE",
        .Arguments = {"-o", "{O}", "{F}"},
        .Before = CutInput,
        .OutputBefore = "old output",
        .Status = 1,
-       .Out = CannotOpen},
+       .Err = "tarnwk: {F}: a NUL byte at line 2\n"},
       {.Name = "text cut at a NUL on stdin",
        .Arguments = {"-"},
        .StandardInput = CutInput,
        .Status = 1,
-       .Err = CannotOpen},
+       .Err = "tarnwk: -: a NUL byte at line 2\n"},
       {.Name = "cannot save into a folder",
        .Arguments = {"-o", "{D}", "{F}"},
        .Before = Input,
        .Status = 1,
-       .Out = "Cannot save to hosts file.\n\nIs a directory\n"},
+       .Err = "tarnwk: {D}: Is a directory\n"},
       {.Name = "cannot save into a missing folder",
        .Arguments = {"-o", "{D}/none/out.txt", "{F}"},
        .Before = Input,
        .Status = 1,
-       .Out = "Cannot save to hosts file.\n\nNo such file or directory\n"},
+       .Err = "tarnwk: {D}/none/out.txt: No such file or directory\n"},
 
       // Invalid usage: status 2, the reason and the usage on standard error, nothing touched.
       {.Name = "unknown long option",
        .Arguments = {"--bogus", "{F}"},
        .Before = Input,
        .Status = 2,
-       .Err = "tarnwk: unrecognized option '--bogus'\n{U}"},
+       .Err = "tarnwk: unrecognized option '--bogus'\n{T}"},
       {.Name = "unknown short option",
        .Arguments = {"-x", "{F}"},
        .Before = Input,
        .Status = 2,
-       .Err = "tarnwk: invalid option -- 'x'\n{U}"},
+       .Err = "tarnwk: invalid option -- 'x'\n{T}"},
       {.Name = "unknown letter among combined flags",
        .Arguments = {"-sbq", "{F}"},
        .Before = Input,
        .Status = 2,
-       .Err = "tarnwk: invalid option -- 'q'\n{U}"},
+       .Err = "tarnwk: invalid option -- 'q'\n{T}"},
       {.Name = "silent does not hide usage errors",
        .Arguments = {"-s", "--bogus", "{F}"},
        .Before = Input,
        .Status = 2,
-       .Err = "tarnwk: unrecognized option '--bogus'\n{U}"},
+       .Err = "tarnwk: unrecognized option '--bogus'\n{T}"},
       {.Name = "two files",
        .Arguments = {"{F}", "{O}"},
        .Before = Input,
        .OutputBefore = "other",
        .Status = 2,
-       .Err = "tarnwk: extra operand '{O}'\n{U}"},
+       .Err = "tarnwk: extra operand '{O}'\n{T}"},
       {.Name = "-e bogus",
        .Arguments = {"-e", "bogus", "{F}"},
        .Before = Input,
        .Status = 2,
-       .Err = "tarnwk: invalid encoding 'bogus' (use ansi, utf8 or utf16le)\n{U}"},
+       .Err = "tarnwk: invalid encoding 'bogus' (use ansi, utf8 or utf16le)\n{T}"},
       {.Name = "--encoding=utf-16",
        .Arguments = {"--encoding=utf-16", "{F}"},
        .Before = Input,
        .Status = 2,
-       .Err = "tarnwk: invalid encoding 'utf-16' (use ansi, utf8 or utf16le)\n{U}"},
+       .Err = "tarnwk: invalid encoding 'utf-16' (use ansi, utf8 or utf16le)\n{T}"},
       {.Name = "-e without a value",
        .Arguments = {"{F}", "-e"},
        .Before = Input,
        .Status = 2,
-       .Err = "tarnwk: option requires an argument -- 'e'\n{U}"},
+       .Err = "tarnwk: option requires an argument -- 'e'\n{T}"},
       {.Name = "--output without a value",
        .Arguments = {"{F}", "--output"},
        .Before = Input,
        .Status = 2,
-       .Err = "tarnwk: option '--output' requires an argument\n{U}"},
+       .Err = "tarnwk: option '--output' requires an argument\n{T}"},
       {.Name = "empty output name",
        .Arguments = {"-o", "", "{F}"},
        .Before = Input,
        .Status = 2,
-       .Err = "tarnwk: the output name is empty\n{U}"},
+       .Err = "tarnwk: the output name is empty\n{T}"},
       {.Name = "--silent=yes",
        .Arguments = {"--silent=yes", "{F}"},
        .Before = Input,
        .Status = 2,
-       .Err = "tarnwk: option '--silent' doesn't allow an argument\n{U}"},
+       .Err = "tarnwk: option '--silent' doesn't allow an argument\n{T}"},
 
       {.Name = "--dedupe=yes",
        .Arguments = {"--dedupe=yes", "{F}"},
        .Before = Input,
        .Status = 2,
-       .Err = "tarnwk: option '--dedupe' doesn't allow an argument\n{U}"},
+       .Err = "tarnwk: option '--dedupe' doesn't allow an argument\n{T}"},
 
       // Help and version: nothing else happens.
       {.Name = "--help", .Arguments = {"--help", "{F}"}, .Before = Input, .Out = "{U}"},
@@ -646,12 +663,6 @@ void CheckRow(const ProgramRow& row, TempFolder& folder, const TPlaces& places, 
 } // namespace
 
 TEST(LinuxProgram, OptionsOutcomesAndFiles) {
-  ASSERT_TRUE(UsageText().starts_with(
-      "Usage: tarnwk [-s] [-b] [-l|-r] [-e ansi|utf8|utf16le] [-o OUTPUT] [FILE]\n"));
-  for (const char* option : {"--silent", "--backup", "--include-localhost", "--remove-localhost",
-                             "--encoding", "--output", "--help", "--version", "/etc/hosts"})
-    EXPECT_NE(UsageText().find(option), std::string::npos) << option;
-
   for (const ProgramRow& row : ProgramRows()) {
     SCOPED_TRACE(row.Name);
     TempFolder folder;
@@ -707,11 +718,13 @@ TEST(LinuxProgram, MissingRightsAsAnotherUser) {
     fs::permissions(probe.Path(), fs::perms(0755));
     WriteBytes(probe.File("hosts.txt"), Input);
     ::chmod(probe.File("hosts.txt").c_str(), 0644);
+    // A neutral program checks the setup, so that a fault of tarnwk's own fails the rows.
     const TProcessResult result =
-        RunTarnwkAsNobody({"-s", "-o", "-", probe.File("hosts.txt").string()});
-    if (result.Status != 0 || result.Out != Merged)
-      GTEST_SKIP() << "user 65534 cannot run " << TARNWK_EXE << " on " << probe.Path()
-                   << " (status " << result.Status << ": " << result.Err << ")";
+        RunProcess({SetprivProgram, "--reuid=65534", "--regid=65534", "--clear-groups", "/bin/cat",
+                    probe.File("hosts.txt").string()});
+    if (result.Status != 0 || result.Out != Input || ::access(TARNWK_EXE, R_OK | X_OK) != 0)
+      GTEST_SKIP() << "user 65534 cannot read " << probe.Path() << " (status " << result.Status
+                   << ": " << result.Err << ")";
   }
 
   const PrivilegeRow rows[] = {
@@ -719,7 +732,7 @@ TEST(LinuxProgram, MissingRightsAsAnotherUser) {
        .Arguments = {"-b", "{F}"},
        .FileMode = 0644,
        .Status = 1,
-       .Err = NoPrivileges},
+       .Err = "tarnwk: {F}: Permission denied\n"},
       {.Name = "read but not change: silent",
        .Arguments = {"-s", "-b", "{F}"},
        .FileMode = 0644,
@@ -727,34 +740,33 @@ TEST(LinuxProgram, MissingRightsAsAnotherUser) {
       {.Name = "read but not change: -o - works",
        .Arguments = {"-o", "-", "{F}"},
        .FileMode = 0644,
-       .Out = Merged,
-       .Err = Optimized},
+       .Out = Merged},
       {.Name = "not readable: in place",
        .Arguments = {"{F}"},
        .FileMode = 0600,
        .Status = 1,
-       .Err = NoPrivileges},
+       .Err = "tarnwk: {F}: Permission denied\n"},
       {.Name = "not readable: -o -",
        .Arguments = {"-o", "-", "{F}"},
        .FileMode = 0600,
        .Status = 1,
-       .Err = NoPrivileges},
+       .Err = "tarnwk: {F}: Permission denied\n"},
       {.Name = "output not writable",
        .Arguments = {"-b", "-o", "{O}", "{F}"},
        .FileMode = 0644,
        .OutputMode = 0644,
        .Status = 1,
-       .Err = NoPrivileges},
+       .Err = "tarnwk: {O}: Permission denied\n"},
       {.Name = "output in a folder not writable",
        .Arguments = {"-o", "{O}", "{F}"},
        .FileMode = 0644,
        .Status = 1,
-       .Out = "Cannot save to hosts file.\n\nPermission denied\n"},
+       .Err = "tarnwk: {O}: Permission denied\n"},
       {.Name = "backup cannot be made: the run stops, the file untouched",
        .Arguments = {"-b", "{F}"},
        .FileMode = 0666,
        .Status = 1,
-       .Err = "Cannot make the backup copy; the file was not changed.\n\nPermission denied\n"},
+       .Err = "tarnwk: {F}: cannot make the backup {F}.bak: Permission denied\n"},
       {.Name = "folder writable: backup made",
        .Arguments = {"-b", "{F}"},
        .FolderMode = 0777,
@@ -952,9 +964,9 @@ TEST(LinuxProgram, TheSaveOnARealSystem) {
                  "-e inject=write:signal=KILL:when=1 \"$T\" -s -e utf16le ctr/hosts; echo $?; "
                  "\"$T\" ctr/hosts 2>&1; echo $?'; cmp -s ctr/.tarnwick-*.old original && "
                  "echo kept; cmp -s src original || echo src-changed",
-       .Out = "137\nAn earlier run was interrupted while it rewrote this file. Its old content is "
-              "kept in:\n\nctr/.tarnwick-d92ec2b435057d1e.old\n\nCompare the two, put the old "
-              "content back or delete the copy, then optimize again.\n1\nkept\nsrc-changed\n"},
+       .Out = "137\ntarnwk: ctr/hosts: an earlier run was interrupted while it rewrote this file; "
+              "its old content is kept in ctr/.tarnwick-d92ec2b435057d1e.old (put it back or "
+              "delete it, then run again)\n1\nkept\nsrc-changed\n"},
       {.Name = "a bind-mounted file: written in place, nothing left beside",
        .Files = {{"src", small}, {"ctr/", ""}, {"ctr/hosts", ""}},
        .Original = small,
@@ -991,16 +1003,16 @@ TEST(LinuxProgram, TheSaveOnARealSystem) {
        .Files = {{"hosts", "0.0.0.0 a\n0.0.0.0 b\n"}},
        .Script = "mkfifo f; cat f > got & \"$T\" -s -o f hosts; echo $?; wait; stat -c %F f; "
                  "cat got",
-       .Out = "0\nfifo\n0.0.0.0 a b\n"},
+       .Out = "0\nfifo\n127.0.0.1 localhost\n::1 localhost\n0.0.0.0 a b\n"},
       {.Name = "a pipe as the output gets the text",
        .Files = {{"hosts", "0.0.0.0 a\n0.0.0.0 b\n"}},
-       .Script = "\"$T\" -s -o /proc/self/fd/1 hosts | cat; echo $?",
+       .Script = "\"$T\" -s -r -o /proc/self/fd/1 hosts | cat; echo $?",
        .Out = "0.0.0.0 a b\n0\n"},
       {.Name = "a FIFO or a device to rewrite is refused",
        .Files = {},
        .Script = "mkfifo f; mknod null c 1 3; \"$T\" f 2>&1; echo $?; \"$T\" null 2>&1; echo $?; "
                  "stat -c %F f null",
-       .Out = "Not a regular file: f\n1\nNot a regular file: null\n1\nfifo\n"
+       .Out = "tarnwk: f: not a regular file\n1\ntarnwk: null: not a regular file\n1\nfifo\n"
               "character special file\n"},
   };
   for (const Row& row : rows) {
