@@ -322,9 +322,15 @@ TVornFileStream::TVornFileStream(std::u16string_view fileName, uint16_t mode)
   const std::wstring name = SystemPath(fileName);
   HANDLE handle = INVALID_HANDLE_VALUE;
   if (mode == ModeCreate || mode == ModeCreateNew) {
+    // CREATE_ALWAYS refuses an existing hidden or system file (ERROR_ACCESS_DENIED) unless it is
+    // asked for the same two attributes, which the file then keeps. Wine does not refuse it.
+    const DWORD old = mode == ModeCreate ? GetFileAttributesW(name.c_str()) : 0;
+    const DWORD kept = old != INVALID_FILE_ATTRIBUTES && (old & FILE_ATTRIBUTE_DIRECTORY) == 0
+                           ? old & (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM)
+                           : 0;
     handle = CreateFileW(name.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
-                         mode == ModeCreate ? CREATE_ALWAYS : CREATE_NEW, FILE_ATTRIBUTE_NORMAL,
-                         nullptr);
+                         mode == ModeCreate ? CREATE_ALWAYS : CREATE_NEW,
+                         kept != 0 ? kept : FILE_ATTRIBUTE_NORMAL, nullptr);
   } else {
     unsigned access = 0, sharing = 0;
     if (!SplitMode(mode, access, sharing)) {
