@@ -364,6 +364,36 @@ std::u16string ResolveFinalPath(std::u16string_view path) {
   return std::u16string(path);
 }
 
+namespace {
+
+// A call that another program stands in the way of is tried this often, this far apart: about a
+// second in all.
+constexpr int BusyTries = 10;
+constexpr DWORD BusyPauseMilliseconds = 100;
+
+// Refusals that pass by themselves: a scanner, indexer or backup agent holding a file open without
+// delete sharing (sharing and lock violations; ReplaceFileW's error 1175, the old file could not
+// be removed), or a file of the name still waiting to be deleted (access denied).
+bool IsPassingRefusal(DWORD error) {
+  return error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION ||
+         error == ERROR_ACCESS_DENIED || error == ERROR_UNABLE_TO_REMOVE_REPLACED;
+}
+
+// Makes the call until it succeeds, fails for another reason, or has been refused for about a
+// second; mayRetry says, after a refusal, whether nothing stands in the way of another try.
+template <typename Call, typename MayRetry> bool TryWhileBusy(Call call, MayRetry mayRetry) {
+  for (int attempt = 1;; ++attempt) {
+    if (call())
+      return true;
+    const DWORD error = GetLastError();
+    if (attempt >= BusyTries || !IsPassingRefusal(error) || !mayRetry())
+      return false;
+    Sleep(BusyPauseMilliseconds);
+  }
+}
+
+} // namespace
+
 TReplaceResult ReplaceFileAtomically(std::u16string_view target, std::u16string_view replacement) {
   const std::wstring to = SystemPath(target);
   const std::wstring from = SystemPath(replacement);
@@ -374,17 +404,30 @@ TReplaceResult ReplaceFileAtomically(std::u16string_view target, std::u16string_
   // The old bytes keep a known name until the new file is in place. Without a backup name,
   // ReplaceFileW's error 1176 leaves no file under the target's name and the new bytes only in
   // the replacement; with one, 1176 leaves both files under their own names and 1177 the old
-  // bytes under the backup name.
+  // bytes under the backup name. Every other error leaves both under their own names.
   const std::u16string backup = BackupNameBeside(target);
   const std::wstring aside = SystemPath(backup);
   if (FileFaultAt(TFileStep::ReplaceHalfWay)) {
     MoveFileExW(to.c_str(), aside.c_str(), MOVEFILE_WRITE_THROUGH);
-  } else if (ReplaceFileW(to.c_str(), from.c_str(), aside.c_str(), REPLACEFILE_IGNORE_MERGE_ERRORS,
-                          nullptr, nullptr)) {
-    DeleteFileW(aside.c_str());
-    return TReplaceResult::Replaced;
+    return FinishInterruptedReplace(target, replacement, backup);
   }
-  return FinishInterruptedReplace(target, replacement, backup);
+  // No REPLACEFILE_IGNORE_MERGE_ERRORS: with it, a new file that cannot take the old one's ACLs
+  // (and attributes) would still be put in place, with the folder's inherited ACL. Without it that
+  // replace fails with both files under their own names, and the caller writes the file in place,
+  // which keeps its own security descriptor. Only Windows shows this: Wine merges no ACLs.
+  const bool replaced = TryWhileBusy(
+      [&] {
+        return ReplaceFileW(to.c_str(), from.c_str(), aside.c_str(), 0, nullptr, nullptr) != FALSE;
+      },
+      // Another try only while nothing has moved.
+      [&] { return FileExists(target) && FileExists(replacement) && !FileExists(backup); });
+  if (!replaced)
+    return FinishInterruptedReplace(target, replacement, backup);
+  // The old bytes are under the backup name now; a scanner may hold that new name for a moment.
+  // Should the copy stay even so, it stays beside the file as ".NAME.tarnwick-N.old" holding the
+  // old bytes; the new file is in place all the same, and later saves take the next free number.
+  TryWhileBusy([&] { return DeleteFileW(aside.c_str()) != FALSE; }, [] { return true; });
+  return TReplaceResult::Replaced;
 }
 
 bool DeleteFileName(std::u16string_view path) {

@@ -1,9 +1,13 @@
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstdlib>
 #include <filesystem>
+#include <memory>
 #include <string>
 #include <system_error>
+#include <thread>
+#include <vector>
 
 #include "TestFiles.h"
 #include "VornLibFilesystem.h"
@@ -16,6 +20,7 @@
 #ifndef _WIN32
 using testing_files::ModeOf;
 #endif
+using testing_files::FolderContent;
 using testing_files::ReadBytes;
 using testing_files::RunningAsRoot;
 using testing_files::TempFolder;
@@ -735,5 +740,62 @@ INSTANTIATE_TEST_SUITE_P(Modes, Sharing,
                                                      .first = 0x0040,
                                                      .second = 0x0041,
                                                      .secondOpens = true}),
+                         [](const auto& info) { return std::string(info.param.name); });
+#endif
+
+#ifdef _WIN32
+// ---- Replacing a file that another program holds open ----
+
+struct HeldReplaceCase {
+  const char* name;
+  const char* held;  // the file another program holds open without delete sharing
+  bool releasedSoon; // it lets go a moment after the replace began, else never
+  TReplaceResult expected;
+};
+
+class HeldReplace : public testing::TestWithParam<HeldReplaceCase> {};
+
+TEST_P(HeldReplace, WaitsAMomentThenLeavesBothFilesAsTheyWere) {
+  TempFolder temp;
+  WriteBytes(temp.File("hosts"), "old bytes\r\n");
+  WriteBytes(temp.File("new"), "new bytes\r\n");
+  // A scanner's open: others may read and write, but not delete or rename.
+  auto holder = std::make_unique<TVornFileStream>(temp.Name(GetParam().held),
+                                                  TVornFileStream::ModeRead | 0x0040);
+  ASSERT_TRUE(holder->IsOpen());
+  std::thread release;
+  if (GetParam().releasedSoon)
+    release = std::thread([&holder] {
+      std::this_thread::sleep_for(std::chrono::milliseconds(150));
+      holder.reset();
+    });
+  const TReplaceResult result = ReplaceFileAtomically(temp.Name("hosts"), temp.Name("new"));
+  if (release.joinable())
+    release.join();
+  holder.reset();
+  EXPECT_EQ(result, GetParam().expected);
+  if (result == TReplaceResult::Replaced) {
+    EXPECT_EQ(ReadBytes(temp.File("hosts")), "new bytes\r\n");
+    EXPECT_EQ(FolderContent(temp.Path()), std::vector<std::string>{"hosts"});
+  } else {
+    EXPECT_EQ(ReadBytes(temp.File("hosts")), "old bytes\r\n");
+    EXPECT_EQ(ReadBytes(temp.File("new")), "new bytes\r\n");
+    EXPECT_EQ(FolderContent(temp.Path()), (std::vector<std::string>{"hosts", "new"}));
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Holders, HeldReplace,
+                         testing::Values(HeldReplaceCase{.name = "FileReleasedSoon",
+                                                         .held = "hosts",
+                                                         .releasedSoon = true,
+                                                         .expected = TReplaceResult::Replaced},
+                                         HeldReplaceCase{.name = "NewFileReleasedSoon",
+                                                         .held = "new",
+                                                         .releasedSoon = true,
+                                                         .expected = TReplaceResult::Replaced},
+                                         HeldReplaceCase{.name = "FileHeldForGood",
+                                                         .held = "hosts",
+                                                         .releasedSoon = false,
+                                                         .expected = TReplaceResult::NotReplaced}),
                          [](const auto& info) { return std::string(info.param.name); });
 #endif
