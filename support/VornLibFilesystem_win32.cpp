@@ -101,13 +101,49 @@ DWORD Attributes(std::u16string_view path) {
   return GetFileAttributesW(SystemPath(path).c_str());
 }
 
+// The root of the volume a file is on, as GetVolumeFileSystem takes it (no final backslash):
+// "C:", "\\server\share", or for a folder mounted from another volume that volume's GUID path
+// (the folder itself when the system gives none). Empty when GetVolumePathNameW fails.
+std::u16string VolumeRootOf(const std::wstring& fullName) {
+  std::wstring volume(std::max<size_t>(fullName.size(), MaxShortPathLength) + 2, L'\0');
+  if (fullName.empty() ||
+      !GetVolumePathNameW(fullName.c_str(), volume.data(), static_cast<DWORD>(volume.size())))
+    return {};
+  volume.resize(wcslen(volume.c_str()));
+  if (!volume.empty() && volume.back() != L'\\')
+    volume.push_back(L'\\');
+  std::u16string root = ShortPathForm(FromWide(volume.c_str(), volume.size()));
+  // Longer than "C:\": a mounted folder, which GetVolumeInformationW does not take as a root.
+  if (root.size() > 3 && root[1] == u':') {
+    wchar_t guid[MaxShortPathLength + 1] = {};
+    const std::wstring folder = Wide(root);
+    if (GetVolumeNameForVolumeMountPointW(folder.c_str(), guid, MaxShortPathLength + 1))
+      root = FromWide(guid, wcslen(guid));
+  }
+  root.pop_back();
+  return root;
+}
+
+// The file-system name of the volume a file is on. The drive part of the path as given decides
+// where GetVolumePathNameW fails, or where the volume it names cannot be read (Wine reads no
+// folder mounted on a drive).
+std::u16string FileSystemOf(const std::wstring& fullName, std::u16string_view path) {
+  const std::u16string root = VolumeRootOf(fullName);
+  std::u16string name = root.empty() ? std::u16string() : GetVolumeFileSystem(root);
+  if (name.empty()) {
+    const std::u16string plain = ShortPathForm(path);
+    name = GetVolumeFileSystem(DrivePart(plain));
+  }
+  return name;
+}
+
 } // namespace
 
 bool CheckFileAccess(uint32_t desiredAccess, std::u16string_view path) {
-  if (!EqualsNoCase(GetVolumeFileSystem(DrivePart(path)), u"NTFS"))
+  const std::wstring name = SystemPath(path);
+  if (!EqualsNoCase(FileSystemOf(name, path), u"NTFS"))
     return true;
 
-  const std::wstring name = SystemPath(path);
   const DWORD savedError = GetLastError();
   DWORD needed = 0;
   if (!GetFileSecurityW(name.c_str(), SecurityInfoFlags, nullptr, 0, &needed) &&

@@ -379,10 +379,10 @@ std::u16string Padded(std::u16string start, size_t length) {
 const LongPathFormCase LongPathFormCases[] = {
     {.name = "Short", .path = u"C:\\etc\\hosts", .expected = u"C:\\etc\\hosts"},
     {.name = "ShortSlashes", .path = u"C:/etc/hosts", .expected = u"C:\\etc\\hosts"},
-    {.name = "Exactly260", .path = Padded(u"C:\\", 260), .expected = Padded(u"C:\\", 260)},
-    {.name = "Drive261",
-     .path = Padded(u"C:\\", 261),
-     .expected = u"\\\\?\\" + Padded(u"C:\\", 261)},
+    {.name = "Exactly259", .path = Padded(u"C:\\", 259), .expected = Padded(u"C:\\", 259)},
+    {.name = "Exactly260",
+     .path = Padded(u"C:\\", 260),
+     .expected = u"\\\\?\\" + Padded(u"C:\\", 260)},
     {.name = "DriveSlashes",
      .path = Padded(u"C:/dir/", 300),
      .expected = u"\\\\?\\" + Padded(u"C:\\dir\\", 300)},
@@ -403,6 +403,34 @@ const LongPathFormCase LongPathFormCases[] = {
 };
 
 INSTANTIATE_TEST_SUITE_P(Paths, LongPathFormTable, testing::ValuesIn(LongPathFormCases),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+// The plain form of a volume root as GetVolumePathNameW gives it, which GetVolumeInformationW
+// takes, and of a path whose drive part decides when that call fails.
+class ShortPathFormTable : public testing::TestWithParam<LongPathFormCase> {};
+
+TEST_P(ShortPathFormTable, DropsThePrefixWhereThePlainFormNamesTheSamePlace) {
+  EXPECT_EQ(ShortPathForm(GetParam().path), GetParam().expected);
+}
+
+const LongPathFormCase ShortPathFormCases[] = {
+    {.name = "Drive", .path = u"\\\\?\\C:\\", .expected = u"C:\\"},
+    {.name = "DriveDevice", .path = u"\\\\.\\C:\\", .expected = u"C:\\"},
+    {.name = "DriveFile", .path = u"\\\\?\\d:\\etc\\hosts", .expected = u"d:\\etc\\hosts"},
+    {.name = "Unc", .path = u"\\\\?\\UNC\\server\\share\\", .expected = u"\\\\server\\share\\"},
+    {.name = "UncLowerCase",
+     .path = u"\\\\?\\unc\\server\\share\\hosts",
+     .expected = u"\\\\server\\share\\hosts"},
+    {.name = "VolumeGuid",
+     .path = u"\\\\?\\Volume{12345678-0000-0000-0000-000000000043}\\",
+     .expected = u"\\\\?\\Volume{12345678-0000-0000-0000-000000000043}\\"},
+    {.name = "Device", .path = u"\\\\.\\NUL", .expected = u"\\\\.\\NUL"},
+    {.name = "Plain", .path = u"C:\\mnt\\d\\", .expected = u"C:\\mnt\\d\\"},
+    {.name = "PlainUnc", .path = u"\\\\server\\share\\", .expected = u"\\\\server\\share\\"},
+    {.name = "Empty", .path = u"", .expected = u""},
+};
+
+INSTANTIATE_TEST_SUITE_P(Paths, ShortPathFormTable, testing::ValuesIn(ShortPathFormCases),
                          [](const auto& info) { return std::string(info.param.name); });
 
 // ---- Access tests ----
