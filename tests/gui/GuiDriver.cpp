@@ -607,4 +607,53 @@ TEST_F(MainWindow, RelaunchesElevatedForTheChosenFile) {
   EXPECT_EQ(ReadBytes(FHosts.Name()), SystemHostsBytes);
 }
 
+// An error that escapes the optimize operation of a command-line run (here the load: another
+// program holds the file without sharing) ends it with exit code 1; a message box tells it, unless
+// the run is silent. A silent run that showed one would wait for a click nobody gives.
+TEST(CommandLineRun, AnErrorThatEscapesShowsABoxUnlessSilent) {
+  struct TRow {
+    const char* Name;
+    const wchar_t* Options;
+    bool Box;
+  };
+  const TRow rows[] = {{.Name = "messages on", .Options = L"/b", .Box = true},
+                       {.Name = "silent", .Options = L"/s /b", .Box = false}};
+  for (const TRow& row : rows) {
+    SCOPED_TRACE(row.Name);
+    TempFolder folder;
+    const fs::path file = folder.File("hosts.txt");
+    WriteBytes(file, PlainInput);
+    const HANDLE lock = CreateFileW(file.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+                                    OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    ASSERT_NE(lock, INVALID_HANDLE_VALUE);
+    PROCESS_INFORMATION process = {};
+    ASSERT_TRUE(StartProgram(std::wstring(row.Options) + L" \"" + file.wstring() + L"\"", process));
+    // The run ends, or shows a box first.
+    HWND box = nullptr;
+    EXPECT_TRUE(WaitFor([&] {
+      box =
+          FindDialog([&process](HWND window) { return ProcessOf(window) == process.dwProcessId; });
+      return box != nullptr || WaitForSingleObject(process.hProcess, 0) == WAIT_OBJECT_0;
+    }));
+    EXPECT_EQ(box != nullptr, row.Box);
+    if (box != nullptr) {
+      EXPECT_EQ(Printable(Text(GetDlgItem(box, MessageTextId))).rfind("Unexpected error: ", 0), 0u);
+      CloseMessageBox(box);
+    }
+    DWORD exitCode = 0xFFFFFFFF;
+    if (WaitForSingleObject(process.hProcess, WaitLimit) != WAIT_OBJECT_0) {
+      ADD_FAILURE() << "the run did not end";
+      TerminateProcess(process.hProcess, 2);
+      WaitForSingleObject(process.hProcess, WaitLimit);
+    }
+    GetExitCodeProcess(process.hProcess, &exitCode);
+    EXPECT_EQ(exitCode, 1u);
+    CloseHandle(process.hThread);
+    CloseHandle(process.hProcess);
+    CloseHandle(lock);
+    EXPECT_EQ(ReadBytes(file), PlainInput);
+    EXPECT_EQ(testing_files::FolderContent(folder.Path()), std::vector<std::string>{"hosts.txt"});
+  }
+}
+
 } // namespace
