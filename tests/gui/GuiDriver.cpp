@@ -9,6 +9,7 @@
 #include <cstring>
 #include <filesystem>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -32,6 +33,7 @@ using testing_files::PlainOutput;
 using testing_files::ReadBytes;
 using testing_files::StartProgram;
 using testing_files::TempFolder;
+using testing_files::THeldHostsFile;
 using testing_files::Utf8Mark;
 using testing_files::WriteBytes;
 
@@ -622,10 +624,8 @@ TEST(CommandLineRun, AnErrorThatEscapesShowsABoxUnlessSilent) {
     SCOPED_TRACE(row.Name);
     TempFolder folder;
     const fs::path file = folder.File("hosts.txt");
-    WriteBytes(file, PlainInput);
-    const HANDLE lock = CreateFileW(file.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
-                                    OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-    ASSERT_NE(lock, INVALID_HANDLE_VALUE);
+    auto held = std::make_unique<THeldHostsFile>(file);
+    ASSERT_TRUE(held->Held());
     PROCESS_INFORMATION process = {};
     ASSERT_TRUE(StartProgram(std::wstring(row.Options) + L" \"" + file.wstring() + L"\"", process));
     // The run ends, or shows a box first.
@@ -650,7 +650,7 @@ TEST(CommandLineRun, AnErrorThatEscapesShowsABoxUnlessSilent) {
     EXPECT_EQ(exitCode, 1u);
     CloseHandle(process.hThread);
     CloseHandle(process.hProcess);
-    CloseHandle(lock);
+    held.reset();
     EXPECT_EQ(ReadBytes(file), PlainInput);
     EXPECT_EQ(testing_files::FolderContent(folder.Path()), std::vector<std::string>{"hosts.txt"});
   }
