@@ -347,6 +347,7 @@ private:
   TOptimizeOptions Options() const {
     TOptimizeOptions options;
     options.Backup = FOptions.Backup;
+    options.BackupRequired = true;
     options.Silent = FOptions.Silent;
     options.IncludeLocalhost = FOptions.IncludeLocalhost;
     options.Encoding = FOptions.Encoding;

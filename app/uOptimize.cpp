@@ -3,6 +3,7 @@
 
 #include <optional>
 #include <string>
+#include <system_error>
 
 #include "VornLibFilesystem.h"
 #include "VornLibStrUtils.h"
@@ -12,54 +13,85 @@
 
 namespace {
 
-// Shows the outcome's message unless silent, and hands the outcome back.
+// Shows the outcome's message unless silent, and hands the outcome back. A detail (the system's
+// reason, the names of files left beside) goes on its own lines after the message.
 class TReporter {
 public:
   TReporter(intptr_t owner, bool silent) : FOwner(owner), FSilent(silent) {}
-  TOptimizeOutcome operator()(TOptimizeOutcome outcome) const {
+  TOptimizeOutcome operator()(TOptimizeOutcome outcome, std::u16string_view detail = {}) const {
     switch (outcome) {
     case TOptimizeOutcome::Optimized:
-      return Tell(outcome, MsgOptimized, TMessageIcon::Information);
+      return Tell(outcome, MsgOptimized, detail, TMessageIcon::Information);
     case TOptimizeOutcome::NothingToDo:
-      return Tell(outcome, MsgNothingToDo, TMessageIcon::Information);
+      return Tell(outcome, MsgNothingToDo, detail, TMessageIcon::Information);
     case TOptimizeOutcome::NoPrivileges:
-      return Tell(outcome, MsgNoPrivileges, TMessageIcon::Error);
+      return Tell(outcome, MsgNoPrivileges, detail, TMessageIcon::Error);
     case TOptimizeOutcome::CannotOpen:
-      return Tell(outcome, MsgCannotOpen, TMessageIcon::Information);
+      return Tell(outcome, MsgCannotOpen, detail, TMessageIcon::Information);
+    case TOptimizeOutcome::FileChanged:
+      return Tell(outcome, MsgFileChanged, detail, TMessageIcon::Error);
+    case TOptimizeOutcome::BackupFailed:
+      return Tell(outcome, MsgBackupFailed, detail, TMessageIcon::Error);
     default:
-      return Tell(outcome, MsgCannotSave, TMessageIcon::Information);
+      return Tell(outcome, MsgCannotSave, detail, TMessageIcon::Information);
     }
   }
-  TOptimizeOutcome Missing(std::u16string_view file) const {
-    std::u16string text(MsgFileMissing);
-    text += file;
-    return Tell(TOptimizeOutcome::FileMissing, text, TMessageIcon::Error);
+  // Messages that name a file.
+  TOptimizeOutcome Named(TOptimizeOutcome outcome, std::u16string_view file) const {
+    std::u16string text;
+    if (outcome == TOptimizeOutcome::FileMissing)
+      text.append(MsgFileMissing).append(file);
+    else if (outcome == TOptimizeOutcome::NotRegular)
+      text.append(MsgNotRegular).append(file);
+    else
+      text.append(MsgInterrupted).append(file).append(MsgInterruptedAdvice);
+    return Tell(outcome, text, {}, TMessageIcon::Error);
+  }
+  // The outcome of a save that did not write the file.
+  TOptimizeOutcome Unsaved(const TSaveResult& saved) const {
+    if (saved.Failure == TSaveFailure::Changed)
+      return (*this)(TOptimizeOutcome::FileChanged);
+    std::u16string detail;
+    if (saved.Failure == TSaveFailure::Stranded)
+      detail.append(MsgStranded).append(saved.NewCopy).append(MsgStrandedOld).append(saved.OldCopy);
+    else if (saved.Error)
+      detail = SystemErrorText(saved.Error);
+    return (*this)(TOptimizeOutcome::CannotSave, detail);
   }
 
 private:
   TOptimizeOutcome Tell(TOptimizeOutcome outcome, std::u16string_view text,
-                        TMessageIcon icon) const {
-    if (!FSilent)
+                        std::u16string_view detail, TMessageIcon icon) const {
+    if (FSilent)
+      return outcome;
+    if (detail.empty()) {
       ShowMessage(FOwner, text, icon);
+    } else {
+      std::u16string whole(text);
+      whole.append(u"\n\n").append(detail);
+      ShowMessage(FOwner, whole, icon);
+    }
     return outcome;
   }
   intptr_t FOwner;
   bool FSilent;
 };
 
-// Copies the file to its name + ".bak". A backup that cannot be written is no reason to stop the
-// save.
-void MakeBackup(const std::u16string& file) {
+// Copies the file to its name + ".bak" as a new file swapped in whole, with the file's owner,
+// attributes and mode: a link planted under that name is replaced, never followed, and a good
+// backup from before stays until the new one is complete.
+TSaveResult MakeBackup(const std::u16string& file) {
   std::u16string backupName = file;
   backupName += u".bak";
-  if (!CopyFileReplace(file, backupName))
-    return;
-  // The copy took the file's attributes along; a read-only backup would refuse every later
-  // backup, so it is made a plain file (it holds the content, it is not the system's file).
-  uint32_t attributes = 0;
-  constexpr uint32_t Protecting = FileAttributeReadOnly | FileAttributeHidden | FileAttributeSystem;
-  if (FileGetAttributes(backupName, attributes) && (attributes & Protecting) != 0)
-    (void)FileSetAttributes(backupName, attributes & ~Protecting);
+  try {
+    return CopyFileSafely(file, backupName);
+  } catch (const std::system_error& failure) {
+    // A full disk: the copy is gone, a backup from before is as it was.
+    TSaveResult failed;
+    failed.Failure = TSaveFailure::CannotWrite;
+    failed.Error = failure.code();
+    return failed;
+  }
 }
 
 // The file a name stands for: a blank name means the system hosts file; any other name is
@@ -68,19 +100,29 @@ std::u16string ResolveFile(std::u16string_view fileName) {
   return TrimControl(fileName).empty() ? GetHostsFileName() : std::u16string(fileName);
 }
 
-// Loads the source into hosts; none when it was read, else the failure, told. mayModify: the
-// file itself is rewritten.
+// Loads the source into hosts; none when it was read, else the failure, told. guard: the file
+// itself is rewritten, and is held from here to its save.
 std::optional<TOptimizeOutcome> Load(const TReporter& report, THosts& hosts,
-                                     const TOptimizeSource& source, bool mayModify,
-                                     std::u16string& file, int& count) {
+                                     const TOptimizeSource& source,
+                                     std::optional<TFileGuard>* guard, std::u16string& file,
+                                     int& count) {
   if (source.Bytes != nullptr) {
     count = hosts.LoadFromBytes(*source.Bytes);
   } else {
     file = ResolveFile(source.FileName);
     if (!FileExists(file))
-      return report.Missing(file);
-    if (!CanReadFile(file) || (mayModify && !CanModifyPath(file)))
+      return report.Named(TOptimizeOutcome::FileMissing, file);
+    if (!CanReadFile(file) || (guard != nullptr && !CanModifyPath(file)))
       return report(TOptimizeOutcome::NoPrivileges);
+    if (guard != nullptr) {
+      // Only a regular file is rewritten; a device or a FIFO has no content to put back.
+      if (FileKindOf(ResolveFinalPath(file)) != TFileKind::Regular)
+        return report.Named(TOptimizeOutcome::NotRegular, file);
+      guard->emplace(file);
+      std::u16string kept;
+      if (!ClearInterruptedSave(ResolveFinalPath(file), kept))
+        return report.Named(TOptimizeOutcome::Interrupted, kept);
+    }
     count = hosts.LoadFromFile(file);
   }
   if (count < 0)
@@ -109,7 +151,9 @@ TOptimizeOutcome OptimizeHosts(intptr_t owner, const TOptimizeSource& source,
   THosts hosts;
   int count = 0;
   std::u16string file;
-  if (const auto failed = Load(report, hosts, source, inPlace, file, count))
+  std::optional<TFileGuard> guard;
+  if (const auto failed = Load(report, hosts, source,
+                               inPlace && source.Bytes == nullptr ? &guard : nullptr, file, count))
     return *failed;
   if (count == 0)
     return report(TOptimizeOutcome::NothingToDo);
@@ -133,11 +177,23 @@ TOptimizeOutcome OptimizeHosts(intptr_t owner, const TOptimizeSource& source,
     file = target.FileName;
     if (FileExists(file) && (!CanReadFile(file) || !CanModifyPath(file)))
       return report(TOptimizeOutcome::NoPrivileges);
+    std::u16string kept;
+    if (FileKindOf(file) == TFileKind::Regular &&
+        !ClearInterruptedSave(ResolveFinalPath(file), kept))
+      return report.Named(TOptimizeOutcome::Interrupted, kept);
   }
-  if (options.Backup && FileExists(file))
-    MakeBackup(file);
-  return report(hosts.SaveToFile(file, encoding) ? TOptimizeOutcome::Optimized
-                                                 : TOptimizeOutcome::CannotSave);
+  TFileGuard* const held = guard ? &*guard : nullptr;
+  if (options.Backup && FileKindOf(file) == TFileKind::Regular) {
+    // The backup is of the file that was read.
+    if (held != nullptr && !held->Unchanged())
+      return report(TOptimizeOutcome::FileChanged);
+    const TSaveResult backup = MakeBackup(file);
+    if (!backup && options.BackupRequired)
+      return report(TOptimizeOutcome::BackupFailed,
+                    backup.Error ? SystemErrorText(backup.Error) : std::u16string());
+  }
+  const TSaveResult saved = hosts.SaveToFileGuarded(file, encoding, held);
+  return saved ? report(TOptimizeOutcome::Optimized) : report.Unsaved(saved);
 }
 
 TOptimizeOutcome CheckHosts(intptr_t owner, const TOptimizeSource& source,
@@ -148,7 +204,7 @@ TOptimizeOutcome CheckHosts(intptr_t owner, const TOptimizeSource& source,
   load.Follow(hosts);
   int count = 0;
   std::u16string file;
-  if (const auto failed = Load(tell, hosts, source, false, file, count))
+  if (const auto failed = Load(tell, hosts, source, nullptr, file, count))
     return *failed;
   if (hosts.TextWasCut())
     return tell(TOptimizeOutcome::CannotOpen);

@@ -18,6 +18,10 @@ enum class TOptimizeOutcome : uint8_t {
   CannotOpen,   // the load failed (or the text was cut at a NUL); untouched
   CannotSave,   // the save failed
   Checked,      // CheckHosts made its report; nothing written
+  FileChanged,  // another writer changed the file while it was optimized; nothing written
+  Interrupted,  // an earlier save of the file was interrupted; its copy beside waits; untouched
+  NotRegular,   // the file to rewrite is a device, a FIFO or a socket; untouched
+  BackupFailed, // the backup asked for could not be made; untouched
 };
 
 // Message texts.
@@ -29,6 +33,20 @@ inline constexpr std::u16string_view MsgCannotOpen = u"Cannot open hosts file.";
 inline constexpr std::u16string_view MsgNothingToDo = u"The file contains no lines to optimize.";
 inline constexpr std::u16string_view MsgCannotSave = u"Cannot save to hosts file.";
 inline constexpr std::u16string_view MsgOptimized = u"The hosts file has been optimized.";
+inline constexpr std::u16string_view MsgFileChanged =
+    u"The file was changed by another program while it was being optimized. Nothing was "
+    u"written; optimize it again.";
+inline constexpr std::u16string_view MsgInterrupted =
+    u"An earlier run was interrupted while it rewrote this file. Its old content is kept in:"
+    u"\n\n";
+inline constexpr std::u16string_view MsgInterruptedAdvice =
+    u"\n\nCompare the two, put the old content back or delete the copy, then optimize again.";
+inline constexpr std::u16string_view MsgNotRegular = u"Not a regular file: ";
+inline constexpr std::u16string_view MsgBackupFailed =
+    u"Cannot make the backup copy; the file was not changed.";
+inline constexpr std::u16string_view MsgStranded =
+    u"Neither copy could be put back under the file's name. The new content is in:\n";
+inline constexpr std::u16string_view MsgStrandedOld = u"\nThe old content is in:\n";
 
 // Where the text comes from: a file (a blank name: the system hosts file), or bytes already read
 // (standard input).
@@ -47,6 +65,9 @@ struct TOptimizeTarget {
 
 struct TOptimizeOptions {
   bool Backup = false; // copy the file about to be rewritten to its name + ".bak" first
+  // A backup that cannot be made stops the run before the file is touched (else it is skipped
+  // without a word and the save goes on).
+  bool BackupRequired = false;
   bool Silent = false; // no messages
   bool IncludeLocalhost = false;
   // EncodingAuto: as the text was read (its byte-order mark, else the code page it was read in).

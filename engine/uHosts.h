@@ -360,6 +360,10 @@ public:
   int LoadFromBuffer(TLargeBuffer bytes);
   // True when the file was written. A write failure of the platform passes as std::system_error.
   bool SaveToFile(std::u16string_view fileName, SaveEncoding encoding);
+  // The same, with why it was not written; with a guard taken before the load, nothing is
+  // written when another writer changed the file since.
+  TSaveResult SaveToFileGuarded(std::u16string_view fileName, SaveEncoding encoding,
+                                TFileGuard* guard);
 
   // The file format without the file: decodes the bytes (byte-order mark, lines, NUL) and
   // appends the kept lines; returns how many.

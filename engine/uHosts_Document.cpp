@@ -578,9 +578,24 @@ std::string THosts::SaveToBytes(SaveEncoding encoding) const {
 }
 
 bool THosts::SaveToFile(std::u16string_view fileName, SaveEncoding encoding) {
-  if (!CanWriteFile(fileName))
-    return false;
-  TAttributeLift lift(fileName, FSaveOptions.LiftAttributes);
-  return SaveFileSafely(fileName,
-                        [this, encoding](const TByteSink& sink) { SaveToSink(encoding, sink); });
+  return bool(SaveToFileGuarded(fileName, encoding, nullptr));
+}
+
+TSaveResult THosts::SaveToFileGuarded(std::u16string_view fileName, SaveEncoding encoding,
+                                      TFileGuard* guard) {
+  if (!CanWriteFile(fileName)) {
+    TSaveResult refused;
+    refused.Failure = TSaveFailure::CannotWrite;
+    const std::u16string folder = ExtractFilePath(fileName);
+    refused.Error =
+        std::make_error_code(!FileExists(fileName) && !folder.empty() && !DirectoryExists(folder)
+                                 ? std::errc::no_such_file_or_directory
+                                 : std::errc::permission_denied);
+    return refused;
+  }
+  // Only a regular file has attributes to lift; a device or a FIFO is written as it is.
+  TAttributeLift lift(fileName,
+                      FSaveOptions.LiftAttributes && FileKindOf(fileName) == TFileKind::Regular);
+  return SaveFileSafely(
+      fileName, [this, encoding](const TByteSink& sink) { SaveToSink(encoding, sink); }, guard);
 }

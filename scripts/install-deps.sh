@@ -15,10 +15,10 @@ case "${1:-all}" in
     # clang and its runtime: the fuzz targets; dpkg-dev and file: CPack's Debian package
     # (dpkg-shlibdeps, and file to find the binaries); unzip, man-db, groff-base: checking the
     # packages; acl: the tests that put an ACL on a file; util-linux: setpriv for the tests that
-    # run as another user.
+    # run as another user, unshare and mount for the save tests; strace: a kill at a chosen write.
     packages="$linux clang libclang-rt-14-dev
       g++-mingw-w64-x86-64 g++-mingw-w64-i686 binutils-mingw-w64-x86-64 binutils-mingw-w64-i686
-      wine wine64 fonts-wine xvfb xauth imagemagick x11-utils util-linux
+      wine wine64 fonts-wine xvfb xauth imagemagick x11-utils util-linux strace
       dpkg-dev file unzip man-db groff-base acl"
     ;;
   *)

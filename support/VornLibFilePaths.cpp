@@ -2,6 +2,7 @@
 // no platform call of their own.
 #include "VornLibFilesystem.h"
 
+#include <cstdint>
 #include <string>
 
 namespace {
@@ -59,17 +60,44 @@ std::u16string ShortPathForm(std::u16string_view path) {
 
 // ---- A replace that stopped half-way ----
 
-std::u16string BackupNameBeside(std::u16string_view target) {
+std::u16string SaveNameBeside(std::u16string_view target, std::u16string_view suffix) {
   const std::u16string folder = ExtractFilePath(target);
-  const std::u16string base(target.substr(folder.size()));
-  for (int attempt = 0;; ++attempt) {
-    std::u16string candidate = folder + u"." + base + u".tarnwick-";
-    for (const char c : std::to_string(attempt))
-      candidate.push_back(static_cast<char16_t>(c));
-    candidate += u".old";
-    if (!FileExists(candidate) && !DirectoryExists(candidate))
-      return candidate;
+  // FNV-1a over the file's own name, ASCII letters folded (Windows names ignore case).
+  uint64_t hash = 0xCBF29CE484222325ULL;
+  for (char16_t c : target.substr(folder.size())) {
+    if (c >= u'A' && c <= u'Z')
+      c = static_cast<char16_t>(c - u'A' + u'a');
+    hash = (hash ^ (c & 0xFFu)) * 0x100000001B3ULL;
+    hash = (hash ^ (c >> 8)) * 0x100000001B3ULL;
   }
+  std::u16string name = folder + u".tarnwick-";
+  for (int shift = 60; shift >= 0; shift -= 4)
+    name.push_back(u"0123456789abcdef"[(hash >> shift) & 0xF]);
+  return name.append(suffix);
+}
+
+std::u16string BackupNameBeside(std::u16string_view target) {
+  return SaveNameBeside(target, u".old");
+}
+
+bool ClearInterruptedSave(std::u16string_view target, std::u16string& kept) {
+  kept.clear();
+  const std::u16string copy = BackupNameBeside(target);
+  const TFileKind kind = FileKindOf(copy);
+  if (kind == TFileKind::Missing)
+    return true;
+  if (kind == TFileKind::Regular && FileKindOf(target) == TFileKind::Regular) {
+    // A run stopped before it changed the file: the copy is the file itself once more.
+    TVornFileStream old(copy, TVornFileStream::ModeRead | TVornFileStream::ShareDenyWrite);
+    TVornFileStream now(target, TVornFileStream::ModeRead | TVornFileStream::ShareDenyWrite);
+    if (old.IsOpen() && now.IsOpen() && ReadAllBytes(old) == ReadAllBytes(now)) {
+      old.Close();
+      if (DeleteFileName(copy))
+        return true;
+    }
+  }
+  kept = copy;
+  return false;
 }
 
 TReplaceResult FinishInterruptedReplace(std::u16string_view target, std::u16string_view replacement,

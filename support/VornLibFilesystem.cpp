@@ -1,6 +1,8 @@
 // The parts of the file utilities that need no platform call of their own.
 #include "VornLibFilesystem.h"
 
+#include "VornLibCodePage.h"
+
 #include <algorithm>
 #include <memory>
 #include <system_error>
@@ -140,29 +142,6 @@ TFileFaultHook& FaultHook() {
   return hook;
 }
 
-// A temporary file and its open stream: when it goes, the stream is closed first and then the
-// file deleted, unless it was handed over.
-class TTemporaryFile {
-public:
-  TTemporaryFile(std::u16string name, std::unique_ptr<TVornFileStream> stream)
-      : FName(std::move(name)), FStream(std::move(stream)) {}
-  ~TTemporaryFile() {
-    FStream.reset();
-    if (!FName.empty())
-      DeleteFileName(FName);
-  }
-  TTemporaryFile(const TTemporaryFile&) = delete;
-  TTemporaryFile& operator=(const TTemporaryFile&) = delete;
-
-  TVornFileStream& Stream() { return *FStream; }
-  void Close() { FStream.reset(); }
-  void Release() { FName.clear(); }
-
-private:
-  std::u16string FName;
-  std::unique_ptr<TVornFileStream> FStream;
-};
-
 [[noreturn]] void RaiseInjected(const char* what) {
   throw std::system_error(std::make_error_code(std::errc::io_error), what);
 }
@@ -191,56 +170,175 @@ void WriteAndFlush(THandleStream& stream, const TByteProducer& produce) {
     RaiseStreamError(stream, "flush failed");
 }
 
-// A new, empty temporary file in the target's folder, or none.
-std::unique_ptr<TVornFileStream> CreateTemporaryBeside(std::u16string_view target,
-                                                       std::u16string& name) {
-  if (FileFaultAt(TFileStep::CreateTemporary))
-    return nullptr;
-  const std::u16string folder = ExtractFilePath(target);
-  const std::u16string base(target.substr(folder.size()));
-  for (int attempt = 0; attempt < 100; ++attempt) {
-    std::u16string candidate = folder + u"." + base + u".tarnwick-";
-    for (const char c : std::to_string(attempt))
-      candidate.push_back(static_cast<char16_t>(c));
-    candidate += u".tmp";
-    auto stream = std::make_unique<TVornFileStream>(candidate, TVornFileStream::ModeCreateNew);
-    if (stream->IsOpen()) {
-      name = std::move(candidate);
-      return stream;
-    }
-    if (!FileExists(candidate) && !DirectoryExists(candidate))
-      return nullptr; // the folder allows no new file
-  }
-  return nullptr;
+TSaveResult Failed(TSaveFailure failure, std::error_code error = {}) {
+  TSaveResult result;
+  result.Failure = failure;
+  result.Error = error;
+  return result;
 }
 
-// Writes the file in place; when that fails, its old bytes go back before the error passes.
-bool WriteInPlace(std::u16string_view target, const TByteProducer& produce) {
-  std::string original;
-  if (FileExists(target)) {
-    TVornFileStream in(target, TVornFileStream::ModeRead | TVornFileStream::ShareDenyWrite);
-    if (!in.IsOpen())
-      return false;
-    original = ReadAllBytes(in);
+TSaveResult CannotWrite(std::errc reason) {
+  return Failed(TSaveFailure::CannotWrite, std::make_error_code(reason));
+}
+
+// An OS error code a stream kept.
+TSaveResult CannotWrite(const TVornFileStream& stream) {
+  if (stream.LastError() == 0)
+    return CannotWrite(std::errc::io_error);
+  return Failed(TSaveFailure::CannotWrite,
+                std::error_code(stream.LastError(), std::system_category()));
+}
+
+// The ordinary road: a new file beside the target (given the model's owner, attributes and mode;
+// a copy also its times), written, flushed and swapped in. NotReplaced (nothing changed) where it
+// cannot be done.
+TReplaceResult WriteNewFile(std::u16string_view target, std::u16string_view model,
+                            const TByteProducer& produce, TFileGuard* guard, bool copy,
+                            TSaveResult& result) {
+  if (FileFaultAt(TFileStep::CreateTemporary)) {
+    result = CannotWrite(std::errc::permission_denied);
+    return TReplaceResult::NotReplaced;
   }
-  if (FileFaultAt(TFileStep::OpenInPlace))
-    return false;
-  TVornFileStream out(target, TVornFileStream::ModeCreate);
-  if (!out.IsOpen())
+  std::error_code error;
+  const auto file = TNewFileBeside::Create(
+      target, model, copy ? TNewFileBeside::TLikeness::Copy : TNewFileBeside::TLikeness::Exact,
+      error);
+  if (!file) {
+    result = Failed(TSaveFailure::CannotWrite, error);
+    return TReplaceResult::NotReplaced;
+  }
+  WriteAndFlush(file->Stream(), produce);
+  if (copy)
+    file->KeepModelTimes();
+  if (guard != nullptr) {
+    if (!guard->Unchanged()) {
+      result = Failed(TSaveFailure::Changed);
+      return TReplaceResult::NotReplaced;
+    }
+    guard->Release();
+  }
+  if (FileFaultAt(TFileStep::Replace)) {
+    result = CannotWrite(std::errc::device_or_resource_busy);
+    return TReplaceResult::NotReplaced;
+  }
+  const TReplaceResult replaced = file->ReplaceTarget();
+  if (replaced == TReplaceResult::Stranded) {
+    // The new file holds the only copy of the new bytes on disk: it stays, and so do the old.
+    file->Keep();
+    result = Failed(TSaveFailure::Stranded);
+    result.OldCopy = BackupNameBeside(target);
+    result.NewCopy = file->Name();
+  } else if (replaced == TReplaceResult::NotReplaced) {
+    result = CannotWrite(std::errc::device_or_resource_busy);
+  } else {
+    result = TSaveResult{};
+  }
+  return replaced;
+}
+
+// The old bytes of a file, whole: its content until the new one is on disk.
+std::string ReadOldBytes(std::u16string_view target, TSaveResult& result) {
+  TVornFileStream in(target, TVornFileStream::ModeRead | TVornFileStream::ShareDenyWrite);
+  if (!in.IsOpen()) {
+    result = CannotWrite(in);
+    return {};
+  }
+  return ReadAllBytes(in);
+}
+
+// Puts the old bytes back after a failed write in place; true when they are on disk again.
+bool PutBack(TVornFileStream& out, std::string_view original) {
+  if (out.Seek(0, 0) != 0 || !out.SetSize(0))
     return false;
   try {
-    WriteAndFlush(out, produce);
-  } catch (...) {
-    if (out.Seek(0, 0) == 0 && out.SetSize(0)) {
-      try {
-        WriteAllBytes(out, original);
-        out.Flush();
-      } catch (...) {
-      }
-    }
-    throw;
+    WriteAllBytes(out, original);
+  } catch (const std::system_error&) {
+    return false;
   }
-  return true;
+  return out.Flush();
+}
+
+// The road beside the ordinary one: the file itself is rewritten. The old bytes first go to the
+// file's ".old" save name, flushed; the new bytes, made whole beforehand, then go in with one
+// write, so that a reader sees the file short for no longer than that; the copy goes once they are
+// flushed.
+TSaveResult WriteInPlace(std::u16string_view target, const TByteProducer& produce,
+                         TFileGuard* guard) {
+  TSaveResult result;
+  std::string original;
+  const bool exists = FileExists(target);
+  if (exists) {
+    original = ReadOldBytes(target, result);
+    if (!result)
+      return result;
+  }
+  std::string fresh;
+  produce([&fresh](std::string_view piece) { fresh.append(piece); });
+
+  // Where no file can be made beside it, the file is written unprotected.
+  std::u16string aside;
+  if (exists) {
+    TSaveResult kept;
+    try {
+      if (WriteNewFile(
+              BackupNameBeside(target), target,
+              [&original](const TByteSink& sink) { sink(original); }, nullptr, false,
+              kept) == TReplaceResult::Replaced)
+        aside = BackupNameBeside(target);
+    } catch (const std::system_error&) {
+      // No room for the copy (a full disk): the new bytes still go in, unprotected.
+    }
+  }
+  const auto dropAside = [&aside] {
+    if (!aside.empty())
+      DeleteFileName(aside);
+  };
+  if (guard != nullptr) {
+    if (!guard->Unchanged()) {
+      dropAside();
+      return Failed(TSaveFailure::Changed);
+    }
+    guard->Release();
+  }
+  if (FileFaultAt(TFileStep::OpenInPlace)) {
+    dropAside();
+    return CannotWrite(std::errc::permission_denied);
+  }
+  TVornFileStream out(target, TVornFileStream::ModeCreate);
+  if (!out.IsOpen()) {
+    dropAside();
+    return CannotWrite(out);
+  }
+  try {
+    WriteAndFlush(out, [&fresh](const TByteSink& sink) { sink(fresh); });
+  } catch (const std::system_error& failure) {
+    if (PutBack(out, original)) {
+      dropAside();
+      throw;
+    }
+    // The old bytes are on disk only in the copy beside the file: the message names it.
+    if (aside.empty())
+      throw;
+    throw std::system_error(failure.code(), std::string(failure.what()) +
+                                                "; the old content is kept in " +
+                                                Utf16ToUtf8(aside));
+  }
+  if (!out.Close())
+    RaiseStreamError(out, "close failed");
+  dropAside();
+  return result;
+}
+
+// A file that is not a regular one (a device, a FIFO, a pipe) is written as it is: no new file,
+// no read-back, no swap.
+TSaveResult WriteStraight(std::u16string_view target, const TByteProducer& produce) {
+  TVornFileStream out(target, TVornFileStream::ModeWrite);
+  if (!out.IsOpen())
+    return CannotWrite(out);
+  produce([&out](std::string_view piece) { WriteAllBytes(out, piece); });
+  if (!out.Close())
+    RaiseStreamError(out, "close failed");
+  return {};
 }
 
 } // namespace
@@ -256,32 +354,37 @@ bool FileFaultAt(TFileStep step, int64_t& bytesBeforeFailure) {
   return FaultHook() && FaultHook()(step, bytesBeforeFailure);
 }
 
-bool SaveFileSafely(std::u16string_view fileName, std::string_view bytes) {
+TSaveResult SaveFileSafely(std::u16string_view fileName, std::string_view bytes) {
   return SaveFileSafely(fileName, [bytes](const TByteSink& sink) { sink(bytes); });
 }
 
-bool SaveFileSafely(std::u16string_view fileName, const TByteProducer& produce) {
+TSaveResult SaveFileSafely(std::u16string_view fileName, const TByteProducer& produce,
+                           TFileGuard* guard) {
   const std::u16string target = ResolveFinalPath(fileName);
-  std::u16string temporaryName;
-  if (auto stream = CreateTemporaryBeside(target, temporaryName)) {
-    TTemporaryFile temporary(temporaryName, std::move(stream));
-    WriteAndFlush(temporary.Stream(), produce);
-    temporary.Close(); // closed before the swap
-    if (!FileFaultAt(TFileStep::Replace)) {
-      switch (ReplaceFileAtomically(target, temporaryName)) {
-      case TReplaceResult::Replaced:
-        temporary.Release();
-        return true;
-      case TReplaceResult::Stranded:
-        // The temporary file holds the only copy of the new bytes on disk: it stays.
-        temporary.Release();
-        return false;
-      case TReplaceResult::NotReplaced:
-        break;
-      }
-    }
-    // The swap cannot be made here (another file system, a bind-mounted file, a file held open):
-    // the file is written in place instead.
-  }
-  return WriteInPlace(target, produce);
+  const TFileKind kind = FileKindOf(target);
+  if (kind == TFileKind::Folder)
+    return CannotWrite(std::errc::is_a_directory);
+  if (kind == TFileKind::Other)
+    return WriteStraight(target, produce);
+  TSaveResult result;
+  const std::u16string model = kind == TFileKind::Regular ? target : std::u16string();
+  if (WriteNewFile(target, model, produce, guard, false, result) != TReplaceResult::NotReplaced ||
+      result.Failure == TSaveFailure::Changed)
+    return result;
+  // The swap cannot be made here (a bind-mounted file, a file held open, a folder that takes no
+  // new file, an owner that cannot be given): the file is written in place instead.
+  return WriteInPlace(target, produce, guard);
+}
+
+TSaveResult CopyFileSafely(std::u16string_view source, std::u16string_view copy) {
+  TSaveResult result;
+  if (FileKindOf(source) != TFileKind::Regular)
+    return CannotWrite(std::errc::no_such_file_or_directory);
+  const std::string bytes = ReadOldBytes(source, result);
+  if (!result)
+    return result;
+  // A link under the copy's name is replaced, never followed.
+  WriteNewFile(
+      copy, source, [&bytes](const TByteSink& sink) { sink(bytes); }, nullptr, true, result);
+  return result;
 }

@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <system_error>
@@ -125,10 +126,20 @@ public:
   TVornFileStream(const TVornFileStream&) = delete;
   TVornFileStream& operator=(const TVornFileStream&) = delete;
 
+  // Takes over an open OS handle, which the stream then closes.
+  static std::unique_ptr<TVornFileStream> Adopt(std::u16string_view fileName, intptr_t handle);
+  // Closes the handle now; false, with the error kept, when the system reports a failure (a
+  // delayed write error shows here).
+  bool Close();
+
   const std::u16string& FileName() const { return FFileName; }
   int LastError() const { return FLastError; }
 
 private:
+  struct TAdopted {};
+  TVornFileStream(std::u16string_view fileName, intptr_t handle, TAdopted) : FFileName(fileName) {
+    FHandle = handle;
+  }
   // The access (0-2) and sharing (0-4) of an open mode other than the two creating ones; false
   // when either is out of range.
   static bool SplitMode(uint16_t mode, unsigned& access, unsigned& sharing);
@@ -142,6 +153,16 @@ private:
 // The path of the file a path finally names: a symbolic link resolved to the file it points to
 // (POSIX); the path itself otherwise.
 std::u16string ResolveFinalPath(std::u16string_view path);
+
+// What a name stands for on disk (a link is followed).
+enum class TFileKind : uint8_t {
+  Missing,
+  Regular, // a plain file: the only kind a save replaces by another file
+  Folder,
+  Other, // a device, a FIFO, a socket: written straight, never replaced (POSIX)
+};
+TFileKind FileKindOf(std::u16string_view path);
+
 // What a replace left under the two names.
 enum class TReplaceResult : uint8_t {
   Replaced,    // the target holds the replacement's bytes; the replacement's name is gone
@@ -150,22 +171,66 @@ enum class TReplaceResult : uint8_t {
                // backup name beside it and the replacement under its own; both must stay
 };
 // Replaces target by replacement in one step (the target is never missing or half-written in
-// between). POSIX: the replacement first gets the target's owner, extended attributes (SELinux
-// label, POSIX ACL, user.* and the others visible to the process) and mode; NotReplaced when it
-// cannot (then the target is untouched). Windows: ReplaceFileW, which keeps the target's security
-// descriptor, attributes and creation time, with a backup name beside the target so that the old
-// bytes keep a known name until the new file is in place; when it stops half-way, the new file
-// (complete, else the old one) is moved back under the target's name.
+// between). POSIX: rename() over it, then the folder flushed. Windows: ReplaceFileW, which keeps
+// the target's security descriptor, attributes and creation time, with a backup name beside the
+// target so that the old bytes keep a known name until the new file is in place; when it stops
+// half-way, the new file (complete, else the old one) is moved back under the target's name.
 TReplaceResult ReplaceFileAtomically(std::u16string_view target, std::u16string_view replacement);
 bool DeleteFileName(std::u16string_view path);
 // Renames a file to a name that is free; false when it cannot (nothing changed).
 bool MoveFileName(std::u16string_view from, std::u16string_view to);
-// An unused name beside a file for its old bytes while it is replaced.
+
+// The short names a save uses beside a file, the same for every save of that file and never
+// longer than 30 characters, whatever the file's own name: ".tarnwick-" and 16 hexadecimal digits
+// that stand for the file's name (letters of either case alike), then the suffix.
+//   ".tmp": the new content while it is written (a run killed meanwhile leaves at most this one,
+//           and the next save of the file clears it);
+//   ".old": the old content while the file is rewritten in place or swapped; it goes when the new
+//           content is safely on disk. Found by a later run, it means a save was interrupted.
+std::u16string SaveNameBeside(std::u16string_view target, std::u16string_view suffix);
+// The name the old bytes keep beside a file while it is replaced: its ".old" save name.
 std::u16string BackupNameBeside(std::u16string_view target);
 // Ends a replace that stopped with the target's name free (the old bytes under backup): the
 // replacement goes under the target's name, else the old bytes go back.
 TReplaceResult FinishInterruptedReplace(std::u16string_view target, std::u16string_view replacement,
                                         std::u16string_view backup);
+// Looks beside a file for the old content an interrupted save kept (its ".old" save name). A copy
+// that holds exactly the file's bytes is of no more use and is removed. True when none is left;
+// false, with its name, when one is there that the user must look at.
+bool ClearInterruptedSave(std::u16string_view target, std::u16string& kept);
+
+// Holds a file from its load until its replace against the other runs of the program, and keeps
+// what the file was then (identity, size, modification time), so that a save can tell that
+// another writer changed it meanwhile. POSIX: an advisory lock (flock) on the file, which a second
+// run waits for; Windows: a handle that lets others read the file but not write it.
+class TFileGuard {
+public:
+  explicit TFileGuard(std::u16string_view path);
+  ~TFileGuard();
+  TFileGuard(const TFileGuard&) = delete;
+  TFileGuard& operator=(const TFileGuard&) = delete;
+
+  // True when the path still names the file that was guarded, with the same size and
+  // modification time.
+  bool Unchanged() const;
+  // Lets other writers in again: Windows must, before the file is replaced or opened for
+  // writing; the lock of POSIX stays to the end.
+  void Release();
+
+  struct TIdentity {
+    uint64_t Volume = 0, File = 0;
+    int64_t Size = -1, Modified = 0, ModifiedFraction = 0;
+    bool operator==(const TIdentity&) const = default;
+  };
+
+private:
+  std::u16string FPath;
+  intptr_t FHandle = -1;
+  TIdentity FIdentity;
+  bool FKnown = false;
+};
+// What a path names now; false when it cannot be read.
+bool ReadFileIdentity(std::u16string_view path, TFileGuard::TIdentity& identity);
 
 // Where a writer puts its bytes, a piece at a time.
 using TByteSink = std::function<void(std::string_view piece)>;
@@ -173,16 +238,76 @@ using TByteSink = std::function<void(std::string_view piece)>;
 // and then hands over the same bytes each time.
 using TByteProducer = std::function<void(const TByteSink& sink)>;
 
+// Why a save did not write the file.
+enum class TSaveFailure : uint8_t {
+  None,
+  CannotWrite, // the file could not be created or opened for writing (Error tells why)
+  Changed,     // another writer changed the file after it was read: nothing was written
+  Stranded,    // a swap stopped half-way: the old bytes are in OldCopy, the new ones in NewCopy
+};
+struct TSaveResult {
+  TSaveFailure Failure = TSaveFailure::None;
+  std::error_code Error;
+  std::u16string OldCopy, NewCopy;
+  explicit operator bool() const { return Failure == TSaveFailure::None; }
+};
+
 // Writes the produced bytes as the whole new content of a file so that the file on disk is
-// always either the old content or the complete new one: a new temporary file beside it, written
-// piece by piece, flushed to disk, then swapped in. Where the folder allows no new file (or the
-// swap cannot be made), the file is written in place (the bytes produced again) and its old bytes
-// are put back when that write fails. No temporary file stays behind, except after a swap that
-// stopped half-way and could not be undone: then it holds the new bytes, the old ones keep their
-// backup name beside it, and the result is false. False also when the file cannot be created or
-// opened for writing; a failed write or flush raises std::system_error.
-bool SaveFileSafely(std::u16string_view fileName, const TByteProducer& produce);
-bool SaveFileSafely(std::u16string_view fileName, std::string_view bytes);
+// always either the old content or the complete new one: a new file beside it (SaveNameBeside),
+// given the file's owner, extended attributes and mode before its first byte, written piece by
+// piece, flushed to disk, then swapped in and the folder flushed. Where that cannot be done (the
+// folder allows no new file, the file is bind-mounted or held open, its owner or attributes cannot
+// be given), the file is written in place: its old bytes first go to its ".old" save name beside
+// it, flushed, and the new bytes then go in with one write; the copy goes once they are flushed.
+// Killed at any instant, the file holds the old or the new content, or the ".old" copy holds the
+// old content (ClearInterruptedSave finds it). Only where no file at all can be made beside it is
+// the in-place write unprotected. A file that is not a regular file (a device, a FIFO) is written
+// straight. With a guard, nothing is written when the file changed since the guard was taken.
+// A failed write or flush raises std::system_error, after the old bytes went back.
+TSaveResult SaveFileSafely(std::u16string_view fileName, const TByteProducer& produce,
+                           TFileGuard* guard = nullptr);
+TSaveResult SaveFileSafely(std::u16string_view fileName, std::string_view bytes);
+// Copies a file to another name the same way (a new file renamed over the copy's name, a link
+// there replaced, never followed), with the source's owner, extended attributes, mode and times.
+// Never written in place: false when the copy cannot be made whole.
+TSaveResult CopyFileSafely(std::u16string_view source, std::u16string_view copy);
+
+// A new file beside a target, for the target's whole new content: made with no access for others
+// and, before its first byte, given the owner, extended attributes and mode of a model file (none:
+// a plain new file). A run killed while it exists leaves at most the target's ".tmp" save name.
+// POSIX: an unnamed file (O_TMPFILE) where the file system has them, named only for the swap.
+class TNewFileBeside {
+public:
+  // How closely the new file follows its model: exactly (a file swapped in for the model), or as
+  // a copy that keeps its maker's ownership where the system allows no other (a backup).
+  enum class TLikeness : uint8_t { Exact, Copy };
+  // None when it cannot be made (error tells why).
+  static std::unique_ptr<TNewFileBeside> Create(std::u16string_view target,
+                                                std::u16string_view model, TLikeness likeness,
+                                                std::error_code& error);
+  ~TNewFileBeside();
+  TNewFileBeside(const TNewFileBeside&) = delete;
+  TNewFileBeside& operator=(const TNewFileBeside&) = delete;
+
+  THandleStream& Stream() { return *FStream; }
+  // Gives the file the model's access and modification times (after the last byte).
+  bool KeepModelTimes();
+  // Closes the file (a failed close raises std::system_error) and puts it under the target's
+  // name in one step.
+  TReplaceResult ReplaceTarget();
+  // The name the new bytes stay under after a swap that stopped half-way.
+  const std::u16string& Name() const { return FName; }
+  void Keep() { FKept = true; }
+
+private:
+  TNewFileBeside() = default;
+  std::u16string FTarget, FModel, FName;
+  std::unique_ptr<TVornFileStream> FStream;
+  bool FKept = false;
+};
+
+// The system's own words for an OS error code (errno on POSIX, GetLastError on Windows).
+std::u16string SystemErrorText(const std::error_code& error);
 
 // The steps of a save, for tests that make one of them fail.
 enum class TFileStep : uint8_t {

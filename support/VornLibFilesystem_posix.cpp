@@ -13,11 +13,13 @@
 #include <cstdlib>
 #include <fcntl.h>
 #include <string>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/statfs.h>
 #include <sys/xattr.h>
 #include <system_error>
 #include <unistd.h>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -329,6 +331,23 @@ TVornFileStream::~TVornFileStream() {
     ::close(static_cast<int>(FHandle));
 }
 
+std::unique_ptr<TVornFileStream> TVornFileStream::Adopt(std::u16string_view fileName,
+                                                        intptr_t handle) {
+  return std::unique_ptr<TVornFileStream>(new TVornFileStream(fileName, handle, TAdopted{}));
+}
+
+bool TVornFileStream::Close() {
+  if (FHandle == -1)
+    return true;
+  const int fd = static_cast<int>(std::exchange(FHandle, -1));
+  // The descriptor is gone whatever close() says; EINTR is no failure of the data.
+  if (::close(fd) == 0 || errno == EINTR)
+    return true;
+  FLastError = errno;
+  FError = std::error_code(errno, std::system_category());
+  return false;
+}
+
 // ---- Saving a file safely ----
 
 std::u16string ResolveFinalPath(std::u16string_view path) {
@@ -343,19 +362,32 @@ std::u16string ResolveFinalPath(std::u16string_view path) {
   return Utf8ToUtf16(real.get());
 }
 
+TFileKind FileKindOf(std::u16string_view path) {
+  struct stat status {};
+  if (!StatPath(path, status))
+    return TFileKind::Missing;
+  if (S_ISREG(status.st_mode))
+    return TFileKind::Regular;
+  return S_ISDIR(status.st_mode) ? TFileKind::Folder : TFileKind::Other;
+}
+
 namespace {
 
 // The names of a file's extended attributes (the visible ones: trusted.* only with
-// CAP_SYS_ADMIN). False when they cannot be listed; none where the file system has none.
-bool ListAttributes(const std::string& path, std::vector<std::string>& names) {
+// CAP_SYS_ADMIN), from its path or (path empty) its descriptor. False when they cannot be listed;
+// none where the file system has none.
+bool ListAttributes(const std::string& path, int fd, std::vector<std::string>& names) {
   names.clear();
   std::string list;
+  const auto listed = [&](char* into, size_t size) {
+    return path.empty() ? ::flistxattr(fd, into, size) : ::listxattr(path.c_str(), into, size);
+  };
   for (;;) {
-    const ssize_t size = ::listxattr(path.c_str(), nullptr, 0);
+    const ssize_t size = listed(nullptr, 0);
     if (size < 0)
       return errno == ENOTSUP || errno == ENOSYS;
     list.resize(static_cast<size_t>(size));
-    const ssize_t got = size == 0 ? 0 : ::listxattr(path.c_str(), list.data(), list.size());
+    const ssize_t got = size == 0 ? 0 : listed(list.data(), list.size());
     if (got >= 0) {
       list.resize(static_cast<size_t>(got));
       break;
@@ -373,16 +405,19 @@ bool ListAttributes(const std::string& path, std::vector<std::string>& names) {
   return true;
 }
 
-bool ReadAttribute(const std::string& path, const std::string& name, std::string& value) {
+bool ReadAttribute(const std::string& path, int fd, const std::string& name, std::string& value) {
+  const auto got = [&](char* into, size_t size) {
+    return path.empty() ? ::fgetxattr(fd, name.c_str(), into, size)
+                        : ::getxattr(path.c_str(), name.c_str(), into, size);
+  };
   for (;;) {
-    const ssize_t size = ::getxattr(path.c_str(), name.c_str(), nullptr, 0);
+    const ssize_t size = got(nullptr, 0);
     if (size < 0)
       return false;
     value.resize(static_cast<size_t>(size));
-    const ssize_t got =
-        size == 0 ? 0 : ::getxattr(path.c_str(), name.c_str(), value.data(), value.size());
-    if (got >= 0) {
-      value.resize(static_cast<size_t>(got));
+    const ssize_t read = size == 0 ? 0 : got(value.data(), value.size());
+    if (read >= 0) {
+      value.resize(static_cast<size_t>(read));
       return true;
     }
     if (errno != ERANGE)
@@ -390,59 +425,151 @@ bool ReadAttribute(const std::string& path, const std::string& name, std::string
   }
 }
 
-// Gives the file `to` exactly the extended attributes of the file `from`: its SELinux label, its
-// POSIX ACL, user.* and whatever else is visible, and none that `from` lacks (a folder's default
-// ACL or label may have given the new file some). False when one cannot be copied or removed.
-bool CopyExtendedAttributes(const std::string& from, const std::string& to) {
+// Gives the open file `to` exactly the extended attributes of the file `from`: its SELinux label,
+// its POSIX ACL, user.* and whatever else is visible, and none that `from` lacks (a folder's
+// default ACL or label may have given the new file some). False when one cannot be copied or
+// removed.
+bool CopyExtendedAttributes(const std::string& from, int to) {
   std::vector<std::string> wanted;
   std::vector<std::string> present;
-  if (!ListAttributes(from, wanted) || !ListAttributes(to, present))
+  if (!ListAttributes(from, -1, wanted) || !ListAttributes("", to, present))
     return false;
   for (const std::string& name : present)
     if (std::find(wanted.begin(), wanted.end(), name) == wanted.end() &&
-        ::removexattr(to.c_str(), name.c_str()) != 0 && errno != ENODATA)
+        ::fremovexattr(to, name.c_str()) != 0 && errno != ENODATA)
       return false;
   std::string value;
   std::string current;
   for (const std::string& name : wanted) {
-    if (!ReadAttribute(from, name, value)) {
+    if (!ReadAttribute(from, -1, name, value)) {
       if (errno == ENODATA) // removed in between
         continue;
       return false;
     }
     // An equal value (a label the new file already has) is left as it is.
-    if (ReadAttribute(to, name, current) && current == value)
+    if (ReadAttribute("", to, name, current) && current == value)
       continue;
-    if (::setxattr(to.c_str(), name.c_str(), value.data(), value.size(), 0) != 0)
+    if (::fsetxattr(to, name.c_str(), value.data(), value.size(), 0) != 0)
       return false;
   }
   return true;
 }
 
+// Gives a new file the owner, extended attributes and mode of its model. The attributes come
+// after the owner (a change of owner drops file capabilities) and before the mode (a read-only
+// mode would refuse user.* attributes to an owner without privileges). False, with errno, when
+// one of them cannot be given. A copy made by a user who may not give the model's owner stays the
+// user's own (as cp -p leaves it); its mode still keeps others out as the model does.
+bool TakeModel(int fd, const std::string& model, TNewFileBeside::TLikeness likeness) {
+  struct stat status {};
+  if (::stat(model.c_str(), &status) != 0)
+    return false;
+  if (::fchown(fd, status.st_uid, status.st_gid) != 0 &&
+      (status.st_uid != ::geteuid() || ::fchown(fd, static_cast<uid_t>(-1), status.st_gid) != 0) &&
+      (likeness == TNewFileBeside::TLikeness::Exact || errno != EPERM))
+    return false;
+  return CopyExtendedAttributes(model, fd) && ::fchmod(fd, status.st_mode & 07777) == 0;
+}
+
+// Flushes a folder, so that a rename or a new name in it survives a power cut.
+void FlushFolder(const std::u16string& path) {
+  const std::u16string folder = ExtractFilePath(path);
+  ScopedDescriptor fd(
+      ::open(folder.empty() ? "." : Utf8(folder).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  if (fd.Get() >= 0)
+    ::fsync(fd.Get());
+}
+
+// The folder part as the system takes it ("." for a bare name).
+std::string FolderOf(std::u16string_view target) {
+  const std::u16string folder = ExtractFilePath(target);
+  return folder.empty() ? std::string(".") : Utf8(folder);
+}
+
 } // namespace
+
+std::unique_ptr<TNewFileBeside> TNewFileBeside::Create(std::u16string_view target,
+                                                       std::u16string_view model,
+                                                       TLikeness likeness, std::error_code& error) {
+  std::unique_ptr<TNewFileBeside> file(new TNewFileBeside);
+  file->FTarget = target;
+  file->FModel = model;
+  // No access for others until the model's mode is given; a file with no model is a plain new
+  // one, with the mode the umask leaves.
+  const mode_t mode = model.empty() ? 0666 : 0600;
+  // What a killed run left under the short name goes first.
+  const std::u16string shortName = SaveNameBeside(target, u".tmp");
+  const std::string name = Utf8(shortName);
+  ::unlink(name.c_str());
+  // An unnamed file leaves nothing behind when the run is killed.
+  int fd = ::open(FolderOf(target).c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, mode);
+  if (fd < 0) {
+    // A file system without them: the short name.
+    file->FName = shortName;
+    fd = ::open(name.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode);
+    if (fd < 0) {
+      error = std::error_code(errno, std::system_category());
+      file->FName.clear();
+      return nullptr;
+    }
+  }
+  file->FStream = TVornFileStream::Adopt(file->FName, fd);
+  if (!model.empty() && !TakeModel(fd, Utf8(model), likeness)) {
+    error = std::error_code(errno, std::system_category());
+    return nullptr;
+  }
+  return file;
+}
+
+TNewFileBeside::~TNewFileBeside() {
+  FStream.reset();
+  if (!FName.empty() && !FKept)
+    ::unlink(Utf8(FName).c_str());
+}
+
+bool TNewFileBeside::KeepModelTimes() {
+  struct stat status {};
+  if (FModel.empty() || ::stat(Utf8(FModel).c_str(), &status) != 0)
+    return false;
+  const timespec times[2] = {status.st_atim, status.st_mtim};
+  return ::futimens(static_cast<int>(FStream->Handle()), times) == 0;
+}
+
+TReplaceResult TNewFileBeside::ReplaceTarget() {
+  if (FName.empty()) {
+    // The unnamed file gets its short name just for the rename.
+    const std::u16string name = SaveNameBeside(FTarget, u".tmp");
+    const std::string bytes = Utf8(name);
+    ::unlink(bytes.c_str());
+    const int fd = static_cast<int>(FStream->Handle());
+    const std::string self = "/proc/self/fd/" + std::to_string(fd);
+    if (::linkat(AT_FDCWD, self.c_str(), AT_FDCWD, bytes.c_str(), AT_SYMLINK_FOLLOW) != 0 &&
+        ::linkat(fd, "", AT_FDCWD, bytes.c_str(), AT_EMPTY_PATH) != 0)
+      return TReplaceResult::NotReplaced;
+    FName = name;
+  }
+  if (!FStream->Close())
+    RaiseStreamError(*FStream, "close failed");
+  const TReplaceResult result = ReplaceFileAtomically(FTarget, FName);
+  if (result == TReplaceResult::Replaced)
+    FName.clear();
+  return result;
+}
 
 TReplaceResult ReplaceFileAtomically(std::u16string_view target, std::u16string_view replacement) {
   const std::string to = Utf8(target);
   const std::string from = Utf8(replacement);
   struct stat status {};
-  if (::stat(to.c_str(), &status) == 0) {
-    // The new file takes the old one's owner, extended attributes and mode; a file that would
-    // change hands or lose an attribute is not swapped (the caller writes it in place instead).
-    // The attributes come after the owner (a change of owner drops file capabilities) and before
-    // the mode (a read-only mode would refuse user.* attributes to an owner without privileges).
-    if ((::chown(from.c_str(), status.st_uid, status.st_gid) != 0 &&
-         (status.st_uid != ::geteuid() || ::chown(from.c_str(), -1, status.st_gid) != 0)) ||
-        !CopyExtendedAttributes(to, from) || ::chmod(from.c_str(), status.st_mode & 07777) != 0)
-      return TReplaceResult::NotReplaced;
-    if (FileFaultAt(TFileStep::ReplaceHalfWay)) {
-      // rename() never stops half-way; the fault leaves what a swap elsewhere can.
-      const std::u16string backup = BackupNameBeside(target);
-      ::rename(to.c_str(), Utf8(backup).c_str());
-      return FinishInterruptedReplace(target, replacement, backup);
-    }
+  if (::stat(to.c_str(), &status) == 0 && FileFaultAt(TFileStep::ReplaceHalfWay)) {
+    // rename() never stops half-way; the fault leaves what a swap elsewhere can.
+    const std::u16string backup = BackupNameBeside(target);
+    ::rename(to.c_str(), Utf8(backup).c_str());
+    return FinishInterruptedReplace(target, replacement, backup);
   }
-  return ::rename(from.c_str(), to.c_str()) == 0 ? TReplaceResult::Replaced
-                                                 : TReplaceResult::NotReplaced;
+  if (::rename(from.c_str(), to.c_str()) != 0)
+    return TReplaceResult::NotReplaced;
+  FlushFolder(std::u16string(target));
+  return TReplaceResult::Replaced;
 }
 
 bool DeleteFileName(std::u16string_view path) {
@@ -456,6 +583,57 @@ bool MoveFileName(std::u16string_view from, std::u16string_view to) {
   if (::lstat(Utf8(to).c_str(), &status) == 0)
     return false; // the name is taken
   return ::rename(Utf8(from).c_str(), Utf8(to).c_str()) == 0;
+}
+
+// ---- Guarding a file from its load to its replace ----
+
+bool ReadFileIdentity(std::u16string_view path, TFileGuard::TIdentity& identity) {
+  struct stat status {};
+  if (!StatPath(path, status))
+    return false;
+  identity = {static_cast<uint64_t>(status.st_dev), static_cast<uint64_t>(status.st_ino),
+              static_cast<int64_t>(status.st_size), static_cast<int64_t>(status.st_mtim.tv_sec),
+              static_cast<int64_t>(status.st_mtim.tv_nsec)};
+  return true;
+}
+
+TFileGuard::TFileGuard(std::u16string_view path) : FPath(path) {
+  const std::string name = Utf8(path);
+  // The lock is on the file the name stands for when it is taken: a run that waited for it
+  // finds a file swapped in meanwhile and takes the new one's.
+  for (int attempt = 0; attempt < 8; ++attempt) {
+    ScopedDescriptor fd(::open(name.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
+    if (fd.Get() < 0)
+      break;
+    while (::flock(fd.Get(), LOCK_EX) != 0 && errno == EINTR) {
+    }
+    struct stat held {};
+    TIdentity now;
+    if (::fstat(fd.Get(), &held) == 0 && ReadFileIdentity(path, now) &&
+        now.Volume == static_cast<uint64_t>(held.st_dev) &&
+        now.File == static_cast<uint64_t>(held.st_ino)) {
+      FHandle = fd.Release();
+      break;
+    }
+  }
+  FKnown = ReadFileIdentity(path, FIdentity);
+}
+
+TFileGuard::~TFileGuard() {
+  if (FHandle != -1)
+    ::close(static_cast<int>(FHandle));
+}
+
+// The lock stays until the run ends: a run that waits for it then finds the new file.
+void TFileGuard::Release() {}
+
+bool TFileGuard::Unchanged() const {
+  TIdentity now;
+  return !FKnown || (ReadFileIdentity(FPath, now) && now == FIdentity);
+}
+
+std::u16string SystemErrorText(const std::error_code& error) {
+  return Utf16(error.message());
 }
 
 // ---- Whole-stream helpers ----

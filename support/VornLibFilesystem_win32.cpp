@@ -4,7 +4,9 @@
 
 #include <algorithm>
 #include <climits>
+#include <string>
 #include <system_error>
+#include <utility>
 #include <windows.h>
 
 namespace {
@@ -394,6 +396,21 @@ TVornFileStream::~TVornFileStream() {
     CloseHandle(AsHandle(FHandle));
 }
 
+std::unique_ptr<TVornFileStream> TVornFileStream::Adopt(std::u16string_view fileName,
+                                                        intptr_t handle) {
+  return std::unique_ptr<TVornFileStream>(new TVornFileStream(fileName, handle, TAdopted{}));
+}
+
+bool TVornFileStream::Close() {
+  if (FHandle == -1)
+    return true;
+  if (CloseHandle(AsHandle(std::exchange(FHandle, -1))))
+    return true;
+  FLastError = static_cast<int>(GetLastError());
+  KeepError(FError);
+  return false;
+}
+
 // ---- Saving a file safely ----
 
 std::u16string ResolveFinalPath(std::u16string_view path) {
@@ -474,6 +491,139 @@ bool MoveFileName(std::u16string_view from, std::u16string_view to) {
   return !from.empty() && !to.empty() &&
          MoveFileExW(SystemPath(from).c_str(), SystemPath(to).c_str(), MOVEFILE_WRITE_THROUGH) !=
              FALSE;
+}
+
+// ---- New files beside a target, guards, error texts ----
+
+namespace {
+
+struct FileHandleTraits {
+  using Type = HANDLE;
+  static Type Invalid() { return INVALID_HANDLE_VALUE; }
+  static void Close(Type value) { CloseHandle(value); }
+};
+using ScopedFileHandle = ScopedHandle<FileHandleTraits>;
+
+// A handle that only reads a file's attributes and times; it keeps nobody out.
+ScopedFileHandle OpenForAttributes(std::u16string_view path) {
+  return ScopedFileHandle(CreateFileW(SystemPath(path).c_str(), FILE_READ_ATTRIBUTES,
+                                      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                      nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+}
+
+bool IdentityOf(HANDLE handle, TFileGuard::TIdentity& identity) {
+  BY_HANDLE_FILE_INFORMATION info{};
+  if (!GetFileInformationByHandle(handle, &info))
+    return false;
+  identity = {info.dwVolumeSerialNumber, (uint64_t{info.nFileIndexHigh} << 32) | info.nFileIndexLow,
+              static_cast<int64_t>((uint64_t{info.nFileSizeHigh} << 32) | info.nFileSizeLow),
+              static_cast<int64_t>((uint64_t{info.ftLastWriteTime.dwHighDateTime} << 32) |
+                                   info.ftLastWriteTime.dwLowDateTime),
+              0};
+  return true;
+}
+
+} // namespace
+
+TFileKind FileKindOf(std::u16string_view path) {
+  const DWORD attributes = path.empty() ? INVALID_FILE_ATTRIBUTES : Attributes(path);
+  if (attributes == INVALID_FILE_ATTRIBUTES)
+    return TFileKind::Missing;
+  return (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0 ? TFileKind::Folder : TFileKind::Regular;
+}
+
+// The new file is created under the target's short ".tmp" name; ReplaceFileW later gives it the
+// target's security descriptor and attributes (a file without a model keeps the folder's).
+std::unique_ptr<TNewFileBeside> TNewFileBeside::Create(std::u16string_view target,
+                                                       std::u16string_view model, TLikeness,
+                                                       std::error_code& error) {
+  std::unique_ptr<TNewFileBeside> file(new TNewFileBeside);
+  file->FTarget = target;
+  file->FModel = model;
+  file->FName = SaveNameBeside(target, u".tmp");
+  const std::wstring name = SystemPath(file->FName);
+  DeleteFileW(name.c_str()); // what a killed run left there
+  const HANDLE handle = CreateFileW(name.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+                                    CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (handle == INVALID_HANDLE_VALUE) {
+    error = std::error_code(static_cast<int>(GetLastError()), std::system_category());
+    file->FName.clear();
+    return nullptr;
+  }
+  file->FStream = TVornFileStream::Adopt(file->FName, reinterpret_cast<intptr_t>(handle));
+  return file;
+}
+
+TNewFileBeside::~TNewFileBeside() {
+  FStream.reset();
+  if (!FName.empty() && !FKept)
+    DeleteFileName(FName);
+}
+
+bool TNewFileBeside::KeepModelTimes() {
+  const ScopedFileHandle model = OpenForAttributes(FModel);
+  FILETIME created{}, accessed{}, written{};
+  return !FModel.empty() && model && GetFileTime(model.Get(), &created, &accessed, &written) &&
+         SetFileTime(AsHandle(FStream->Handle()), nullptr, &accessed, &written);
+}
+
+TReplaceResult TNewFileBeside::ReplaceTarget() {
+  if (!FStream->Close())
+    RaiseStreamError(*FStream, "close failed");
+  const TReplaceResult result = ReplaceFileAtomically(FTarget, FName);
+  if (result == TReplaceResult::Replaced)
+    FName.clear();
+  return result;
+}
+
+bool ReadFileIdentity(std::u16string_view path, TFileGuard::TIdentity& identity) {
+  const ScopedFileHandle handle = OpenForAttributes(path);
+  return handle && IdentityOf(handle.Get(), identity);
+}
+
+TFileGuard::TFileGuard(std::u16string_view path) : FPath(path) {
+  // Others may read the file and the guard's own run may open it again, but nobody may write it.
+  const HANDLE handle =
+      CreateFileW(SystemPath(path).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE,
+                  nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (handle != INVALID_HANDLE_VALUE)
+    FHandle = reinterpret_cast<intptr_t>(handle);
+  FKnown = ReadFileIdentity(path, FIdentity);
+}
+
+TFileGuard::~TFileGuard() {
+  Release();
+}
+
+void TFileGuard::Release() {
+  if (FHandle != -1)
+    CloseHandle(AsHandle(std::exchange(FHandle, -1)));
+}
+
+bool TFileGuard::Unchanged() const {
+  TIdentity now;
+  return !FKnown || (ReadFileIdentity(FPath, now) && now == FIdentity);
+}
+
+std::u16string SystemErrorText(const std::error_code& error) {
+  if (error.category() != std::system_category()) {
+    const std::string text = error.message();
+    return std::u16string(text.begin(), text.end());
+  }
+  wchar_t* buffer = nullptr;
+  const DWORD length = FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
+                                          FORMAT_MESSAGE_IGNORE_INSERTS,
+                                      nullptr, static_cast<DWORD>(error.value()), 0,
+                                      reinterpret_cast<wchar_t*>(&buffer), 0, nullptr);
+  const ScopedLocalMemory owned(buffer);
+  std::u16string text = length == 0 ? std::u16string() : FromWide(buffer, length);
+  while (!text.empty() && text.back() <= u' ')
+    text.pop_back();
+  if (text.empty()) {
+    const std::string code = "error " + std::to_string(error.value());
+    text.assign(code.begin(), code.end());
+  }
+  return text;
 }
 
 // ---- Whole-stream helpers ----

@@ -4,10 +4,13 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <fstream>
+#include <functional>
 #include <map>
 #include <optional>
 #include <set>
 #include <system_error>
+#include <utility>
 #include <vector>
 
 #include "TestFiles.h"
@@ -31,6 +34,8 @@ public:
   FaultPlan(std::vector<Fault> faults, size_t newSize) : FFaults(std::move(faults)) {
     SetFileFaultHook([this, newSize](TFileStep step, int64_t& bytes) {
       const int attempt = ++FAttempts[step];
+      if (FMeanwhile && step == FMeanwhileStep)
+        std::exchange(FMeanwhile, nullptr)();
       for (const Fault& fault : FFaults)
         if (fault.Step == step && fault.Attempt == attempt) {
           bytes = fault.BytesBefore < 0 ? static_cast<int64_t>(newSize / 2) : fault.BytesBefore;
@@ -40,15 +45,30 @@ public:
     });
   }
   ~FaultPlan() { SetFileFaultHook(nullptr); }
+  // Something another program does when the step is reached.
+  void Meanwhile(TFileStep step, std::function<void()> action) {
+    FMeanwhileStep = step;
+    FMeanwhile = std::move(action);
+  }
   FaultPlan(const FaultPlan&) = delete;
   FaultPlan& operator=(const FaultPlan&) = delete;
 
 private:
   std::vector<Fault> FFaults;
   std::map<TFileStep, int> FAttempts;
+  TFileStep FMeanwhileStep = TFileStep::Write;
+  std::function<void()> FMeanwhile;
 };
 
 enum class Result { Saved, NotSaved, Raised };
+
+// Appends as another program would; false when the file refuses it.
+bool TryAppend(const fs::path& file, const std::string& bytes) {
+  std::ofstream out(file, std::ios::binary | std::ios::app);
+  out << bytes;
+  out.close();
+  return out.good();
+}
 
 const std::string Original = "# my own entries\r\n10.0.0.1 nas\r\n0.0.0.0 a\r\n0.0.0.0 b\r\n";
 const std::string Saved = "10.0.0.1 nas\r\n0.0.0.0 a b\r\n";
@@ -59,6 +79,10 @@ TEST(SafeSave, EveryFailingStepLeavesTheOldOrTheNewFile) {
     std::vector<Fault> Faults = {};
     Result Expected;
     bool NewContent = false; // the file holds the new bytes afterwards, else the old ones
+    // Another program appends a line while the new bytes are written.
+    bool OtherWriter = false;
+    // A run killed before left its temporary file under the file's short name.
+    bool Leftover = false;
   };
   using S = TFileStep;
   const std::vector<Row> rows = {
@@ -74,17 +98,21 @@ TEST(SafeSave, EveryFailingStepLeavesTheOldOrTheNewFile) {
        .Faults = {{S::Replace, 1}},
        .Expected = Result::Saved,
        .NewContent = true},
+      {.Name = "in place, no file beside for the old bytes: written unprotected",
+       .Faults = {{S::CreateTemporary, 1}, {S::CreateTemporary, 2}},
+       .Expected = Result::Saved,
+       .NewContent = true},
       {.Name = "in place, write fails half-way: old bytes back",
-       .Faults = {{S::CreateTemporary, 1}, {S::Write, 1, -1}},
+       .Faults = {{S::CreateTemporary, 1}, {S::Write, 2, -1}},
        .Expected = Result::Raised},
       {.Name = "in place, flush fails: old bytes back",
-       .Faults = {{S::CreateTemporary, 1}, {S::Flush, 1}},
+       .Faults = {{S::CreateTemporary, 1}, {S::Flush, 2}},
        .Expected = Result::Raised},
       {.Name = "in place, cannot open",
        .Faults = {{S::CreateTemporary, 1}, {S::OpenInPlace, 1}},
        .Expected = Result::NotSaved},
       {.Name = "swap fails, then the write in place fails",
-       .Faults = {{S::Replace, 1}, {S::Write, 2, -1}},
+       .Faults = {{S::Replace, 1}, {S::Write, 3, -1}},
        .Expected = Result::Raised},
       {.Name = "lifting the attributes fails: written anyway",
        .Faults = {{S::SetAttributes, 1}},
@@ -102,8 +130,32 @@ TEST(SafeSave, EveryFailingStepLeavesTheOldOrTheNewFile) {
        .Faults = {{S::ReplaceHalfWay, 1}, {S::MoveBack, 1}},
        .Expected = Result::Saved,
        .NewContent = true},
+      {.Name = "a temporary file a killed run left is cleared",
+       .Expected = Result::Saved,
+       .NewContent = true,
+       .Leftover = true},
+      {.Name = "in place, a temporary file a killed run left is cleared",
+       .Faults = {{S::Replace, 1}},
+       .Expected = Result::Saved,
+       .NewContent = true,
+       .Leftover = true},
+#ifdef _WIN32
+      // The guard's handle keeps other writers out until the swap.
+      {.Name = "another writer is kept out",
+       .Expected = Result::Saved,
+       .NewContent = true,
+       .OtherWriter = true},
+#else
+      {.Name = "another writer changes the file: nothing written",
+       .Expected = Result::NotSaved,
+       .OtherWriter = true},
+      {.Name = "in place, another writer changes the file: nothing written",
+       .Faults = {{S::CreateTemporary, 1}},
+       .Expected = Result::NotSaved,
+       .OtherWriter = true},
+#endif
       {.Name = "swap stops half-way, new file stuck, in-place write fails: the old bytes stay",
-       .Faults = {{S::ReplaceHalfWay, 1}, {S::MoveBack, 1}, {S::Write, 2, -1}},
+       .Faults = {{S::ReplaceHalfWay, 1}, {S::MoveBack, 1}, {S::Write, 3, -1}},
        .Expected = Result::Raised},
   };
   for (const auto& row : rows) {
@@ -126,22 +178,35 @@ TEST(SafeSave, EveryFailingStepLeavesTheOldOrTheNewFile) {
     ASSERT_TRUE(FileGetAttributes(name, before));
     const auto permissionsBefore = fs::status(file).permissions();
 
+    if (row.Leftover)
+      WriteBytes(fs::path(SaveNameBeside(name, u".tmp")), "half a file");
+
+    TFileGuard guard(name);
     THosts hosts;
     ASSERT_EQ(hosts.LoadFromFile(name), 4);
     hosts.Optimize();
     hosts.SaveOptions().IncludeLocalhost = false;
     hosts.SaveOptions().LiftAttributes = true;
     Result result;
+    const std::string late = "0.0.0.0 late\r\n";
+    bool appended = false;
     {
       FaultPlan plan(row.Faults, Saved.size());
+      if (row.OtherWriter)
+        plan.Meanwhile(TFileStep::Flush, [&] { appended = TryAppend(file, late); });
       try {
-        result = hosts.SaveToFile(name, EncodingAnsi) ? Result::Saved : Result::NotSaved;
+        result =
+            hosts.SaveToFileGuarded(name, EncodingAnsi, &guard) ? Result::Saved : Result::NotSaved;
       } catch (const std::system_error&) {
         result = Result::Raised;
       }
     }
     EXPECT_EQ(result, row.Expected);
-    EXPECT_EQ(ReadBytes(file), row.NewContent ? Saved : Original);
+    const std::string lost = appended ? late : "";
+    EXPECT_EQ(ReadBytes(file), row.NewContent ? Saved : Original + lost);
+#ifdef _WIN32
+    EXPECT_FALSE(appended) << "the guard lets no other writer in";
+#endif
     uint32_t after = 0;
     ASSERT_TRUE(FileGetAttributes(name, after));
     EXPECT_EQ(after, before);
