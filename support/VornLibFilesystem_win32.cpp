@@ -472,13 +472,13 @@ TReplaceResult ReplaceFileAtomically(std::u16string_view target, std::u16string_
       [&] {
         return ReplaceFileW(to.c_str(), from.c_str(), aside.c_str(), 0, nullptr, nullptr) != FALSE;
       },
-      // Another try only while nothing has moved.
-      [&] { return FileExists(target) && FileExists(replacement) && !FileExists(backup); });
+      // Another try only while both files are still under their own names.
+      [&] { return FileExists(target) && FileExists(replacement); });
   if (!replaced)
     return FinishInterruptedReplace(target, replacement, backup);
-  // The old bytes are under the backup name now; a scanner may hold that new name for a moment.
-  // Should the copy stay even so, it stays beside the file as ".NAME.tarnwick-N.old" holding the
-  // old bytes; the new file is in place all the same, and later saves take the next free number.
+  // The old bytes are under the backup name now, which a scanner may hold open for a moment.
+  // Should the copy stay even so, the new file is in place all the same, and the old bytes stay
+  // beside it under its ".old" save name, where the next run finds them and names them to the user.
   TryWhileBusy([&] { return DeleteFileW(aside.c_str()) != FALSE; }, [] { return true; });
   return TReplaceResult::Replaced;
 }
