@@ -433,13 +433,13 @@ bool IsPassingRefusal(DWORD error) {
 }
 
 // Makes the call until it succeeds, fails for another reason, or has been refused for about a
-// second; mayRetry says, after a refusal, whether nothing stands in the way of another try.
+// second; mayRetry(error) says, after a refusal, whether nothing stands in the way of another try.
 template <typename Call, typename MayRetry> bool TryWhileBusy(Call call, MayRetry mayRetry) {
   for (int attempt = 1;; ++attempt) {
     if (call())
       return true;
     const DWORD error = GetLastError();
-    if (attempt >= BusyTries || !IsPassingRefusal(error) || !mayRetry())
+    if (attempt >= BusyTries || !IsPassingRefusal(error) || !mayRetry(error))
       return false;
     Sleep(BusyPauseMilliseconds);
   }
@@ -472,14 +472,19 @@ TReplaceResult ReplaceFileAtomically(std::u16string_view target, std::u16string_
       [&] {
         return ReplaceFileW(to.c_str(), from.c_str(), aside.c_str(), 0, nullptr, nullptr) != FALSE;
       },
-      // Another try only while both files are still under their own names.
-      [&] { return FileExists(target) && FileExists(replacement); });
+      // Another try only while both files are still under their own names, and not for a
+      // read-only file, which refuses for good.
+      [&](DWORD error) {
+        uint32_t attributes = 0;
+        return FileGetAttributes(target, attributes) && FileExists(replacement) &&
+               !(error == ERROR_ACCESS_DENIED && HasReadOnlyAttribute(attributes));
+      });
   if (!replaced)
     return FinishInterruptedReplace(target, replacement, backup);
   // The old bytes are under the backup name now, which a scanner may hold open for a moment.
   // Should the copy stay even so, the new file is in place all the same, and the old bytes stay
   // beside it under its ".old" save name, where the next run finds them and names them to the user.
-  TryWhileBusy([&] { return DeleteFileW(aside.c_str()) != FALSE; }, [] { return true; });
+  TryWhileBusy([&] { return DeleteFileW(aside.c_str()) != FALSE; }, [](DWORD) { return true; });
   return TReplaceResult::Replaced;
 }
 
