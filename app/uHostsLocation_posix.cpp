@@ -1,4 +1,5 @@
-// The hosts file location on POSIX: there is no registry; the file is always /etc/hosts.
+// The hosts file location on POSIX: there is no registry; the file is always /etc/hosts. A name
+// is the file's name as given.
 #include "uHostsLocation.h"
 
 bool ReadDatabasePath(std::u16string& folder) {
@@ -8,4 +9,8 @@ bool ReadDatabasePath(std::u16string& folder) {
 
 std::u16string GetHostsFileName() {
   return u"/etc/hosts";
+}
+
+std::u16string StoredFileName(std::u16string_view fileName) {
+  return std::u16string(fileName);
 }

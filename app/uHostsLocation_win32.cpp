@@ -1,4 +1,5 @@
-// The system hosts file on Windows: its folder is the TCP/IP service's DatabasePath setting.
+// The system hosts file on Windows: its folder is the TCP/IP service's DatabasePath setting. A
+// file's stored name comes from the directory search.
 #include "uHostsLocation.h"
 
 #include <system_error>
@@ -13,6 +14,12 @@ namespace {
 constexpr wchar_t TcpipParametersKey[] = L"SYSTEM\\CurrentControlSet\\Services\\Tcpip\\Parameters";
 constexpr wchar_t DatabasePathValue[] = L"DatabasePath";
 constexpr std::u16string_view DefaultHostsFolder = u"%SystemRoot%\\System32\\drivers\\etc";
+
+struct FindHandleTraits {
+  using Type = HANDLE;
+  static Type Invalid() { return INVALID_HANDLE_VALUE; }
+  static void Close(Type value) { FindClose(value); }
+};
 
 struct RegistryKeyTraits {
   using Type = HKEY;
@@ -98,4 +105,31 @@ std::u16string GetHostsFileName() {
   if (FileExists(result + u"HOSTS.ehm"))
     return result + u"HOSTS.ehm";
   return result + u"HOSTS";
+}
+
+std::u16string StoredFileName(std::u16string_view fileName) {
+  const std::u16string given(fileName);
+  // A wildcard would let the search find another file.
+  if (given.empty() || given.find_first_of(u"*?<>\"") != std::u16string::npos)
+    return given;
+  // The search names the file as every file call does: the full path, in the long-path form when
+  // it is long.
+  std::wstring name(given.begin(), given.end());
+  std::wstring full(MaxShortPathLength + 1, L'\0');
+  DWORD length =
+      GetFullPathNameW(name.c_str(), static_cast<DWORD>(full.size()), full.data(), nullptr);
+  if (length >= full.size()) {
+    full.assign(length, L'\0');
+    length = GetFullPathNameW(name.c_str(), static_cast<DWORD>(full.size()), full.data(), nullptr);
+  }
+  if (length != 0 && length < full.size()) {
+    const std::u16string form = LongPathForm(std::u16string(full.begin(), full.begin() + length));
+    name.assign(form.begin(), form.end());
+  }
+  WIN32_FIND_DATAW found{};
+  const ScopedHandle<FindHandleTraits> search(FindFirstFileW(name.c_str(), &found));
+  if (!search || (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0)
+    return given;
+  const std::wstring stored(found.cFileName);
+  return ExtractFilePath(given) + std::u16string(stored.begin(), stored.end());
 }

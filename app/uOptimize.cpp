@@ -5,6 +5,7 @@
 #include <string>
 #include <system_error>
 
+#include "VornLibCodePage.h"
 #include "VornLibFilesystem.h"
 #include "VornLibStrUtils.h"
 #include "uHostsLocation.h"
@@ -57,6 +58,13 @@ public:
     else if (saved.Error)
       detail = SystemErrorText(saved.Error);
     return (*this)(TOptimizeOutcome::CannotSave, detail);
+  }
+  // The file was rewritten: told with what changed when there is a tally.
+  TOptimizeOutcome Optimized(const std::optional<TOptimizeTally>& tally) const {
+    if (!tally)
+      return (*this)(TOptimizeOutcome::Optimized);
+    return Tell(TOptimizeOutcome::Optimized, OptimizedMessage(*tally), {},
+                TMessageIcon::Information);
   }
 
 private:
@@ -112,6 +120,8 @@ std::optional<TOptimizeOutcome> Load(const TReporter& report, THosts& hosts,
     file = ResolveFile(source.FileName);
     if (!FileExists(file))
       return report.Named(TOptimizeOutcome::FileMissing, file);
+    // The save replaces the file under the name it has, not under the spelling asked for.
+    file = StoredFileName(file);
     if (!CanReadFile(file) || (guard != nullptr && !CanModifyPath(file)))
       return report(TOptimizeOutcome::NoPrivileges);
     if (guard != nullptr) {
@@ -163,14 +173,21 @@ TOptimizeOutcome OptimizeHosts(intptr_t owner, const TOptimizeSource& source,
     return report(TOptimizeOutcome::CannotOpen);
 
   const SaveEncoding encoding = PrepareSave(hosts, options);
-  if (const size_t moved = MergeHosts(hosts, options.Dedupe, bool(options.Moved)); moved != 0)
+  const bool tellTally = options.Tally && !options.Silent;
+  const size_t moved = MergeHosts(hosts, options.Dedupe, options.Moved || tellTally);
+  if (moved != 0 && options.Moved)
     options.Moved(moved);
+  const auto tally = [&](const THostsSaveInfo& saved) -> std::optional<TOptimizeTally> {
+    if (!tellTally)
+      return std::nullopt;
+    return TOptimizeTally{hosts.LoadInfo().Lines, saved.Lines, saved.NoAsciiForm, moved};
+  };
 
   if (target.Kind == TOptimizeTarget::Writer) {
     bool written = true;
-    hosts.SaveToSink(encoding,
-                     [&](std::string_view piece) { written = written && target.Write(piece); });
-    return report(written ? TOptimizeOutcome::Optimized : TOptimizeOutcome::CannotSave);
+    const THostsSaveInfo saved = hosts.SaveToSink(
+        encoding, [&](std::string_view piece) { written = written && target.Write(piece); });
+    return written ? report.Optimized(tally(saved)) : report(TOptimizeOutcome::CannotSave);
   }
 
   if (!inPlace) {
@@ -193,7 +210,7 @@ TOptimizeOutcome OptimizeHosts(intptr_t owner, const TOptimizeSource& source,
                     backup.Error ? SystemErrorText(backup.Error) : std::u16string());
   }
   const TSaveResult saved = hosts.SaveToFileGuarded(file, encoding, held);
-  return saved ? report(TOptimizeOutcome::Optimized) : report.Unsaved(saved);
+  return saved ? report.Optimized(tally(hosts.SaveInfo())) : report.Unsaved(saved);
 }
 
 TOptimizeOutcome CheckHosts(intptr_t owner, const TOptimizeSource& source,
@@ -229,8 +246,27 @@ TOptimizeOutcome OptimizeHostsFile(intptr_t owner, std::u16string_view fileName,
   options.Silent = silent;
   options.IncludeLocalhost = includeLocalhost;
   options.Encoding = encoding;
+  options.Tally = true;
   return OptimizeHosts(owner, TOptimizeSource{std::u16string(fileName)}, TOptimizeTarget{},
                        options);
+}
+
+std::u16string OptimizedMessage(const TOptimizeTally& tally) {
+  const auto count = [](size_t n, const char* one, const char* many) {
+    return std::to_string(n) + " " + (n == 1 ? one : many);
+  };
+  std::string text =
+      "The hosts file has been optimized: " + count(tally.LinesBefore, "line", "lines") +
+      " before, " + std::to_string(tally.LinesAfter) + " after.";
+  if (tally.NoAsciiForm != 0)
+    text += "\n" +
+            count(tally.NoAsciiForm, "character had no ASCII form and was",
+                  "characters had no ASCII form and were") +
+            " written as \"?\".";
+  if (tally.Moved != 0)
+    text += "\n" + count(tally.Moved, "name now resolves", "names now resolve") +
+            " to another address (the first listing of a name decides; the merge moved it).";
+  return Utf8ToUtf16(text);
 }
 
 SaveEncoding EncodingAsRead(const THostsLoadInfo& info) {

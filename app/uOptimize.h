@@ -78,7 +78,21 @@ struct TOptimizeOptions {
   bool Dedupe = false;
   // When set, told how many names the merge makes resolve to another address, if any.
   std::function<void(size_t moved)> Moved;
+  // The "optimized" message tells what the run changed (OptimizedMessage); else it is
+  // MsgOptimized alone.
+  bool Tally = false;
 };
+
+// What a run changed, for the "optimized" message.
+struct TOptimizeTally {
+  size_t LinesBefore = 0; // lines of the text read
+  size_t LinesAfter = 0;  // lines written
+  size_t NoAsciiForm = 0; // characters ANSI had no form for, written as "?"
+  size_t Moved = 0;       // names the merge makes resolve to another address
+};
+// The "optimized" message of the Windows program, three lines at most: the line counts, then
+// the characters written as "?" and the names the merge moved, when there are any.
+std::u16string OptimizedMessage(const TOptimizeTally& tally);
 
 // The optimize operation: checks, load, merge, backup, save and the one message that tells the
 // outcome (through ShowMessage, unless silent). Platform errors of the load or save pass to the
@@ -92,7 +106,8 @@ TOptimizeOutcome OptimizeHosts(intptr_t owner, const TOptimizeSource& source,
 TOptimizeOutcome CheckHosts(intptr_t owner, const TOptimizeSource& source,
                             const TOptimizeOptions& options, std::string& report);
 
-// Optimizes one file in place (a blank name: the system hosts file), CR LF line ends.
+// Optimizes one file in place (a blank name: the system hosts file), CR LF line ends; the
+// "optimized" message tells what changed.
 TOptimizeOutcome OptimizeHostsFile(intptr_t owner, std::u16string_view fileName, bool backup,
                                    bool silent, bool includeLocalhost, SaveEncoding encoding);
 

@@ -415,8 +415,9 @@ void TfrmMain::FormCreate() {
   // Before Windows 7 the system's own hosts file carried the localhost lines.
   CheckDlgButton(FHandle, IdIncludeLocalhost, OsFamily() < OsFamily7 ? BST_CHECKED : BST_UNCHECKED);
   SelectFile(GetHostsFileName());
-  const int index = FFileName.empty() ? 0 : BoxIndexOfEncoding(DetectFileEncoding(FFileName));
-  SendMessageW(Control(IdEncoding), CB_SETCURSEL, static_cast<WPARAM>(index), 0);
+  // Without a system hosts file the File box stays empty and the encoding box offers ANSI.
+  if (FFileName.empty())
+    SendMessageW(Control(IdEncoding), CB_SETCURSEL, 0, 0);
 }
 
 void TfrmMain::SelectFile(const std::u16string& fileName) {
@@ -427,6 +428,9 @@ void TfrmMain::SelectFile(const std::u16string& fileName) {
   }
   FFileName = fileName;
   SetWindowTextW(Control(IdFileLabel), Wide(fileName).c_str());
+  // The encoding box describes the file shown: the encoding its byte-order mark shows.
+  const int index = BoxIndexOfEncoding(DetectFileEncoding(fileName));
+  SendMessageW(Control(IdEncoding), CB_SETCURSEL, static_cast<WPARAM>(index), 0);
   if (!CanReadFile(fileName)) {
     EnableWindow(optimize, FALSE);
     return;

@@ -310,6 +310,14 @@ struct THostsLoadInfo {
   size_t LocalhostNames = 0;
   // The size of what was read, in bytes.
   size_t Bytes = 0;
+  // How many lines the text held, kept or not.
+  size_t Lines = 0;
+};
+
+// What a save wrote.
+struct THostsSaveInfo {
+  size_t Lines = 0;       // the header lines included
+  size_t NoAsciiForm = 0; // EncodingAnsi: characters with no ASCII form, each written as "?"
 };
 
 // The byte-order mark at the start of a text: its encoding (EncodingUtf8, EncodingUtf16LE for
@@ -358,7 +366,8 @@ public:
   // LoadFromBytes over a block the document may use up: its memory goes back to the system as
   // its lines are read.
   int LoadFromBuffer(TLargeBuffer bytes);
-  // True when the file was written. A write failure of the platform passes as std::system_error.
+  // True when the file was written (SaveInfo then tells what). A write failure of the platform
+  // passes as std::system_error.
   bool SaveToFile(std::u16string_view fileName, SaveEncoding encoding);
   // The same, with why it was not written; with a guard taken before the load, nothing is
   // written when another writer changed the file since.
@@ -370,12 +379,14 @@ public:
   int LoadFromBytes(std::string_view bytes);
   // The bytes SaveToFile writes: byte-order mark, header lines, every line ended by CR LF.
   std::string SaveToBytes(SaveEncoding encoding) const;
-  // The same bytes handed to the sink in pieces of about a megabyte.
-  void SaveToSink(SaveEncoding encoding, const TByteSink& sink) const;
+  // The same bytes handed to the sink in pieces of about a megabyte; returns what it wrote.
+  THostsSaveInfo SaveToSink(SaveEncoding encoding, const TByteSink& sink) const;
 
   // True when the last load's text ended at a NUL with bytes other than NUL after it.
   bool TextWasCut() const { return FLoadInfo.TextWasCut; }
   const THostsLoadInfo& LoadInfo() const { return FLoadInfo; }
+  // What the last SaveToFile wrote.
+  const THostsSaveInfo& SaveInfo() const { return FSaveInfo; }
   // The watcher sees every line the loads after this read, kept or not; none stops watching.
   // Without one, a load does nothing more than read.
   void WatchLoad(THostsLoadWatcher watcher);
@@ -418,6 +429,7 @@ private:
   THostsLoadOptions FLoadOptions;
   THostsSaveOptions FSaveOptions;
   THostsLoadInfo FLoadInfo;
+  THostsSaveInfo FSaveInfo;
   std::array<size_t, 2> FAddressValuesMade{};
 };
 

@@ -184,7 +184,7 @@ public:
     if (FEncoding == EncodingUtf8)
       FOut.append(Utf16ToUtf8(text));
     else if (FEncoding == EncodingAnsi)
-      FOut.append(EncodeUsAscii(text));
+      FOut.append(EncodeUsAscii(text, &FInfo.NoAsciiForm));
     else
       FOut.append(FCodePage.Encode(text));
   }
@@ -200,6 +200,7 @@ public:
   void Rewind(size_t mark) { FOut.resize(mark); }
 
   void EndLine() {
+    ++FInfo.Lines;
     Ascii(FBreak);
     if (FOut.size() >= PieceBytes)
       Flush();
@@ -209,6 +210,7 @@ public:
       FSink(FOut);
     FOut.clear();
   }
+  const THostsSaveInfo& Info() const { return FInfo; }
 
 private:
   SaveEncoding FEncoding;
@@ -216,6 +218,7 @@ private:
   const TByteSink& FSink;
   std::string_view FBreak;
   std::string FOut;
+  THostsSaveInfo FInfo;
 };
 
 // Clears the read-only, hidden and system attributes of a file for a write, and when it goes, also
@@ -390,6 +393,7 @@ std::unique_ptr<THostItem> THosts::ReadLine(std::basic_string_view<CharT> text, 
 }
 
 template <typename CharT> bool THosts::TakeLine(std::basic_string_view<CharT> text) {
+  ++FLoadInfo.Lines;
   if (FWatch) [[unlikely]]
     return TakeWatchedLine(text);
   bool keep = false;
@@ -513,7 +517,7 @@ int THosts::LoadByteText(std::string_view body, bool utf8) {
   return appended;
 }
 
-void THosts::SaveToSink(SaveEncoding encoding, const TByteSink& sink) const {
+THostsSaveInfo THosts::SaveToSink(SaveEncoding encoding, const TByteSink& sink) const {
   if (encoding > EncodingUtf16LE)
     encoding = EncodingUtf16LE;
   TTextWriter text(encoding, TSystemCodePageDecoder::AsRead(ReadAsUtf8(FLoadInfo)), sink,
@@ -569,6 +573,7 @@ void THosts::SaveToSink(SaveEncoding encoding, const TByteSink& sink) const {
     }
   }
   text.Flush();
+  return text.Info();
 }
 
 std::string THosts::SaveToBytes(SaveEncoding encoding) const {
@@ -583,6 +588,7 @@ bool THosts::SaveToFile(std::u16string_view fileName, SaveEncoding encoding) {
 
 TSaveResult THosts::SaveToFileGuarded(std::u16string_view fileName, SaveEncoding encoding,
                                       TFileGuard* guard) {
+  FSaveInfo = THostsSaveInfo{};
   if (!CanWriteFile(fileName)) {
     TSaveResult refused;
     refused.Failure = TSaveFailure::CannotWrite;
@@ -597,5 +603,6 @@ TSaveResult THosts::SaveToFileGuarded(std::u16string_view fileName, SaveEncoding
   TAttributeLift lift(fileName,
                       FSaveOptions.LiftAttributes && FileKindOf(fileName) == TFileKind::Regular);
   return SaveFileSafely(
-      fileName, [this, encoding](const TByteSink& sink) { SaveToSink(encoding, sink); }, guard);
+      fileName, [this, encoding](const TByteSink& sink) { FSaveInfo = SaveToSink(encoding, sink); },
+      guard);
 }

@@ -3,6 +3,7 @@
 // the platform's (VornLibCodePage_win32.cpp / VornLibCodePage_posix.cpp).
 #pragma once
 
+#include <cstddef>
 #include <string>
 #include <string_view>
 
@@ -36,6 +37,7 @@ private:
   bool FUtf8 = false;
 };
 
-// UTF-16 to US-ASCII through code page 20127. Characters outside US-ASCII are replaced by the
-// platform's conversion (POSIX: one "?" per character, a surrogate pair being one character).
-std::string EncodeUsAscii(std::u16string_view text);
+// UTF-16 to US-ASCII through code page 20127, never with a near letter: every character with no
+// ASCII form is one "?" (a surrogate pair being one character). Adds to noAsciiForm, when given,
+// how many characters had no ASCII form.
+std::string EncodeUsAscii(std::u16string_view text, size_t* noAsciiForm = nullptr);

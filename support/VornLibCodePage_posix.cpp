@@ -4,8 +4,8 @@
 namespace {
 
 // One byte a character up to highest; every other character is one "?" (a surrogate pair being
-// one character).
-std::string EncodeOneByte(std::u16string_view text, char16_t highest) {
+// one character), counted in replaced.
+std::string EncodeOneByte(std::u16string_view text, char16_t highest, size_t& replaced) {
   std::string bytes;
   bytes.reserve(text.size());
   const size_t n = text.size();
@@ -18,6 +18,7 @@ std::string EncodeOneByte(std::u16string_view text, char16_t highest) {
     if (c >= 0xD800 && c <= 0xDBFF && i + 1 < n && text[i + 1] >= 0xDC00 && text[i + 1] <= 0xDFFF)
       ++i;
     bytes.push_back('?');
+    ++replaced;
   }
   return bytes;
 }
@@ -43,9 +44,14 @@ std::u16string TSystemCodePageDecoder::Decode(std::string_view piece) const {
 }
 
 std::string TSystemCodePageDecoder::Encode(std::u16string_view text) const {
-  return FUtf8 ? Utf16ToUtf8(text) : EncodeOneByte(text, 0xFF);
+  size_t replaced = 0;
+  return FUtf8 ? Utf16ToUtf8(text) : EncodeOneByte(text, 0xFF, replaced);
 }
 
-std::string EncodeUsAscii(std::u16string_view text) {
-  return EncodeOneByte(text, 0x7F);
+std::string EncodeUsAscii(std::u16string_view text, size_t* noAsciiForm) {
+  size_t replaced = 0;
+  std::string bytes = EncodeOneByte(text, 0x7F, replaced);
+  if (noAsciiForm != nullptr)
+    *noAsciiForm += replaced;
+  return bytes;
 }

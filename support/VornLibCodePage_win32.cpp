@@ -35,7 +35,9 @@ std::u16string Decode(UINT codePage, std::string_view bytes) {
   return text;
 }
 
-std::string Encode(UINT codePage, std::u16string_view text) {
+// flags and defaultChar as WideCharToMultiByte takes them (defaultChar none: the code page's).
+std::string Encode(UINT codePage, std::u16string_view text, DWORD flags = 0,
+                   const char* defaultChar = nullptr) {
   std::string bytes;
   size_t done = 0;
   while (done < text.size()) {
@@ -49,11 +51,12 @@ std::string Encode(UINT codePage, std::u16string_view text) {
     }
     const auto* in = reinterpret_cast<const wchar_t*>(text.data() + done);
     const int count = static_cast<int>(piece);
-    const int needed = WideCharToMultiByte(codePage, 0, in, count, nullptr, 0, nullptr, nullptr);
+    const int needed =
+        WideCharToMultiByte(codePage, flags, in, count, nullptr, 0, defaultChar, nullptr);
     if (needed > 0) {
       const size_t at = bytes.size();
       bytes.resize(at + static_cast<size_t>(needed));
-      WideCharToMultiByte(codePage, 0, in, count, &bytes[at], needed, nullptr, nullptr);
+      WideCharToMultiByte(codePage, flags, in, count, &bytes[at], needed, defaultChar, nullptr);
     }
     done += piece;
   }
@@ -76,6 +79,29 @@ std::string TSystemCodePageDecoder::Encode(std::u16string_view text) const {
   return ::Encode(CP_ACP, text);
 }
 
-std::string EncodeUsAscii(std::u16string_view text) {
-  return Encode(CodePageUsAscii, text);
+std::string EncodeUsAscii(std::u16string_view text, size_t* noAsciiForm) {
+  // Code page 20127 holds exactly the characters below 0x80. A surrogate pair is one character,
+  // which the conversion would write as two: it goes in as one U+FFFD. Without best fit the
+  // conversion writes "?" for every other character, never a near letter ("u" for U+00FC).
+  std::u16string units;
+  units.reserve(text.size());
+  size_t replaced = 0;
+  for (size_t i = 0; i < text.size(); ++i) {
+    const char16_t c = text[i];
+    if (c < 0x80) {
+      units.push_back(c);
+      continue;
+    }
+    ++replaced;
+    if (c >= 0xD800 && c <= 0xDBFF && i + 1 < text.size() && text[i + 1] >= 0xDC00 &&
+        text[i + 1] <= 0xDFFF) {
+      units.push_back(u'\uFFFD');
+      ++i;
+    } else {
+      units.push_back(c);
+    }
+  }
+  if (noAsciiForm != nullptr)
+    *noAsciiForm += replaced;
+  return Encode(CodePageUsAscii, units, WC_NO_BEST_FIT_CHARS, "?");
 }

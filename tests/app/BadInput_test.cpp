@@ -16,8 +16,14 @@ namespace fs = std::filesystem;
 
 namespace {
 
-TOptimizeOutcome Optimize(const std::u16string& name) {
-  return OptimizeHostsFile(0, name, false, false, false, EncodingAuto);
+TOptimizeOutcome Optimize(const std::u16string& name, SaveEncoding encoding = EncodingAuto) {
+  return OptimizeHostsFile(0, name, false, false, false, encoding);
+}
+
+// The message of a rewritten file: the line counts, then what else the user must know.
+std::u16string Optimized(std::string_view counts, std::string_view more = {}) {
+  return U16(std::string("The hosts file has been optimized: ") + std::string(counts) + "." +
+             std::string(more));
 }
 
 TEST(BadInput, EachKindGetsAClearResultAndLosesNothing) {
@@ -30,6 +36,7 @@ TEST(BadInput, EachKindGetsAClearResultAndLosesNothing) {
     TOptimizeOutcome Outcome;
     std::u16string Message;
     std::string After = {}; // the file's bytes afterwards; empty: unchanged
+    SaveEncoding Encoding = EncodingAuto;
   };
   const Row rows[] = {
       // Nothing before its first NUL reads as a hosts line.
@@ -46,24 +53,24 @@ TEST(BadInput, EachKindGetsAClearResultAndLosesNothing) {
       {.Name = "text ending in NUL padding: nothing is lost",
        .Bytes = std::string("10.0.0.1 a\n\0\0\0", 14),
        .Outcome = TOptimizeOutcome::Optimized,
-       .Message = std::u16string(MsgOptimized),
+       .Message = Optimized("1 line before, 1 after"),
        .After = "10.0.0.1 a\r\n"},
       {.Name = "UTF-16 text ending in NUL padding",
        .Bytes = Utf16LE("10.0.0.1 a\n") + std::string(6, '\0'),
        .Outcome = TOptimizeOutcome::Optimized,
-       .Message = std::u16string(MsgOptimized),
+       .Message = Optimized("1 line before, 1 after"),
        .After = Utf16LE("10.0.0.1 a\r\n")},
       {.Name = "odd-length UTF-16: the odd byte goes",
        .Bytes = Utf16LE("10.0.0.1 a\r\n") + "X",
        .Outcome = TOptimizeOutcome::Optimized,
-       .Message = std::u16string(MsgOptimized),
+       .Message = Optimized("1 line before, 1 after"),
        .After = Utf16LE("10.0.0.1 a\r\n")},
       {.Name = "invalid UTF-8 after a mark: U+FFFD",
        .Bytes = "\xEF\xBB\xBF"
                 "10.0.0.1 a\xFF"
                 "b\n",
        .Outcome = TOptimizeOutcome::Optimized,
-       .Message = std::u16string(MsgOptimized),
+       .Message = Optimized("1 line before, 1 after"),
        .After = "\xEF\xBB\xBF"
                 "10.0.0.1 a\xEF\xBF\xBD"
                 "b\r\n"},
@@ -71,15 +78,62 @@ TEST(BadInput, EachKindGetsAClearResultAndLosesNothing) {
        .Bytes = "::1 localhost\n\n  \n",
        .Outcome = TOptimizeOutcome::NothingToDo,
        .Message = std::u16string(MsgNothingToDo)},
+      // ANSI never writes a near letter: a character with no ASCII form becomes "?" (a pair of
+      // surrogates is one character), and the message counts them.
+      {.Name = "letters with no ASCII form, saved as ANSI",
+       .Bytes = "\xEF\xBB\xBF"
+                "#0.0.0.0 caf\xC3\xA9.example\n"
+                "0.0.0.0 b\xC3\xBC"
+                "cher.example \xF0\x9F\x98\x80.example\n",
+       .Outcome = TOptimizeOutcome::Optimized,
+       .Message = Optimized("2 lines before, 2 after",
+                            "\n3 characters had no ASCII form and were written as \"?\"."),
+       .After = "#0.0.0.0 caf?.example\r\n0.0.0.0 b?cher.example ?.example\r\n",
+       .Encoding = EncodingAnsi},
+      {.Name = "one letter with no ASCII form",
+       .Bytes = "\xEF\xBB\xBF"
+                "0.0.0.0 b\xC3\xBC"
+                "cher.example\n",
+       .Outcome = TOptimizeOutcome::Optimized,
+       .Message = Optimized("1 line before, 1 after",
+                            "\n1 character had no ASCII form and was written as \"?\"."),
+       .After = "0.0.0.0 b?cher.example\r\n",
+       .Encoding = EncodingAnsi},
+      // The first listing of a name decides its address; the merge gathers b.example under
+      // 0.0.0.0, listed before 10.0.0.1.
+      {.Name = "names the merge makes resolve to another address",
+       .Bytes = "# conflicting entries\n"
+                "0.0.0.0 a.example\n"
+                "10.0.0.1 b.example c.example\n"
+                "0.0.0.0 b.example c.example\n",
+       .Outcome = TOptimizeOutcome::Optimized,
+       .Message = Optimized("4 lines before, 2 after",
+                            "\n2 names now resolve to another address (the first listing of a "
+                            "name decides; the merge moved it)."),
+       .After = "0.0.0.0 a.example b.example c.example\r\n10.0.0.1 b.example c.example\r\n"},
+      {.Name = "all three lines",
+       .Bytes = "\xEF\xBB\xBF"
+                "0.0.0.0 a.example\n"
+                "10.0.0.1 b\xC3\xBC"
+                "cher.example\n"
+                "0.0.0.0 b\xC3\xBC"
+                "cher.example\n",
+       .Outcome = TOptimizeOutcome::Optimized,
+       .Message = Optimized("3 lines before, 2 after",
+                            "\n2 characters had no ASCII form and were written as \"?\"."
+                            "\n1 name now resolves to another address (the first listing of a "
+                            "name decides; the merge moved it)."),
+       .After = "0.0.0.0 a.example b?cher.example\r\n10.0.0.1 b?cher.example\r\n",
+       .Encoding = EncodingAnsi},
   };
   for (const auto& row : rows) {
     SCOPED_TRACE(row.Name);
     TempFolder folder;
     WriteBytes(folder.File("hosts"), row.Bytes);
     MessageRecorder recorder;
-    EXPECT_EQ(Optimize(folder.Name("hosts")), row.Outcome);
+    EXPECT_EQ(Optimize(folder.Name("hosts"), row.Encoding), row.Outcome);
     ASSERT_EQ(recorder.Messages.size(), 1u);
-    EXPECT_TRUE(recorder.Messages[0].Text == row.Message);
+    EXPECT_EQ(Ascii(recorder.Messages[0].Text), Ascii(row.Message));
     EXPECT_EQ(ReadBytes(folder.File("hosts")), row.After.empty() ? row.Bytes : row.After);
   }
 }

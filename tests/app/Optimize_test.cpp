@@ -34,6 +34,11 @@ const std::string TwoEntries = "# blockers\r\n0.0.0.0 a.example\r\n\r\n0.0.0.0 b
 const std::string TwoEntriesMerged = "0.0.0.0 a.example b.example\r\n";
 const std::string LocalhostHeader = "127.0.0.1 localhost\r\n::1 localhost\r\n";
 
+// The message of a rewritten file, with its line counts.
+std::u16string Optimized(std::string_view counts) {
+  return U16(std::string("The hosts file has been optimized: ") + std::string(counts) + ".");
+}
+
 enum class Target { File, Missing, Folder, LeadingBlank };
 
 // A row names what differs from a plain file, optimized without a backup, in its own encoding.
@@ -47,7 +52,7 @@ struct OutcomeRow {
   bool IncludeLocalhost = false;
   SaveEncoding Encoding = EncodingAuto;
   TOptimizeOutcome Outcome = TOptimizeOutcome::Optimized;
-  std::u16string Text = std::u16string(MsgOptimized); // missing-file rows: the file name follows
+  std::u16string Text = {}; // missing-file rows: the file name follows
   TMessageIcon Icon = TMessageIcon::Information;
   std::string After = {};                      // the file's bytes afterwards
   std::optional<std::string> BackupAfter = {}; // none: no backup file afterwards
@@ -99,50 +104,64 @@ const OutcomeRow OutcomeRows[] = {
      .After = Utf16LE(std::string("0.0.0.0 a.example\r\n\0x", 21))},
     {.Name = "a NUL as the very last byte cuts nothing",
      .Before = std::string("0.0.0.0 a.example\r\n0.0.0.0 b.example\r\n\0", 39),
+     .Text = Optimized("2 lines before, 1 after"),
      .After = TwoEntriesMerged},
-    {.Name = "optimized, no backup", .Before = TwoEntries, .After = TwoEntriesMerged},
+    {.Name = "optimized, no backup",
+     .Before = TwoEntries,
+     .Text = Optimized("4 lines before, 1 after"),
+     .After = TwoEntriesMerged},
     {.Name = "optimized with localhost lines",
      .Before = TwoEntries,
      .IncludeLocalhost = true,
+     .Text = Optimized("4 lines before, 3 after"),
      .After = LocalhostHeader + TwoEntriesMerged},
     {.Name = "backup made",
      .Before = TwoEntries,
      .Backup = true,
+     .Text = Optimized("4 lines before, 1 after"),
      .After = TwoEntriesMerged,
      .BackupAfter = TwoEntries},
     {.Name = "backup replaces an older one",
      .Before = TwoEntries,
      .OldBackup = "an older backup",
      .Backup = true,
+     .Text = Optimized("4 lines before, 1 after"),
      .After = TwoEntriesMerged,
      .BackupAfter = TwoEntries},
     {.Name = "older backup kept when no backup asked",
      .Before = TwoEntries,
      .OldBackup = "an older backup",
+     .Text = Optimized("4 lines before, 1 after"),
      .After = TwoEntriesMerged,
      .BackupAfter = "an older backup"},
     {.Name = "EncodingAuto keeps EF BB BF",
      .Before = "\xEF\xBB\xBF"
                "0.0.0.0 a.example\r\n0.0.0.0 b.example\r\n",
+     .Text = Optimized("2 lines before, 1 after"),
      .After = "\xEF\xBB\xBF" + TwoEntriesMerged},
     {.Name = "EncodingAuto keeps FF FE 41 00",
      .Before = Utf16LE("A::1 a.example\r\nA::1 b.example\r\n"),
+     .Text = Optimized("2 lines before, 1 after"),
      .After = Utf16LE("A::1 a.example b.example\r\n")},
     {.Name = "EncodingAuto turns FE FF into ANSI",
      .Before = Utf16BE("0.0.0.0 a.example\r\n0.0.0.0 b.example\r\n"),
+     .Text = Optimized("2 lines before, 1 after"),
      .After = TwoEntriesMerged},
     {.Name = "explicit encoding overrides the mark",
      .Before = "\xEF\xBB\xBF"
                "0.0.0.0 a.example\r\n0.0.0.0 b.example\r\n",
      .Encoding = EncodingUtf16LE,
+     .Text = Optimized("2 lines before, 1 after"),
      .After = Utf16LE(TwoEntriesMerged)},
     {.Name = "explicit UTF-8 on a file without mark",
      .Before = TwoEntries,
      .Encoding = EncodingUtf8,
+     .Text = Optimized("4 lines before, 1 after"),
      .After = "\xEF\xBB\xBF" + TwoEntriesMerged},
     {.Name = "explicit ANSI on a UTF-16 file",
      .Before = Utf16LE("0.0.0.0 a.example\r\n0.0.0.0 b.example\r\n"),
      .Encoding = EncodingAnsi,
+     .Text = Optimized("2 lines before, 1 after"),
      .After = TwoEntriesMerged},
 #ifdef _WIN32
     // Under Wine a read-only file is refused by the access check (Windows itself grants it), so
@@ -150,6 +169,7 @@ const OutcomeRow OutcomeRows[] = {
     {.Name = "backup of a hidden system file is a plain file",
      .Before = TwoEntries,
      .Backup = true,
+     .Text = Optimized("4 lines before, 1 after"),
      .After = TwoEntriesMerged,
      .BackupAfter = TwoEntries,
      .Attributes = FileAttributeHidden | FileAttributeSystem},
@@ -280,7 +300,8 @@ TEST(OptimizeHostsFile, ReadOnlyBackupIsSkippedSilently) {
       EXPECT_EQ(backupBytes, "an older backup");
     }
 #endif
-    ExpectMessage(recorder, silent, std::u16string(MsgOptimized), TMessageIcon::Information);
+    ExpectMessage(recorder, silent, Optimized("4 lines before, 1 after"),
+                  TMessageIcon::Information);
   }
 }
 

@@ -297,11 +297,16 @@ TEST(WindowsProgram, SavesInTheChosenEncoding) {
        .Input = Utf8Mark + PlainInput,
        .Options = L"/s /r /e:ANSI",
        .Expected = PlainOutput},
-      // US-ASCII through the system's conversion, which writes the nearest ASCII letter.
+      // US-ASCII never takes a near letter: a character with no ASCII form becomes "?", so a
+      // name that cannot be written is visibly broken, never another name.
       {.Name = "code page to ANSI",
        .Input = CafeInput,
        .Options = L"/s /r /e:ANSI",
-       .Expected = "#10.0.0.1 cafe.example # cafe de la gare\r\n0.0.0.0 a\r\n"},
+       .Expected = "#10.0.0.1 cafe.example # caf? de la gare\r\n0.0.0.0 a\r\n"},
+      {.Name = "UTF-8 to ANSI, a name with a letter outside ASCII",
+       .Input = Utf8Mark + WideInput,
+       .Options = L"/s /r /e:ANSI",
+       .Expected = "0.0.0.0 b?cher.example b.example\r\n"},
       {.Name = "UTF-16 to UTF-8",
        .Input = Utf16LE(WideInput),
        .Options = L"/s /r /e:Utf8",
@@ -346,25 +351,35 @@ TEST(WindowsProgram, SavesInTheChosenEncoding) {
 }
 
 TEST(WindowsProgram, BackupHoldsTheOldBytes) {
+  // The file keeps the name it has on disk, however the name given spells it; the backup is
+  // that name + ".bak".
   struct TRow {
     const char* Name;
-    std::optional<std::string> OlderBackup;
+    std::optional<std::string> OlderBackup = std::nullopt;
+    std::string Stored = "hosts.txt"; // the file's name on disk
+    std::string Given = "hosts.txt";  // the name on the command line
   };
-  const TRow rows[] = {{"no backup before", std::nullopt},
-                       {"an older backup is replaced", std::string("older backup\r\n")}};
+  const TRow rows[] = {
+      {.Name = "no backup before"},
+      {.Name = "an older backup is replaced", .OlderBackup = std::string("older backup\r\n")},
+      {.Name = "named in other case", .Stored = "hosts", .Given = "HOSTS"},
+      {.Name = "named with a trailing dot", .Stored = "td.txt", .Given = "td.txt."},
+  };
   for (const TRow& row : rows) {
     SCOPED_TRACE(row.Name);
     TempFolder folder;
-    const fs::path file = folder.File("hosts.txt");
-    const fs::path backup = folder.File("hosts.txt.bak");
+    const fs::path file = folder.File(row.Stored);
+    const fs::path backup = folder.File(row.Stored + ".bak");
     WriteBytes(file, PlainInput);
     if (row.OlderBackup)
       WriteBytes(backup, *row.OlderBackup);
-    EXPECT_EQ(RunProgram(L"/s /b /r " + Quoted(file)), 0u);
-    EXPECT_EQ(ReadBytes(file), PlainOutput);
-    EXPECT_EQ(ReadBytes(backup), PlainInput);
+    EXPECT_EQ(RunProgram(L"/s /b /r " + Quoted(folder.File(row.Given))), 0u);
     EXPECT_EQ(FolderContent(folder.Path()),
-              (std::vector<std::string>{"hosts.txt", "hosts.txt.bak"}));
+              (std::vector<std::string>{row.Stored, row.Stored + ".bak"}));
+    EXPECT_EQ(ReadBytes(file), PlainOutput);
+    if (fs::exists(backup)) {
+      EXPECT_EQ(ReadBytes(backup), PlainInput);
+    }
   }
 }
 
@@ -732,15 +747,20 @@ TEST(HostsLocation, MissingKeyGivesDefaultFolder) {
 }
 
 TEST(HostsLocation, ProgramTakesTheSystemFileForABlankName) {
-  // A quoted blank is a file name that means the system hosts file.
-  TempFolder folder;
-  const fs::path hosts = folder.File("HOSTS");
-  WriteBytes(hosts, PlainInput);
+  // A quoted blank is a file name that means the system hosts file. It is found as HOSTS and
+  // keeps the name it has on disk.
   TRegistryValueGuard value(HKEY_LOCAL_MACHINE, TcpipKey, DatabasePathValue);
-  value.SetText(folder.Path().wstring());
-  EXPECT_EQ(RunProgram(L"/s /r /b \" \""), 0u);
-  EXPECT_EQ(ReadBytes(hosts), PlainOutput);
-  EXPECT_EQ(ReadBytes(folder.File("HOSTS.bak")), PlainInput);
+  for (const std::string stored : {"HOSTS", "hosts"}) {
+    SCOPED_TRACE(stored);
+    TempFolder folder;
+    const fs::path hosts = folder.File(stored);
+    WriteBytes(hosts, PlainInput);
+    value.SetText(folder.Path().wstring());
+    EXPECT_EQ(RunProgram(L"/s /r /b \" \""), 0u);
+    EXPECT_EQ(ReadBytes(hosts), PlainOutput);
+    EXPECT_EQ(ReadBytes(folder.File(stored + ".bak")), PlainInput);
+    EXPECT_EQ(FolderContent(folder.Path()), (std::vector<std::string>{stored, stored + ".bak"}));
+  }
 }
 
 } // namespace

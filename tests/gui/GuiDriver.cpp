@@ -315,15 +315,22 @@ protected:
 };
 
 TEST_F(MainWindow, ShowsTheSystemHostsFileAndItsEncoding) {
+  // The encoding box follows the file shown: the system hosts file at start, then the file the
+  // user picks.
+  const std::string utf16Bytes("\xFF\xFE#\0\r\0\n\0", 8);
   struct TRow {
     const char* Name;
     std::string Bytes;
     const wchar_t* Encoding;
+    std::string Chosen; // the file picked afterwards
+    const wchar_t* ChosenEncoding;
   };
   const TRow rows[] = {
-      {"no byte-order mark", SystemHostsBytes, L"ANSI"},
-      {"UTF-8 mark", Utf8Mark + SystemHostsBytes, L"UTF-8"},
-      {"UTF-16 mark", std::string("\xFF\xFE#\0\r\0\n\0", 8), L"UTF-16 LE"},
+      {"no byte-order mark, then a UTF-8 file", SystemHostsBytes, L"ANSI", Utf8Mark + PlainInput,
+       L"UTF-8"},
+      {"UTF-8 mark, then a UTF-16 file", Utf8Mark + SystemHostsBytes, L"UTF-8", utf16Bytes,
+       L"UTF-16 LE"},
+      {"UTF-16 mark, then a file without mark", utf16Bytes, L"UTF-16 LE", PlainInput, L"ANSI"},
   };
   for (const TRow& row : rows) {
     SCOPED_TRACE(row.Name);
@@ -347,6 +354,15 @@ TEST_F(MainWindow, ShowsTheSystemHostsFileAndItsEncoding) {
         program.SaveScreenshot(std::wstring(shot, shot + std::strlen(shot)));
       }
     }
+
+    TempFolder folder;
+    const fs::path chosen = folder.File("chosen.txt");
+    WriteBytes(chosen, row.Chosen);
+    program.ChooseFile(chosen.wstring());
+    EXPECT_EQ(Printable(Text(program.Control(IdFileLabel))), Printable(chosen.wstring()));
+    EXPECT_EQ(Printable(program.EncodingText()), Printable(row.ChosenEncoding));
+    EXPECT_EQ(ReadBytes(chosen), row.Chosen);
+    EXPECT_EQ(ReadBytes(FHosts.Name()), row.Bytes);
   }
 }
 
@@ -531,12 +547,13 @@ TEST_F(MainWindow, OptimizesTheChosenFileInProcess) {
   program.ChooseFile(file.wstring());
   ASSERT_EQ(Printable(Text(program.Control(IdFileLabel))), Printable(file.wstring()));
 
-  // Backup on, localhost lines off, ANSI (the system hosts file has no mark).
+  // Backup on, localhost lines off, ANSI (the file has no mark).
   program.Click(IdOptimize);
   const HWND box = WaitForOwnedDialog(program.Window());
   ASSERT_NE(box, nullptr) << "no message box";
   EXPECT_EQ(Printable(Text(box)), "Tarnwick");
-  EXPECT_EQ(Printable(Text(GetDlgItem(box, MessageTextId))), "The hosts file has been optimized.");
+  EXPECT_EQ(Printable(Text(GetDlgItem(box, MessageTextId))),
+            "The hosts file has been optimized: 7 lines before, 2 after.");
   CloseMessageBox(box);
   EXPECT_TRUE(program.Responds());
 
@@ -595,7 +612,8 @@ TEST_F(MainWindow, RelaunchesElevatedForTheChosenFile) {
            Text(window) == L"Tarnwick";
   });
   ASSERT_NE(box, nullptr) << "no message box of a second instance";
-  EXPECT_EQ(Printable(Text(GetDlgItem(box, MessageTextId))), "The hosts file has been optimized.");
+  EXPECT_EQ(Printable(Text(GetDlgItem(box, MessageTextId))),
+            "The hosts file has been optimized: 7 lines before, 4 after.");
   // The window waits for the second instance and owns no message box meanwhile.
   EXPECT_EQ(FindDialog([&program](HWND window) {
               return GetWindow(window, GW_OWNER) == program.Window();
