@@ -1,6 +1,7 @@
 // tarnwk.exe: with parameters it optimizes once and ends; without any it opens the main window.
 #include <exception>
 #include <string>
+#include <vector>
 
 #include <windows.h>
 
@@ -10,9 +11,20 @@
 
 namespace {
 
-// The last word on an error nobody handled: a message box (quietly dropped when there is no
-// display) and a line on standard error when the process has one.
-void ReportUnhandledError(const char* what) {
+// The last word on an error nobody handled: a line on standard error when the process has one,
+// and unless the run is silent, a message box (quietly dropped when there is no display). A silent
+// run shows none: in a scheduled task without a desktop nobody could close it, and the process
+// would never end.
+void ReportUnhandledError(const char* what, bool silent) {
+  const HANDLE errorOutput = GetStdHandle(STD_ERROR_HANDLE);
+  if (errorOutput != nullptr && errorOutput != INVALID_HANDLE_VALUE) {
+    const std::string line = std::string("tarnwk: ") + what + "\r\n";
+    DWORD written = 0;
+    WriteFile(errorOutput, line.data(), static_cast<DWORD>(line.size()), &written, nullptr);
+  }
+  if (silent)
+    return;
+
   std::wstring text(L"Unexpected error: ");
   const int needed = MultiByteToWideChar(CP_ACP, 0, what, -1, nullptr, 0);
   if (needed > 1) {
@@ -20,13 +32,6 @@ void ReportUnhandledError(const char* what) {
     MultiByteToWideChar(CP_ACP, 0, what, -1, wide.data(), needed);
     wide.resize(static_cast<size_t>(needed - 1));
     text += wide;
-  }
-
-  const HANDLE errorOutput = GetStdHandle(STD_ERROR_HANDLE);
-  if (errorOutput != nullptr && errorOutput != INVALID_HANDLE_VALUE) {
-    const std::string line = std::string("tarnwk: ") + what + "\r\n";
-    DWORD written = 0;
-    WriteFile(errorOutput, line.data(), static_cast<DWORD>(line.size()), &written, nullptr);
   }
   MessageBoxW(nullptr, text.c_str(), L"Tarnwick", MB_OK | MB_ICONERROR);
 }
@@ -36,16 +41,23 @@ void ReportUnhandledError(const char* what) {
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int showCommand) {
   // The system facts are gathered before anything else and kept for the whole run.
   const TSystemProbe probe;
+  bool silent = false;
   try {
     const wchar_t* line = GetCommandLineW();
-    if (SplitParameters(std::u16string(line, line + wcslen(line))).empty())
+    const std::vector<std::u16string> parameters =
+        SplitParameters(std::u16string(line, line + wcslen(line)));
+    if (parameters.empty())
       return RunMainWindow(instance, showCommand);
+    // "/s" counts as the command line reads it: only before an invalid parameter.
+    TCommandLineOptions options;
+    ParseCommandLine(parameters, false, options);
+    silent = options.Silent;
     RunCommandLine(0);
     return 0;
   } catch (const std::exception& error) {
-    ReportUnhandledError(error.what());
+    ReportUnhandledError(error.what(), silent);
   } catch (...) {
-    ReportUnhandledError("unknown exception");
+    ReportUnhandledError("unknown exception", silent);
   }
   return 1;
 }

@@ -232,20 +232,20 @@ private:
   THostsSaveInfo FInfo;
 };
 
-// Clears the read-only and system attributes of a file for a write, and when it goes, also when
-// the write raised an error, gives the file its old attributes back wherever they differ (a file
-// swapped in for the old one may not have kept them).
+// Clears the read-only, hidden and system attributes of a file for a write, and when it goes, also
+// when the write raised an error, gives the file its old attributes back wherever they differ (a
+// file swapped in for the old one may not have kept them). Hidden goes with the other two because
+// Windows refuses to create a file anew over a hidden one (CreateFileW with CREATE_ALWAYS and
+// FILE_ATTRIBUTE_NORMAL fails with ERROR_ACCESS_DENIED on a hidden or system file; Wine lets it
+// through), so a hidden file could never be written in place.
 class TAttributeLift {
 public:
   TAttributeLift(std::u16string_view fileName, bool lift) : FFileName(fileName) {
     if (!lift || !FileGetAttributes(fileName, FOld))
       return;
     FKnown = true;
-    uint32_t lifted = FOld;
-    if (HasReadOnlyAttribute(FOld))
-      lifted &= ~FileAttributeReadOnly;
-    if (HasSystemAttribute(FOld))
-      lifted &= ~FileAttributeSystem;
+    const uint32_t lifted =
+        FOld & ~(FileAttributeReadOnly | FileAttributeHidden | FileAttributeSystem);
     // When setting them fails the write is tried anyway.
     if (lifted != FOld)
       FileSetAttributes(fileName, lifted);

@@ -11,13 +11,24 @@ bool IsPathDelimiter(char16_t c) {
   return c == u'\\' || c == u'/';
 }
 
+// A drive letter and its colon at the start of the text.
+bool StartsWithDrive(std::u16string_view text) {
+  return text.size() >= 2 && text[1] == u':' &&
+         ((text[0] >= u'A' && text[0] <= u'Z') || (text[0] >= u'a' && text[0] <= u'z'));
+}
+
+// The system's own form of a name: \\?\ or \\.\ in front.
+bool HasSystemPrefix(std::u16string_view path) {
+  return path.size() >= 4 && IsPathDelimiter(path[0]) && IsPathDelimiter(path[1]) &&
+         (path[2] == u'?' || path[2] == u'.') && IsPathDelimiter(path[3]);
+}
+
 } // namespace
 
 std::u16string LongPathForm(std::u16string_view fullPath) {
   constexpr std::u16string_view Prefix = u"\\\\?\\";
   // A name already in the system's own form (\\?\ or \\.\) goes as it is.
-  if (fullPath.size() >= 4 && IsPathDelimiter(fullPath[0]) && IsPathDelimiter(fullPath[1]) &&
-      (fullPath[2] == u'?' || fullPath[2] == u'.') && IsPathDelimiter(fullPath[3]))
+  if (HasSystemPrefix(fullPath))
     return std::u16string(fullPath);
   std::u16string path(fullPath);
   for (char16_t& c : path)
@@ -25,13 +36,26 @@ std::u16string LongPathForm(std::u16string_view fullPath) {
       c = u'\\';
   if (path.size() <= MaxShortPathLength)
     return path;
-  if (path.size() >= 3 && path[1] == u':' && path[2] == u'\\' &&
-      ((path[0] >= u'A' && path[0] <= u'Z') || (path[0] >= u'a' && path[0] <= u'z')))
+  if (StartsWithDrive(path) && path.size() >= 3 && path[2] == u'\\')
     return std::u16string(Prefix) + path;
   if (path.size() >= 3 && path[0] == u'\\' && path[1] == u'\\' && path[2] != u'\\')
     return std::u16string(Prefix) + u"UNC" + path.substr(1);
   // A relative name (the full path could not be made) takes no prefix.
   return path;
+}
+
+std::u16string ShortPathForm(std::u16string_view path) {
+  if (!HasSystemPrefix(path))
+    return std::u16string(path);
+  const std::u16string_view rest = path.substr(4);
+  if (StartsWithDrive(rest))
+    return std::u16string(rest);
+  constexpr std::u16string_view Unc = u"UNC";
+  if (path[2] == u'?' && rest.size() > Unc.size() && IsPathDelimiter(rest[Unc.size()]) &&
+      (rest[0] == u'U' || rest[0] == u'u') && (rest[1] == u'N' || rest[1] == u'n') &&
+      (rest[2] == u'C' || rest[2] == u'c'))
+    return u"\\\\" + std::u16string(rest.substr(Unc.size() + 1));
+  return std::u16string(path);
 }
 
 // ---- A replace that stopped half-way ----

@@ -65,13 +65,18 @@ bool CopyFileReplace(std::u16string_view source, std::u16string_view target);
 // Everything up to and including the last path delimiter or drive colon ("" when none).
 std::u16string ExtractFilePath(std::u16string_view path);
 
-// Longer paths are handed to the Windows file calls with the long-path prefix.
-constexpr size_t MaxShortPathLength = 260;
+// The longest path a Windows file call takes without the long-path prefix: MAX_PATH (260) counts
+// the terminating NUL, so a path of 260 characters or more goes with the prefix.
+constexpr size_t MaxShortPathLength = 259;
 // The one form in which the Windows file layer names a file to the system, made from the full
 // path (GetFullPathNameW): slashes turned to backslashes, and over MaxShortPathLength characters
 // the long-path prefix ("\\?\C:\...", "\\?\UNC\server\share\..."). A name already in the
 // system's own form stays as it is; a relative name gets no prefix.
 std::u16string LongPathForm(std::u16string_view fullPath);
+// A name in the system's own form without its prefix where the plain form names the same place
+// ("\\?\C:\..." and "\\.\C:\..." give "C:\...", "\\?\UNC\server\share\..." gives
+// "\\server\share\..."); any other name, a volume GUID path among them, stays as it is.
+std::u16string ShortPathForm(std::u16string_view path);
 
 // The toolkit's handle stream: read, write and seek go straight to an OS file handle. A call that
 // fails keeps the OS error it failed with (Error()).

@@ -103,13 +103,49 @@ DWORD Attributes(std::u16string_view path) {
   return GetFileAttributesW(SystemPath(path).c_str());
 }
 
+// The root of the volume a file is on, as GetVolumeFileSystem takes it (no final backslash):
+// "C:", "\\server\share", or for a folder mounted from another volume that volume's GUID path
+// (the folder itself when the system gives none). Empty when GetVolumePathNameW fails.
+std::u16string VolumeRootOf(const std::wstring& fullName) {
+  std::wstring volume(std::max<size_t>(fullName.size(), MaxShortPathLength) + 2, L'\0');
+  if (fullName.empty() ||
+      !GetVolumePathNameW(fullName.c_str(), volume.data(), static_cast<DWORD>(volume.size())))
+    return {};
+  volume.resize(wcslen(volume.c_str()));
+  if (!volume.empty() && volume.back() != L'\\')
+    volume.push_back(L'\\');
+  std::u16string root = ShortPathForm(FromWide(volume.c_str(), volume.size()));
+  // Longer than "C:\": a mounted folder, which GetVolumeInformationW does not take as a root.
+  if (root.size() > 3 && root[1] == u':') {
+    wchar_t guid[MaxShortPathLength + 1] = {};
+    const std::wstring folder = Wide(root);
+    if (GetVolumeNameForVolumeMountPointW(folder.c_str(), guid, MaxShortPathLength + 1))
+      root = FromWide(guid, wcslen(guid));
+  }
+  root.pop_back();
+  return root;
+}
+
+// The file-system name of the volume a file is on. The drive part of the path as given decides
+// where GetVolumePathNameW fails, or where the volume it names cannot be read (Wine reads no
+// folder mounted on a drive).
+std::u16string FileSystemOf(const std::wstring& fullName, std::u16string_view path) {
+  const std::u16string root = VolumeRootOf(fullName);
+  std::u16string name = root.empty() ? std::u16string() : GetVolumeFileSystem(root);
+  if (name.empty()) {
+    const std::u16string plain = ShortPathForm(path);
+    name = GetVolumeFileSystem(DrivePart(plain));
+  }
+  return name;
+}
+
 } // namespace
 
 bool CheckFileAccess(uint32_t desiredAccess, std::u16string_view path) {
-  if (!EqualsNoCase(GetVolumeFileSystem(DrivePart(path)), u"NTFS"))
+  const std::wstring name = SystemPath(path);
+  if (!EqualsNoCase(FileSystemOf(name, path), u"NTFS"))
     return true;
 
-  const std::wstring name = SystemPath(path);
   const DWORD savedError = GetLastError();
   DWORD needed = 0;
   if (!GetFileSecurityW(name.c_str(), SecurityInfoFlags, nullptr, 0, &needed) &&
@@ -328,9 +364,15 @@ TVornFileStream::TVornFileStream(std::u16string_view fileName, uint16_t mode)
   const std::wstring name = SystemPath(fileName);
   HANDLE handle = INVALID_HANDLE_VALUE;
   if (mode == ModeCreate || mode == ModeCreateNew) {
+    // CREATE_ALWAYS refuses an existing hidden or system file (ERROR_ACCESS_DENIED) unless it is
+    // asked for the same two attributes, which the file then keeps. Wine does not refuse it.
+    const DWORD old = mode == ModeCreate ? GetFileAttributesW(name.c_str()) : 0;
+    const DWORD kept = old != INVALID_FILE_ATTRIBUTES && (old & FILE_ATTRIBUTE_DIRECTORY) == 0
+                           ? old & (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM)
+                           : 0;
     handle = CreateFileW(name.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
-                         mode == ModeCreate ? CREATE_ALWAYS : CREATE_NEW, FILE_ATTRIBUTE_NORMAL,
-                         nullptr);
+                         mode == ModeCreate ? CREATE_ALWAYS : CREATE_NEW,
+                         kept != 0 ? kept : FILE_ATTRIBUTE_NORMAL, nullptr);
   } else {
     unsigned access = 0, sharing = 0;
     if (!SplitMode(mode, access, sharing)) {
@@ -379,6 +421,36 @@ std::u16string ResolveFinalPath(std::u16string_view path) {
   return std::u16string(path);
 }
 
+namespace {
+
+// A call that another program stands in the way of is tried this often, this far apart: about a
+// second in all.
+constexpr int BusyTries = 10;
+constexpr DWORD BusyPauseMilliseconds = 100;
+
+// Refusals that pass by themselves: a scanner, indexer or backup agent holding a file open without
+// delete sharing (sharing and lock violations; ReplaceFileW's error 1175, the old file could not
+// be removed), or a file of the name still waiting to be deleted (access denied).
+bool IsPassingRefusal(DWORD error) {
+  return error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION ||
+         error == ERROR_ACCESS_DENIED || error == ERROR_UNABLE_TO_REMOVE_REPLACED;
+}
+
+// Makes the call until it succeeds, fails for another reason, or has been refused for about a
+// second; mayRetry(error) says, after a refusal, whether nothing stands in the way of another try.
+template <typename Call, typename MayRetry> bool TryWhileBusy(Call call, MayRetry mayRetry) {
+  for (int attempt = 1;; ++attempt) {
+    if (call())
+      return true;
+    const DWORD error = GetLastError();
+    if (attempt >= BusyTries || !IsPassingRefusal(error) || !mayRetry(error))
+      return false;
+    Sleep(BusyPauseMilliseconds);
+  }
+}
+
+} // namespace
+
 TReplaceResult ReplaceFileAtomically(std::u16string_view target, std::u16string_view replacement) {
   const std::wstring to = SystemPath(target);
   const std::wstring from = SystemPath(replacement);
@@ -389,17 +461,35 @@ TReplaceResult ReplaceFileAtomically(std::u16string_view target, std::u16string_
   // The old bytes keep a known name until the new file is in place. Without a backup name,
   // ReplaceFileW's error 1176 leaves no file under the target's name and the new bytes only in
   // the replacement; with one, 1176 leaves both files under their own names and 1177 the old
-  // bytes under the backup name.
+  // bytes under the backup name. Every other error leaves both under their own names.
   const std::u16string backup = BackupNameBeside(target);
   const std::wstring aside = SystemPath(backup);
   if (FileFaultAt(TFileStep::ReplaceHalfWay)) {
     MoveFileExW(to.c_str(), aside.c_str(), MOVEFILE_WRITE_THROUGH);
-  } else if (ReplaceFileW(to.c_str(), from.c_str(), aside.c_str(), REPLACEFILE_IGNORE_MERGE_ERRORS,
-                          nullptr, nullptr)) {
-    DeleteFileW(aside.c_str());
-    return TReplaceResult::Replaced;
+    return FinishInterruptedReplace(target, replacement, backup);
   }
-  return FinishInterruptedReplace(target, replacement, backup);
+  // No REPLACEFILE_IGNORE_MERGE_ERRORS: with it, a new file that cannot take the old one's ACLs
+  // (and attributes) would still be put in place, with the folder's inherited ACL. Without it that
+  // replace fails with both files under their own names, and the caller writes the file in place,
+  // which keeps its own security descriptor. Only Windows shows this: Wine merges no ACLs.
+  const bool replaced = TryWhileBusy(
+      [&] {
+        return ReplaceFileW(to.c_str(), from.c_str(), aside.c_str(), 0, nullptr, nullptr) != FALSE;
+      },
+      // Another try only while both files are still under their own names, and not for a
+      // read-only file, which refuses for good.
+      [&](DWORD error) {
+        uint32_t attributes = 0;
+        return FileGetAttributes(target, attributes) && FileExists(replacement) &&
+               !(error == ERROR_ACCESS_DENIED && HasReadOnlyAttribute(attributes));
+      });
+  if (!replaced)
+    return FinishInterruptedReplace(target, replacement, backup);
+  // The old bytes are under the backup name now, which a scanner may hold open for a moment.
+  // Should the copy stay even so, the new file is in place all the same, and the old bytes stay
+  // beside it under its ".old" save name, where the next run finds them and names them to the user.
+  TryWhileBusy([&] { return DeleteFileW(aside.c_str()) != FALSE; }, [](DWORD) { return true; });
+  return TReplaceResult::Replaced;
 }
 
 bool DeleteFileName(std::u16string_view path) {

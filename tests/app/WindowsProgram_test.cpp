@@ -29,6 +29,7 @@ using testing_files::ProgramName;
 using testing_files::ReadBytes;
 using testing_files::StartProgram;
 using testing_files::TempFolder;
+using testing_files::THeldHostsFile;
 using testing_files::Utf16LE;
 using testing_files::Utf8Mark;
 using testing_files::WriteBytes;
@@ -497,12 +498,11 @@ TEST(WindowsProgram, PlatformErrorEndsWithExitCodeOne) {
     SCOPED_TRACE(row.Name);
     TempFolder folder;
     const fs::path file = folder.File("hosts.txt");
-    WriteBytes(file, PlainInput);
-    const HANDLE lock = CreateFileW(file.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
-                                    OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-    ASSERT_NE(lock, INVALID_HANDLE_VALUE);
-    EXPECT_EQ(RunProgram(std::wstring(row.Options) + L" " + Quoted(file)), 1u);
-    CloseHandle(lock);
+    {
+      const THeldHostsFile held(file);
+      ASSERT_TRUE(held.Held());
+      EXPECT_EQ(RunProgram(std::wstring(row.Options) + L" " + Quoted(file)), 1u);
+    }
     EXPECT_EQ(ReadBytes(file), PlainInput);
   }
 }

@@ -13,6 +13,17 @@ std::wstring ProgramName() {
   return HostPath(TARNWK_EXE);
 }
 
+THeldHostsFile::THeldHostsFile(const std::filesystem::path& file) {
+  WriteBytes(file, PlainInput);
+  FHandle = CreateFileW(file.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                        FILE_ATTRIBUTE_NORMAL, nullptr);
+}
+
+THeldHostsFile::~THeldHostsFile() {
+  if (Held())
+    CloseHandle(FHandle);
+}
+
 bool StartProgram(const std::wstring& parameters, PROCESS_INFORMATION& process) {
   std::wstring line = L"\"" + ProgramName() + L"\"";
   if (!parameters.empty())

@@ -2,6 +2,7 @@
 // file both give it. Windows only.
 #pragma once
 
+#include <filesystem>
 #include <string>
 
 #include <windows.h>
@@ -22,6 +23,22 @@ inline const std::string LocalhostLines = "127.0.0.1 localhost\r\n::1 localhost\
 
 // The built program's name as Windows sees it.
 std::wstring ProgramName();
+
+// The small hosts file, written and then held open by this process without sharing while the
+// holder lives, as another program may hold it: the program's load cannot open it, an error that
+// escapes the optimize operation.
+class THeldHostsFile {
+public:
+  explicit THeldHostsFile(const std::filesystem::path& file);
+  ~THeldHostsFile();
+  THeldHostsFile(const THeldHostsFile&) = delete;
+  THeldHostsFile& operator=(const THeldHostsFile&) = delete;
+
+  bool Held() const { return FHandle != INVALID_HANDLE_VALUE; }
+
+private:
+  HANDLE FHandle;
+};
 
 // Starts the program with the parameters (none when empty). False, with the failure reported,
 // when it cannot be started; the caller closes both handles of the process otherwise.

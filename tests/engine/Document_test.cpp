@@ -2,6 +2,7 @@
 
 #include <filesystem>
 #include <system_error>
+#include <vector>
 
 #include "TestFiles.h"
 #include "TestText.h"
@@ -252,7 +253,20 @@ TEST(DocumentFile, LiftedAttributesComeBack) {
   ASSERT_EQ(hosts.LoadFromFile(name), 1);
   hosts.SaveOptions().LiftAttributes = true;
   hosts.SaveOptions().IncludeLocalhost = false;
+  // While it is written the file has none of the three attributes: Windows refuses to create a
+  // hidden or system file anew.
+  std::vector<uint32_t> during; // at each step of the save but the lift's own
+  SetFileFaultHook([&during, &name](TFileStep step, int64_t&) {
+    uint32_t now = 0;
+    if (step != TFileStep::SetAttributes && FileGetAttributes(name, now))
+      during.push_back(now);
+    return false;
+  });
   const bool saved = hosts.SaveToFile(name, EncodingAnsi);
+  SetFileFaultHook(nullptr);
+  EXPECT_FALSE(during.empty());
+  for (const uint32_t now : during)
+    EXPECT_EQ(now & (FileAttributeReadOnly | FileAttributeHidden | FileAttributeSystem), 0u);
   uint32_t after = 0;
   ASSERT_TRUE(FileGetAttributes(name, after));
   EXPECT_EQ(after, withAttributes);

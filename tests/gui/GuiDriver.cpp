@@ -9,6 +9,7 @@
 #include <cstring>
 #include <filesystem>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -32,6 +33,7 @@ using testing_files::PlainOutput;
 using testing_files::ReadBytes;
 using testing_files::StartProgram;
 using testing_files::TempFolder;
+using testing_files::THeldHostsFile;
 using testing_files::Utf8Mark;
 using testing_files::WriteBytes;
 
@@ -623,6 +625,53 @@ TEST_F(MainWindow, RelaunchesElevatedForTheChosenFile) {
   EXPECT_EQ(ReadBytes(file), Utf8Mark + LocalhostLines + PlainOutput);
   EXPECT_FALSE(fs::exists(folder.File("my hosts.txt.bak")));
   EXPECT_EQ(ReadBytes(FHosts.Name()), SystemHostsBytes);
+}
+
+// An error that escapes the optimize operation of a command-line run (here the load: another
+// program holds the file without sharing) ends it with exit code 1; a message box tells it, unless
+// the run is silent. A silent run that showed one would wait for a click nobody gives.
+TEST(CommandLineRun, AnErrorThatEscapesShowsABoxUnlessSilent) {
+  struct TRow {
+    const char* Name;
+    const wchar_t* Options;
+    bool Box;
+  };
+  const TRow rows[] = {{.Name = "messages on", .Options = L"/b", .Box = true},
+                       {.Name = "silent", .Options = L"/s /b", .Box = false}};
+  for (const TRow& row : rows) {
+    SCOPED_TRACE(row.Name);
+    TempFolder folder;
+    const fs::path file = folder.File("hosts.txt");
+    auto held = std::make_unique<THeldHostsFile>(file);
+    ASSERT_TRUE(held->Held());
+    PROCESS_INFORMATION process = {};
+    ASSERT_TRUE(StartProgram(std::wstring(row.Options) + L" \"" + file.wstring() + L"\"", process));
+    // The run ends, or shows a box first.
+    HWND box = nullptr;
+    EXPECT_TRUE(WaitFor([&] {
+      box =
+          FindDialog([&process](HWND window) { return ProcessOf(window) == process.dwProcessId; });
+      return box != nullptr || WaitForSingleObject(process.hProcess, 0) == WAIT_OBJECT_0;
+    }));
+    EXPECT_EQ(box != nullptr, row.Box);
+    if (box != nullptr) {
+      EXPECT_EQ(Printable(Text(GetDlgItem(box, MessageTextId))).rfind("Unexpected error: ", 0), 0u);
+      CloseMessageBox(box);
+    }
+    DWORD exitCode = 0xFFFFFFFF;
+    if (WaitForSingleObject(process.hProcess, WaitLimit) != WAIT_OBJECT_0) {
+      ADD_FAILURE() << "the run did not end";
+      TerminateProcess(process.hProcess, 2);
+      WaitForSingleObject(process.hProcess, WaitLimit);
+    }
+    GetExitCodeProcess(process.hProcess, &exitCode);
+    EXPECT_EQ(exitCode, 1u);
+    CloseHandle(process.hThread);
+    CloseHandle(process.hProcess);
+    held.reset();
+    EXPECT_EQ(ReadBytes(file), PlainInput);
+    EXPECT_EQ(testing_files::FolderContent(folder.Path()), std::vector<std::string>{"hosts.txt"});
+  }
 }
 
 } // namespace

@@ -1,9 +1,13 @@
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstdlib>
 #include <filesystem>
+#include <memory>
 #include <string>
 #include <system_error>
+#include <thread>
+#include <vector>
 
 #include "TestFiles.h"
 #include "VornLibFilesystem.h"
@@ -16,6 +20,7 @@
 #ifndef _WIN32
 using testing_files::ModeOf;
 #endif
+using testing_files::FolderContent;
 using testing_files::ReadBytes;
 using testing_files::RunningAsRoot;
 using testing_files::TempFolder;
@@ -374,10 +379,10 @@ std::u16string Padded(std::u16string start, size_t length) {
 const LongPathFormCase LongPathFormCases[] = {
     {.name = "Short", .path = u"C:\\etc\\hosts", .expected = u"C:\\etc\\hosts"},
     {.name = "ShortSlashes", .path = u"C:/etc/hosts", .expected = u"C:\\etc\\hosts"},
-    {.name = "Exactly260", .path = Padded(u"C:\\", 260), .expected = Padded(u"C:\\", 260)},
-    {.name = "Drive261",
-     .path = Padded(u"C:\\", 261),
-     .expected = u"\\\\?\\" + Padded(u"C:\\", 261)},
+    {.name = "Exactly259", .path = Padded(u"C:\\", 259), .expected = Padded(u"C:\\", 259)},
+    {.name = "Exactly260",
+     .path = Padded(u"C:\\", 260),
+     .expected = u"\\\\?\\" + Padded(u"C:\\", 260)},
     {.name = "DriveSlashes",
      .path = Padded(u"C:/dir/", 300),
      .expected = u"\\\\?\\" + Padded(u"C:\\dir\\", 300)},
@@ -398,6 +403,34 @@ const LongPathFormCase LongPathFormCases[] = {
 };
 
 INSTANTIATE_TEST_SUITE_P(Paths, LongPathFormTable, testing::ValuesIn(LongPathFormCases),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+// The plain form of a volume root as GetVolumePathNameW gives it, which GetVolumeInformationW
+// takes, and of a path whose drive part decides when that call fails.
+class ShortPathFormTable : public testing::TestWithParam<LongPathFormCase> {};
+
+TEST_P(ShortPathFormTable, DropsThePrefixWhereThePlainFormNamesTheSamePlace) {
+  EXPECT_EQ(ShortPathForm(GetParam().path), GetParam().expected);
+}
+
+const LongPathFormCase ShortPathFormCases[] = {
+    {.name = "Drive", .path = u"\\\\?\\C:\\", .expected = u"C:\\"},
+    {.name = "DriveDevice", .path = u"\\\\.\\C:\\", .expected = u"C:\\"},
+    {.name = "DriveFile", .path = u"\\\\?\\d:\\etc\\hosts", .expected = u"d:\\etc\\hosts"},
+    {.name = "Unc", .path = u"\\\\?\\UNC\\server\\share\\", .expected = u"\\\\server\\share\\"},
+    {.name = "UncLowerCase",
+     .path = u"\\\\?\\unc\\server\\share\\hosts",
+     .expected = u"\\\\server\\share\\hosts"},
+    {.name = "VolumeGuid",
+     .path = u"\\\\?\\Volume{12345678-0000-0000-0000-000000000043}\\",
+     .expected = u"\\\\?\\Volume{12345678-0000-0000-0000-000000000043}\\"},
+    {.name = "Device", .path = u"\\\\.\\NUL", .expected = u"\\\\.\\NUL"},
+    {.name = "Plain", .path = u"C:\\mnt\\d\\", .expected = u"C:\\mnt\\d\\"},
+    {.name = "PlainUnc", .path = u"\\\\server\\share\\", .expected = u"\\\\server\\share\\"},
+    {.name = "Empty", .path = u"", .expected = u""},
+};
+
+INSTANTIATE_TEST_SUITE_P(Paths, ShortPathFormTable, testing::ValuesIn(ShortPathFormCases),
                          [](const auto& info) { return std::string(info.param.name); });
 
 // ---- Access tests ----
@@ -735,5 +768,62 @@ INSTANTIATE_TEST_SUITE_P(Modes, Sharing,
                                                      .first = 0x0040,
                                                      .second = 0x0041,
                                                      .secondOpens = true}),
+                         [](const auto& info) { return std::string(info.param.name); });
+#endif
+
+#ifdef _WIN32
+// ---- Replacing a file that another program holds open ----
+
+struct HeldReplaceCase {
+  const char* name;
+  const char* held;  // the file another program holds open without delete sharing
+  bool releasedSoon; // it lets go a moment after the replace began, else never
+  TReplaceResult expected;
+};
+
+class HeldReplace : public testing::TestWithParam<HeldReplaceCase> {};
+
+TEST_P(HeldReplace, WaitsAMomentThenLeavesBothFilesAsTheyWere) {
+  TempFolder temp;
+  WriteBytes(temp.File("hosts"), "old bytes\r\n");
+  WriteBytes(temp.File("new"), "new bytes\r\n");
+  // A scanner's open: others may read and write, but not delete or rename.
+  auto holder = std::make_unique<TVornFileStream>(temp.Name(GetParam().held),
+                                                  TVornFileStream::ModeRead | 0x0040);
+  ASSERT_TRUE(holder->IsOpen());
+  std::thread release;
+  if (GetParam().releasedSoon)
+    release = std::thread([&holder] {
+      std::this_thread::sleep_for(std::chrono::milliseconds(150));
+      holder.reset();
+    });
+  const TReplaceResult result = ReplaceFileAtomically(temp.Name("hosts"), temp.Name("new"));
+  if (release.joinable())
+    release.join();
+  holder.reset();
+  EXPECT_EQ(result, GetParam().expected);
+  if (result == TReplaceResult::Replaced) {
+    EXPECT_EQ(ReadBytes(temp.File("hosts")), "new bytes\r\n");
+    EXPECT_EQ(FolderContent(temp.Path()), std::vector<std::string>{"hosts"});
+  } else {
+    EXPECT_EQ(ReadBytes(temp.File("hosts")), "old bytes\r\n");
+    EXPECT_EQ(ReadBytes(temp.File("new")), "new bytes\r\n");
+    EXPECT_EQ(FolderContent(temp.Path()), (std::vector<std::string>{"hosts", "new"}));
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Holders, HeldReplace,
+                         testing::Values(HeldReplaceCase{.name = "FileReleasedSoon",
+                                                         .held = "hosts",
+                                                         .releasedSoon = true,
+                                                         .expected = TReplaceResult::Replaced},
+                                         HeldReplaceCase{.name = "NewFileReleasedSoon",
+                                                         .held = "new",
+                                                         .releasedSoon = true,
+                                                         .expected = TReplaceResult::Replaced},
+                                         HeldReplaceCase{.name = "FileHeldForGood",
+                                                         .held = "hosts",
+                                                         .releasedSoon = false,
+                                                         .expected = TReplaceResult::NotReplaced}),
                          [](const auto& info) { return std::string(info.param.name); });
 #endif
