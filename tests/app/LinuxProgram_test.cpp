@@ -514,6 +514,20 @@ const std::vector<ProgramRow>& ProgramRows() {
        .BackupBefore = "old backup",
        .Status = 1,
        .Err = "tarnwk: {F}: a NUL byte at line 2\n"},
+      {.Name = "a program file is not a text file",
+       .Arguments = {"-b", "{F}"},
+       .Before = std::string("\x7F"
+                             "ELF\x02\x01\x01\0\0\0\0\x03\0>\0",
+                             16),
+       .Status = 1,
+       .Err = "tarnwk: {F}: not a text file\n"},
+      {.Name = "--check agrees: not a text file",
+       .Arguments = {"--check", "{F}"},
+       .Before = std::string("\x7F"
+                             "ELF\x02\x01\x01\0\0\0\0\x03\0>\0",
+                             16),
+       .Status = 1,
+       .Err = "tarnwk: {F}: not a text file\n"},
       {.Name = "text cut at a NUL, -o -",
        .Arguments = {"-o", "-", "{F}"},
        .Before = CutInput,
@@ -599,6 +613,19 @@ const std::vector<ProgramRow>& ProgramRows() {
        .Status = 2,
        .Err = "tarnwk: option '--silent' doesn't allow an argument\n{T}"},
 
+      {.Name = "ambiguous abbreviation",
+       .Arguments = {"--c", "{F}"},
+       .Before = Input,
+       .Status = 2,
+       .Err = "tarnwk: option '--c' is ambiguous; possibilities: '--check' '--crlf'\n{T}"},
+      {.Name = "an empty FILE is not the system's file",
+       .Arguments = {"-b", ""},
+       .Status = 2,
+       .Err = "tarnwk: the file name is empty\n{T}"},
+      {.Name = "a blank FILE is not the system's file",
+       .Arguments = {" "},
+       .Status = 2,
+       .Err = "tarnwk: the file name is empty\n{T}"},
       {.Name = "--dedupe=yes",
        .Arguments = {"--dedupe=yes", "{F}"},
        .Before = Input,
@@ -931,11 +958,13 @@ std::string OneNameLines(int n) {
 
 } // namespace
 
-// The save as it meets a real system, as root: a kill in the middle, a bind-mounted file, a
-// planted link, a full disk, devices and FIFOs. Each row is a shell script run in a fresh folder
+// The program as it meets a real system, as root: a kill in the middle of a save, a bind-mounted
+// file, a planted link, a full disk, devices and FIFOs, file names that are not UTF-8, hard
+// links, and localhost, which on Linux only the file resolves. Each row is a shell script run in a
+// fresh folder
 // ($T is the program) whose output tells what became of the files; nothing outside the folder
 // is touched (mounts only inside `unshare -m`).
-TEST(LinuxProgram, TheSaveOnARealSystem) {
+TEST(LinuxProgram, OnARealSystem) {
   if (!RunningAsRoot())
     GTEST_SKIP() << "needs root for unshare, mount and mknod";
   const std::string big = OneNameLines(60000);
@@ -1008,6 +1037,30 @@ TEST(LinuxProgram, TheSaveOnARealSystem) {
        .Files = {{"hosts", "0.0.0.0 a\n0.0.0.0 b\n"}},
        .Script = "\"$T\" -s -r -o /proc/self/fd/1 hosts | cat; echo $?",
        .Out = "0.0.0.0 a b\n0\n"},
+      {.Name = "localhost keeps resolving by default",
+       .Files = {{"hosts", "# mine\n127.0.0.1 localhost\n"}},
+       .Script = "\"$T\" hosts; echo $?; cat hosts",
+       .Out = "The hosts file has been optimized.\n0\n127.0.0.1 localhost\n::1 localhost\n"},
+      {.Name = "--check warns first when localhost will not resolve",
+       .Files = {{"hosts", "127.0.0.1 localhost\n0.0.0.0 a\n"}},
+       .Script = "\"$T\" -r -n hosts | head -n 1; \"$T\" -n hosts | head -n 1",
+       .Out = "Warning: localhost will not resolve after this run: its lines are dropped and -r "
+              "writes none (leave -r out to keep them)\nLines: 2 -> 3\n"},
+      {.Name = "--check tells of a file with more than one name",
+       .Files = {{"hosts", "0.0.0.0 a\n"}},
+       .Script = "ln hosts other; \"$T\" -n hosts | head -n 1",
+       .Out = "Warning: the file has 2 names (hard links); the run writes a new file under this "
+              "name only, and the others keep the old text\n"},
+      {.Name = "a file name that is not UTF-8 opens and is named as typed",
+       .Script = "n=$(printf 'caf\\351'); printf '0.0.0.0 a\\n0.0.0.0 b\\n' > \"$n\"; "
+                 "\"$T\" -r \"$n\"; cat \"$n\"; \"$T\" \"$n.x\" 2>&1; echo $?",
+       .Out = "The hosts file has been optimized.\n0.0.0.0 a b\n"
+              "tarnwk: caf\xE9.x: No such file or directory\n1\n"},
+      {.Name = "a failed write of standard output is a failure",
+       .Files = {{"hosts", "0.0.0.0 a\n"}},
+       .Script = "mknod full c 1 7; for a in --version --help -n '-o -'; do \"$T\" $a hosts "
+                 ">full 2>err; echo $?; done",
+       .Out = "1\n1\n1\n1\n"},
       {.Name = "a FIFO or a device to rewrite is refused",
        .Files = {},
        .Script = "mkfifo f; mknod null c 1 3; \"$T\" f 2>&1; echo $?; \"$T\" null 2>&1; echo $?; "
