@@ -178,9 +178,7 @@ TOptimizeOutcome OptimizeHostsFile(intptr_t owner, std::u16string_view fileName,
 }
 
 SaveEncoding EncodingAsRead(const THostsLoadInfo& info) {
-  if (info.Mark == EncodingUtf16LE && info.BigEndian)
-    return EncodingAnsi;
-  return info.Mark;
+  return info.Mark; // a big-endian mark reads as EncodingUtf16LE: the one UTF-16 that is written
 }
 
 SaveEncoding DetectFileEncoding(std::u16string_view fileName) {
