@@ -267,7 +267,8 @@ void CheckDedupe(std::string_view bytes) {
   std::set<std::pair<std::string, std::u16string>> seen;
   for (int i = 0; i < hosts.Count(); ++i) {
     const THostItem* line = hosts.Items(i);
-    const bool resolving = line->IsEntry() && !line->IsCommented() && line->Address() != nullptr;
+    const bool resolving = line->IsEntry() && !line->IsCommented() && line->Address() != nullptr &&
+                           line->Address()->ResolverReadsAlike();
     for (int k = 0; k < line->NameCount(); ++k) {
       const THostName* name = line->GetName(k);
       std::u16string folded = name->Name();

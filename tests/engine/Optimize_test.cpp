@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+#include <new>
 #include <random>
 #include <sstream>
 #include <string>
@@ -8,7 +10,36 @@
 #include "OptimizeOracle.h"
 #include "uHosts.h"
 
+// Allocations counted down while a TFailingAllocations lives: from the one it names on, every
+// allocation fails, as when memory has run out.
 namespace {
+long AllocationsLeft = -1; // -1: none fails
+} // namespace
+
+void* operator new(std::size_t size) {
+  if (AllocationsLeft == 0)
+    throw std::bad_alloc();
+  if (AllocationsLeft > 0)
+    --AllocationsLeft;
+  if (void* block = std::malloc(size == 0 ? 1 : size))
+    return block;
+  throw std::bad_alloc();
+}
+void operator delete(void* block) noexcept {
+  std::free(block);
+}
+void operator delete(void* block, std::size_t) noexcept {
+  std::free(block);
+}
+
+namespace {
+
+struct TFailingAllocations {
+  explicit TFailingAllocations(long succeeding) { AllocationsLeft = succeeding; }
+  ~TFailingAllocations() { AllocationsLeft = -1; }
+  TFailingAllocations(const TFailingAllocations&) = delete;
+  TFailingAllocations& operator=(const TFailingAllocations&) = delete;
+};
 
 // The document as its saved text without header lines or byte-order mark, lines ended by "\n".
 std::string Render(THosts& hosts) {
@@ -95,6 +126,15 @@ TEST(Optimize, WorkedExamples) {
       {"comments, blanks and trailing comments go",
        "# header\n\n10.0.0.1 a # trailing\n   \n::1 b\n", "10.0.0.1 a\n::1 b\n"},
       {"IPv6 written two ways", "::1 a\n0:0:0:0:0:0:0:1 b\n", "::1 a b\n"},
+      {"IPv6 with a dotted IPv4 tail",
+       "::ffff:10.0.0.9 a9\n::ffff:a00:9 b9\n64:ff9b::192.0.2.33 c\n",
+       "::ffff:10.0.0.9 a9 b9\n64:ff9b::192.0.2.33 c\n"},
+      {"texts the resolver reads otherwise neither give nor take names",
+       "..1.2.3.4 a\n1.2.3.4 b\nface c\nface:: d\n0.0.0.0. e\n0.0.0.0 f\n",
+       "..1.2.3.4 a\n1.2.3.4 b\nface c\nface:: d\n0.0.0.0. e\n0.0.0.0 f\n"},
+      {"a leading zero is octal to the resolver",
+       "10.0.0.1 a\n010.0.0.1 b\n10.0.0.1 c\n127.000.000.001 d\n127.0.0.1 e\n",
+       "10.0.0.1 a c\n010.0.0.1 b\n127.000.000.001 d e\n"},
   };
   for (const auto& example : examples) {
     SCOPED_TRACE(example.Name);
@@ -103,6 +143,32 @@ TEST(Optimize, WorkedExamples) {
     literal.LoadFromBytes(example.Input);
     OptimizeLiterally(literal);
     EXPECT_EQ(Render(literal), example.Expected) << "the literal pass disagrees";
+
+    // Memory runs out at each allocation of the merge in turn: the merge either ends as it
+    // should or raises with the document as it was.
+    for (long fail = 0;; ++fail) {
+      THosts hosts;
+      hosts.LoadFromBytes(example.Input);
+      const std::vector<std::string> before = DescribeAll(hosts);
+      const std::string bytesBefore = Render(hosts);
+      bool failed = false;
+      {
+        const TFailingAllocations failing(fail);
+        try {
+          hosts.Optimize();
+        } catch (const std::bad_alloc&) {
+          failed = true;
+        }
+      }
+      for (int i = 0; i < hosts.Count(); ++i)
+        ASSERT_NE(hosts.Items(i), nullptr) << "allocation " << fail << " failed: line " << i;
+      if (!failed) {
+        EXPECT_EQ(Render(hosts), example.Expected);
+        break;
+      }
+      ASSERT_EQ(DescribeAll(hosts), before) << "allocation " << fail << " failed";
+      ASSERT_EQ(Render(hosts), bytesBefore) << "allocation " << fail << " failed";
+    }
   }
 }
 
