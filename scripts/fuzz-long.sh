@@ -26,7 +26,7 @@ for t in $targets; do
   round=0
   while now=$(date +%s) && [ "$now" -lt "$end" ] && [ "$findings" -lt 10 ]; do
     log="$build/findings/$t.long.$round.log"
-    if "$build/fuzz/$t" -max_total_time=$((end - now)) -timeout=20 -rss_limit_mb=2048 \
+    if "$build/fuzz/$t" -max_total_time=$((end - now)) -timeout=20 -rss_limit_mb=2048 -reload=0 \
       -print_final_stats=1 -artifact_prefix="$build/findings/$t-" \
       "$build/corpus/$t" "$build/seeds/$t" >"$log" 2>&1; then
       :
