@@ -3,6 +3,7 @@
 #pragma once
 
 #include <filesystem>
+#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -40,6 +41,12 @@ std::wstring HostPath(std::string_view unixPath);
 // True when the tests run as root, who is granted every access whatever a file's mode says.
 // Always false on Windows.
 bool RunningAsRoot();
+
+// Runs a test body as an ordinary user, to whom a file's mode applies: as it is for anyone but
+// root; for root in a forked child that takes the identity of user 65534 (nobody) and reports
+// through its exit status, so that a refusal is tested on every build. The body makes its own
+// files (a TempFolder of its own). Windows: the body as it is.
+void AsAnOrdinaryUser(const std::function<void()>& body);
 
 #ifndef _WIN32
 // A file's permission bits, 0 when they cannot be read (the failure is reported).
