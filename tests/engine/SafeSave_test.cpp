@@ -34,6 +34,8 @@ public:
   FaultPlan(std::vector<Fault> faults, size_t newSize) : FFaults(std::move(faults)) {
     SetFileFaultHook([this, newSize](TFileStep step, int64_t& bytes) {
       const int attempt = ++FAttempts[step];
+      if (FWatch)
+        FWatch(step);
       if (FMeanwhile && step == FMeanwhileStep)
         std::exchange(FMeanwhile, nullptr)();
       for (const Fault& fault : FFaults)
@@ -50,11 +52,14 @@ public:
     FMeanwhileStep = step;
     FMeanwhile = std::move(action);
   }
+  // Something the test looks at whenever a step is reached.
+  void Watch(std::function<void(TFileStep)> watch) { FWatch = std::move(watch); }
   FaultPlan(const FaultPlan&) = delete;
   FaultPlan& operator=(const FaultPlan&) = delete;
 
 private:
   std::vector<Fault> FFaults;
+  std::function<void(TFileStep)> FWatch;
   std::map<TFileStep, int> FAttempts;
   TFileStep FMeanwhileStep = TFileStep::Write;
   std::function<void()> FMeanwhile;
@@ -83,6 +88,8 @@ TEST(SafeSave, EveryFailingStepLeavesTheOldOrTheNewFile) {
     bool OtherWriter = false;
     // A run killed before left its temporary file under the file's short name.
     bool Leftover = false;
+    // The file's attributes are lifted while the bytes are written.
+    bool Lifted = true;
   };
   using S = TFileStep;
   const std::vector<Row> rows = {
@@ -117,7 +124,8 @@ TEST(SafeSave, EveryFailingStepLeavesTheOldOrTheNewFile) {
       {.Name = "lifting the attributes fails: written anyway",
        .Faults = {{S::SetAttributes, 1}},
        .Expected = Result::Saved,
-       .NewContent = true},
+       .NewContent = true,
+       .Lifted = false},
       {.Name = "restoring the attributes fails once",
        .Faults = {{S::SetAttributes, 2}},
        .Expected = Result::Saved,
@@ -190,8 +198,14 @@ TEST(SafeSave, EveryFailingStepLeavesTheOldOrTheNewFile) {
     Result result;
     const std::string late = "0.0.0.0 late\r\n";
     bool appended = false;
+    std::vector<uint32_t> whileWritten; // the file's attributes at each write
     {
       FaultPlan plan(row.Faults, Saved.size());
+      plan.Watch([&whileWritten, &name](TFileStep step) {
+        uint32_t now = 0;
+        if (step == TFileStep::Write && FileGetAttributes(name, now))
+          whileWritten.push_back(now);
+      });
       if (row.OtherWriter)
         plan.Meanwhile(TFileStep::Flush, [&] { appended = TryAppend(file, late); });
       try {
@@ -202,6 +216,11 @@ TEST(SafeSave, EveryFailingStepLeavesTheOldOrTheNewFile) {
       }
     }
     EXPECT_EQ(result, row.Expected);
+    EXPECT_FALSE(whileWritten.empty());
+    for (const uint32_t now : whileWritten)
+      EXPECT_EQ(now & (FileAttributeReadOnly | FileAttributeHidden | FileAttributeSystem),
+                row.Lifted ? 0u : extra)
+          << "while the bytes are written";
     const std::string lost = appended ? late : "";
     EXPECT_EQ(ReadBytes(file), row.NewContent ? Saved : Original + lost);
 #ifdef _WIN32
