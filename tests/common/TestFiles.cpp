@@ -55,6 +55,8 @@ std::string ReadBytes(const fs::path& file) {
   return out.str();
 }
 
+#ifndef _WIN32
+// Windows: TestProgram_win32.cpp.
 std::vector<std::string> FolderContent(const fs::path& folder) {
   std::vector<std::string> names;
   for (const auto& entry : fs::directory_iterator(folder))
@@ -62,6 +64,7 @@ std::vector<std::string> FolderContent(const fs::path& folder) {
   std::sort(names.begin(), names.end());
   return names;
 }
+#endif
 
 void WriteBytes(const fs::path& file, std::string_view bytes) {
   std::ofstream out(file, std::ios::binary | std::ios::trunc);

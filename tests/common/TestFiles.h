@@ -28,7 +28,8 @@ private:
 };
 
 std::string ReadBytes(const std::filesystem::path& file);
-// The names of the files and folders in a folder, sorted.
+// The names of the files and folders in a folder, sorted. Windows: listed through the long-path
+// form, so that a folder deeper than MAX_PATH is listed too (the runtime's listing stops there).
 std::vector<std::string> FolderContent(const std::filesystem::path& folder);
 void WriteBytes(const std::filesystem::path& file, std::string_view bytes);
 std::u16string ToU16(const std::filesystem::path& path);
