@@ -112,20 +112,9 @@ std::u16string StoredFileName(std::u16string_view fileName) {
   // A wildcard would let the search find another file.
   if (given.empty() || given.find_first_of(u"*?<>\"") != std::u16string::npos)
     return given;
-  // The search names the file as every file call does: the full path, in the long-path form when
-  // it is long.
-  std::wstring name(given.begin(), given.end());
-  std::wstring full(MaxShortPathLength + 1, L'\0');
-  DWORD length =
-      GetFullPathNameW(name.c_str(), static_cast<DWORD>(full.size()), full.data(), nullptr);
-  if (length >= full.size()) {
-    full.assign(length, L'\0');
-    length = GetFullPathNameW(name.c_str(), static_cast<DWORD>(full.size()), full.data(), nullptr);
-  }
-  if (length != 0 && length < full.size()) {
-    const std::u16string form = LongPathForm(std::u16string(full.begin(), full.begin() + length));
-    name.assign(form.begin(), form.end());
-  }
+  // The search names the file as every file call does.
+  const std::u16string form = SystemPathForm(given);
+  const std::wstring name(form.begin(), form.end());
   WIN32_FIND_DATAW found{};
   const ScopedHandle<FindHandleTraits> search(FindFirstFileW(name.c_str(), &found));
   if (!search || (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0)

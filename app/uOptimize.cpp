@@ -336,9 +336,7 @@ std::u16string OptimizedMessage(const TOptimizeTally& tally) {
 }
 
 SaveEncoding EncodingAsRead(const THostsLoadInfo& info) {
-  if (info.Mark == EncodingUtf16LE && info.BigEndian)
-    return EncodingAnsi;
-  return info.Mark;
+  return info.Mark; // a big-endian mark reads as EncodingUtf16LE: the one UTF-16 that is written
 }
 
 SaveEncoding DetectFileEncoding(std::u16string_view fileName) {

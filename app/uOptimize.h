@@ -124,7 +124,7 @@ TOptimizeOutcome OptimizeHostsFile(intptr_t owner, std::u16string_view fileName,
                                    bool silent, bool includeLocalhost, SaveEncoding encoding);
 
 // The encoding a save keeps when none is chosen: the byte-order mark's (a big-endian UTF-16 text
-// is saved as ANSI), else EncodingAuto, the code page the text was read in.
+// is saved as UTF-16 LE with its mark), else EncodingAuto, the code page the text was read in.
 SaveEncoding EncodingAsRead(const THostsLoadInfo& info);
 
 // The encoding a file's byte-order mark shows: EncodingUtf8, EncodingUtf16LE, else EncodingAnsi.

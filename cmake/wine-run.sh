@@ -6,6 +6,10 @@
 set -e
 prefix=$1
 shift
+if [ "${WINEARCH:-}" = win32 ] && [ ! -f /.tarnwick-x86-ready ]; then
+  echo "wine-run: the 32-bit tests run inside the 32-bit Debian of scripts/test-x86.sh" >&2
+  exit 1
+fi
 export WINEPREFIX="$prefix"
 export WINEDEBUG=-all
 export WINEDLLOVERRIDES="mscoree,mshtml="

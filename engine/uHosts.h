@@ -65,6 +65,9 @@ public:
   bool IsEmpty() const { return FKind == KindEmpty; }
   bool IsTextOnly() const { return (FKind & KindTextOnly) != 0; }
   bool IsIPv6() const { return (FKind & KindFamilyIPv6) != 0; }
+  // The system's resolver reads the text as this same address (family and value); only such
+  // lines take part in the merge.
+  bool ResolverReadsAlike() const { return FResolverAlike; }
 
   const std::string& Text() const { return FText; }
   uint16_t Kind() const { return FKind; }
@@ -75,6 +78,7 @@ public:
 private:
   std::string FText;
   uint16_t FKind = KindEmpty;
+  bool FResolverAlike = false;
   THostsIPValue FValue;
 };
 
@@ -84,6 +88,16 @@ bool ParseIPv4(std::u16string_view text, uint32_t& number);
 bool ParseIPv6(std::u16string_view text, TIPv6Groups& groups);
 // Appends the hexadecimal groups of one side of "::" to the list. False when malformed.
 bool ParseIPv6Groups(std::u16string_view part, TSorIntegerList& list);
+
+// An address text as the system's resolver reads it (the C library is not asked). IPv4 by
+// inet_aton's rules: one to four numbers joined by dots, each 0x hexadecimal, octal with a leading
+// 0, else decimal, the last one filling the bytes left. IPv6 by inet_pton's: eight groups of one to
+// four hexadecimal digits, or fewer and one "::" standing for at least one zero group, the last
+// two groups possibly a dotted quad (decimal, no leading zero).
+bool ResolverParseIPv4(std::string_view text, uint32_t& number);
+bool ResolverParseIPv6(std::string_view text, TIPv6Groups& groups);
+// IPv6 when the text reads so, else IPv4, else none.
+THostsIPValue ResolverReadAddress(std::string_view text);
 
 // ---------------------------------------------------------------------------------------------
 // Hosts line
@@ -355,7 +369,9 @@ public:
   int Count() const { return static_cast<int>(FLines.size()); }
   THostItem* Items(int index) const;
   bool Delete(int index);
-  void Insert(int index, std::unique_ptr<THostItem> line);
+  // Puts the line before the one at index (at the end past the last); false, and the line
+  // destroyed, when it was made for another document or none.
+  bool Insert(int index, std::unique_ptr<THostItem> line);
 
   THostsLoadOptions& LoadOptions() { return FLoadOptions; }
   THostsSaveOptions& SaveOptions() { return FSaveOptions; }

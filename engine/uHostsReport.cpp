@@ -93,9 +93,11 @@ const void* TextOf(const THostName& name) {
                        : static_cast<const void*>(name.Text8().data());
 }
 
-// The lines whose names resolve: entries not commented out, with an address.
+// The lines whose names resolve: entries not commented out, with an address whose text the
+// resolver reads as the same address (the merge moves names only between such lines).
 bool IsResolving(const THostItem& line) {
-  return line.IsEntry() && !line.IsCommented() && line.Address() != nullptr;
+  return line.IsEntry() && !line.IsCommented() && line.Address() != nullptr &&
+         line.Address()->ResolverReadsAlike();
 }
 
 // A name as a key: a hash of its text in the top 32 bits, its place among the names surveyed

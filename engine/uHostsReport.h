@@ -45,11 +45,12 @@ private:
   void Note(TKind kind, size_t count, const THostsReadLine& read);
 };
 
-// The names of a document's written entries (entries not commented out, names that are
-// written), sorted by name as the resolver compares them: ASCII letters in either case are the
-// same letter, and a name's IPv4 and IPv6 addresses are looked up apart. A name listed again
-// under an address it already has is a repeat; a name under more than one address of a family
-// resolves to the address of the first line that lists it.
+// The names of a document's written entries (entries not commented out whose address text the
+// resolver reads as the same address, names that are written), sorted by name as the resolver
+// compares them: ASCII letters in either case are the same letter, and a name's IPv4 and IPv6
+// addresses are looked up apart. A name listed again under an address it already has is a repeat; a
+// name under more than one address of a family resolves to the address of the first line that lists
+// it.
 class THostsNameSurvey {
 public:
   enum class TScope : uint8_t {

@@ -325,14 +325,16 @@ bool THosts::Delete(int index) {
   return true;
 }
 
-void THosts::Insert(int index, std::unique_ptr<THostItem> line) {
-  if (!line)
-    return;
+bool THosts::Insert(int index, std::unique_ptr<THostItem> line) {
+  // A line keeps its names' text in its own document: one made for another cannot come in.
+  if (!line || line->Owner() != this)
+    return false;
   if (index < 0)
     index = 0;
   if (index > Count())
     index = Count();
   FLines.insert(FLines.begin() + index, std::move(line));
+  return true;
 }
 
 int THosts::LoadFromFile(std::u16string_view fileName) {

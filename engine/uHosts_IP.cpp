@@ -5,8 +5,15 @@
 // rules, same limits) but build no lists and no UTF-16 copies. The public ParseIPv4, ParseIPv6
 // and ParseIPv6Groups are the reference readers built on the list and text helpers; the tests
 // check both against each other.
+//
+// The engine's readers are lenient (stray dots, fewer than eight groups without "::"). The system's
+// resolver is not: ResolverParseIPv4 and ResolverParseIPv6 read a text as it does (inet_aton's
+// rules for IPv4, inet_pton's for IPv6), and an address value remembers whether the resolver
+// reads its text as the same address, for the merge pass moves names only between such lines.
 #include "uHosts.h"
 
+#include <cstdint>
+#include <cstring>
 #include <type_traits>
 
 #include "SorLists.h"
@@ -115,6 +122,20 @@ bool ScanIPv6Part(std::string_view part, uint16_t* values, int& count) {
 }
 
 bool ScanIPv6(std::string_view t, TIPv6Groups& groups) {
+  // A dotted IPv4 tail after the last colon gives the last two groups.
+  uint16_t quad[2];
+  int quadCount = 0;
+  const size_t lastColon = t.rfind(':');
+  if (lastColon != std::string_view::npos && t.find('.', lastColon + 1) != std::string_view::npos) {
+    uint32_t number = 0;
+    if (!ScanIPv4(t.substr(lastColon + 1), number)) {
+      return false;
+    }
+    quad[0] = static_cast<uint16_t>(number >> 16);
+    quad[1] = static_cast<uint16_t>(number & 0xFFFF);
+    quadCount = 2;
+    t = t.substr(0, lastColon + 1);
+  }
   std::string_view head = t;
   std::string_view tail;
   const size_t gap = t.find("::");
@@ -133,6 +154,12 @@ bool ScanIPv6(std::string_view t, TIPv6Groups& groups) {
   const int headCount = count;
   if (!tail.empty() && !ScanIPv6Part(tail, values, count)) {
     return false;
+  }
+  if (count + quadCount > 8) {
+    return false;
+  }
+  for (int k = 0; k < quadCount; ++k) {
+    values[count++] = quad[k];
   }
   const int tailCount = count - headCount;
   groups.fill(0);
@@ -196,6 +223,7 @@ void THostsIP::Clear() {
   FText.clear();
   FKind = KindEmpty;
   FValue = std::monostate{};
+  FResolverAlike = false;
 }
 
 bool THostsIP::Parse(std::string_view text, bool AllowTextOnly) {
@@ -205,6 +233,7 @@ bool THostsIP::Parse(std::string_view text, bool AllowTextOnly) {
     FText.assign(trimmed);
     FKind = KindIPv4Any;
     FValue = uint32_t{0};
+    FResolverAlike = true; // "0" is the number 0 to the resolver too
     return true;
   }
   if (text.empty()) {
@@ -220,6 +249,7 @@ bool THostsIP::Parse(std::string_view text, bool AllowTextOnly) {
     FText.assign(trimmed);
     FKind = KindOfIPv4(number);
     FValue = number;
+    FResolverAlike = ResolverReadAddress(trimmed) == FValue;
     return true;
   }
   TIPv6Groups groups;
@@ -227,6 +257,7 @@ bool THostsIP::Parse(std::string_view text, bool AllowTextOnly) {
     FText.assign(trimmed);
     FKind = KindOfIPv6(groups);
     FValue = groups;
+    FResolverAlike = ResolverReadAddress(trimmed) == FValue;
     return true;
   }
   if (!AllowTextOnly) {
@@ -235,6 +266,7 @@ bool THostsIP::Parse(std::string_view text, bool AllowTextOnly) {
   FText.assign(trimmed);
   FKind = KindTextOnly;
   FValue = std::monostate{};
+  FResolverAlike = false;
   return true;
 }
 
@@ -246,6 +278,7 @@ bool THostsIP::Assign(const THostsIP* source) {
     FText = source->FText;
     FKind = source->FKind;
     FValue = source->FValue;
+    FResolverAlike = source->FResolverAlike;
   }
   return true;
 }
@@ -344,7 +377,22 @@ bool ParseIPv6Groups(std::u16string_view part, TSorIntegerList& list) {
 }
 
 bool ParseIPv6(std::u16string_view text, TIPv6Groups& groups) {
-  const std::u16string_view trimmed = TrimControl(text);
+  std::u16string_view trimmed = TrimControl(text);
+  // A dotted IPv4 tail after the last colon gives the last two groups: the address's last 32
+  // bits, read as an IPv4 address is read (with nothing to trim off).
+  TSorIntegerList quad;
+  const size_t lastColon = trimmed.rfind(u':');
+  if (lastColon != std::u16string_view::npos &&
+      trimmed.find(u'.', lastColon + 1) != std::u16string_view::npos) {
+    const std::u16string_view dotted = trimmed.substr(lastColon + 1);
+    uint32_t number = 0;
+    if (dotted.front() <= u' ' || !ParseIPv4(dotted, number)) {
+      return false;
+    }
+    quad.Add(static_cast<int32_t>(number >> 16));
+    quad.Add(static_cast<int32_t>(number & 0xFFFF));
+    trimmed = trimmed.substr(0, lastColon + 1);
+  }
   std::u16string_view head = trimmed;
   std::u16string_view tail;
   const size_t gap = trimmed.find(u"::");
@@ -363,6 +411,9 @@ bool ParseIPv6(std::u16string_view text, TIPv6Groups& groups) {
   if (!tail.empty() && !ParseIPv6Groups(tail, tailList)) {
     return false;
   }
+  for (int32_t k = 0; k < quad.Count(); ++k) {
+    tailList.Add(quad.Items(k));
+  }
   const int32_t headCount = headList.Count();
   const int32_t tailCount = tailList.Count();
   if (headCount + tailCount > 8) {
@@ -376,4 +427,194 @@ bool ParseIPv6(std::u16string_view text, TIPv6Groups& groups) {
     groups[static_cast<size_t>(8 - tailCount + k)] = static_cast<uint16_t>(tailList.Items(k));
   }
   return true;
+}
+
+// ---------------------------------------------------------------------------------------------
+// The resolver's readers
+
+namespace {
+
+bool IsDigit(char c) {
+  return c >= '0' && c <= '9';
+}
+
+// One dotted quad of an IPv6 tail: four decimal numbers of 0 to 255, no leading zero.
+bool ResolverParseQuad(std::string_view t, uint8_t* bytes) {
+  int octets = 0;
+  bool sawDigit = false;
+  uint32_t value = 0;
+  for (const char c : t) {
+    if (IsDigit(c)) {
+      if (sawDigit && value == 0) {
+        return false;
+      }
+      value = value * 10 + static_cast<uint32_t>(c - '0');
+      if (value > 255) {
+        return false;
+      }
+      if (!sawDigit) {
+        if (++octets > 4) {
+          return false;
+        }
+        sawDigit = true;
+      }
+      bytes[octets - 1] = static_cast<uint8_t>(value);
+    } else if (c == '.' && sawDigit) {
+      if (octets == 4) {
+        return false;
+      }
+      sawDigit = false;
+      value = 0;
+    } else {
+      return false;
+    }
+  }
+  return octets == 4 && sawDigit;
+}
+
+} // namespace
+
+bool ResolverParseIPv4(std::string_view text, uint32_t& number) {
+  // Up to four numbers joined by dots, each as a C number: 0x hexadecimal, a leading 0 octal,
+  // else decimal. The last number fills the bytes the others left.
+  static constexpr uint32_t Max[4] = {0xFFFFFFFFu, 0xFFFFFFu, 0xFFFFu, 0xFFu};
+  uint32_t parts[3] = {};
+  int count = 0;
+  size_t i = 0;
+  const size_t len = text.size();
+  for (;;) {
+    if (i >= len || !IsDigit(text[i])) {
+      return false;
+    }
+    uint64_t value = 0;
+    if (text[i] == '0' && i + 2 < len && (text[i + 1] == 'x' || text[i + 1] == 'X') &&
+        HexDigit(static_cast<unsigned char>(text[i + 2])) >= 0) {
+      for (i += 2; i < len && HexDigit(static_cast<unsigned char>(text[i])) >= 0; ++i) {
+        value = (value << 4) | static_cast<uint64_t>(HexDigit(static_cast<unsigned char>(text[i])));
+        if (value > 0xFFFFFFFFu) {
+          return false;
+        }
+      }
+    } else {
+      const uint64_t base = text[i] == '0' ? 8 : 10;
+      for (; i < len && IsDigit(text[i]) && static_cast<uint64_t>(text[i] - '0') < base; ++i) {
+        value = value * base + static_cast<uint64_t>(text[i] - '0');
+        if (value > 0xFFFFFFFFu) {
+          return false;
+        }
+      }
+    }
+    if (i < len && text[i] == '.') {
+      if (count == 3 || value > 0xFF) {
+        return false;
+      }
+      parts[count++] = static_cast<uint32_t>(value);
+      ++i;
+      continue;
+    }
+    if (i != len || value > Max[count]) {
+      return false;
+    }
+    uint32_t result = static_cast<uint32_t>(value);
+    for (int k = 0; k < count; ++k) {
+      result |= parts[k] << (24 - 8 * k);
+    }
+    number = result;
+    return true;
+  }
+}
+
+bool ResolverParseIPv6(std::string_view text, TIPv6Groups& groups) {
+  // Bytes as they are filled in, and where "::" stood.
+  uint8_t bytes[16] = {};
+  size_t at = 0;
+  size_t gap = SIZE_MAX;
+  const size_t len = text.size();
+  size_t i = 0;
+  if (len == 0) {
+    return false;
+  }
+  if (text[0] == ':') {
+    if (len < 2 || text[1] != ':') {
+      return false;
+    }
+    i = 1;
+  }
+  size_t token = i;
+  int digits = 0;
+  uint32_t value = 0;
+  bool quad = false;
+  while (i < len) {
+    const char c = text[i++];
+    const int digit = HexDigit(static_cast<unsigned char>(c));
+    if (digit >= 0) {
+      if (digits == 4) {
+        return false;
+      }
+      value = (value << 4) | static_cast<uint32_t>(digit);
+      ++digits;
+      continue;
+    }
+    if (c == ':') {
+      token = i;
+      if (digits == 0) {
+        if (gap != SIZE_MAX) {
+          return false;
+        }
+        gap = at;
+        continue;
+      }
+      if (i == len || at + 2 > 16) {
+        return false;
+      }
+      bytes[at++] = static_cast<uint8_t>(value >> 8);
+      bytes[at++] = static_cast<uint8_t>(value & 0xFF);
+      digits = 0;
+      value = 0;
+      continue;
+    }
+    if (c == '.' && at + 4 <= 16 && ResolverParseQuad(text.substr(token), bytes + at)) {
+      at += 4;
+      digits = 0;
+      quad = true;
+      break;
+    }
+    return false;
+  }
+  if (!quad && digits > 0) {
+    if (at + 2 > 16) {
+      return false;
+    }
+    bytes[at++] = static_cast<uint8_t>(value >> 8);
+    bytes[at++] = static_cast<uint8_t>(value & 0xFF);
+  }
+  if (gap != SIZE_MAX) {
+    // "::" stands for at least one zero group.
+    if (at == 16) {
+      return false;
+    }
+    const size_t moved = at - gap;
+    std::memmove(bytes + 16 - moved, bytes + gap, moved);
+    std::memset(bytes + gap, 0, 16 - moved - gap);
+    at = 16;
+  }
+  if (at != 16) {
+    return false;
+  }
+  for (size_t k = 0; k < 8; ++k) {
+    groups[k] = static_cast<uint16_t>((bytes[2 * k] << 8) | bytes[2 * k + 1]);
+  }
+  return true;
+}
+
+THostsIPValue ResolverReadAddress(std::string_view text) {
+  TIPv6Groups groups{};
+  if (ResolverParseIPv6(text, groups)) {
+    return groups;
+  }
+  uint32_t number = 0;
+  if (ResolverParseIPv4(text, number)) {
+    return number;
+  }
+  return std::monostate{};
 }

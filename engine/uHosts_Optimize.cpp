@@ -1,6 +1,6 @@
 // The merge pass: names of entries that share an address gathered onto lines of at most nine.
 //
-// The pass walks the lines once and builds the new line list as it goes: lines that go are not
+// The pass walks the lines and builds the new line list as it goes: lines that go are not
 // carried over, and the lines a split makes follow the split line. Names move in runs rather than
 // one at a time; each run ends exactly where moving one name at a time would change course (the
 // receiving line fills up, the line runs empty, or it must be split), so the result is the same
@@ -70,14 +70,101 @@ TIPTrackerItem* TIPTracker::FindOrAdd(const THostsIP* address) {
   return FItems.back().get();
 }
 
+namespace {
+
+// A line whose names the merge may move: an active entry whose address text the system's
+// resolver reads as the same address. Any other entry keeps its own names, receives none and
+// gives none away (the resolver would not find them on a line it cannot read).
+bool TakesPart(const THostItem& line) {
+  return !line.IsCommented() && line.Address() && line.Address()->ResolverReadsAlike();
+}
+
+} // namespace
+
 // The merge pass over one document. The new list is built in place: lines kept move down over
 // the lines that went; the lines a split makes wait in their own list while the old lines still
 // occupy the room they need.
+//
+// The pass goes twice over the lines. The plan counts names only and takes, while the document is
+// still untouched, everything that may fail: the tracker's items, room for nine names on each line
+// that will receive names, the lines the splits will make and, when there are any, the whole new
+// line list. Running out of memory there leaves the document as it was. The walk then moves the
+// names and builds the list without taking any memory, so it cannot fail halfway.
 class THosts::TMergePass {
 public:
   explicit TMergePass(THosts& hosts) : FHosts(hosts), FLines(hosts.FLines) {}
 
   void Run() {
+    Plan();
+    Walk();
+  }
+
+private:
+  // The same decisions as the walk, on counts: OpenLine of each tracker item is the line that
+  // would receive names, FOpenCount the names it would hold.
+  void Plan() {
+    size_t lines = 0;
+    for (const auto& slot : FLines) {
+      THostItem& line = *slot;
+      if (!line.IsEntry())
+        continue;
+      ++lines;
+      if (!TakesPart(line))
+        continue;
+      TIPTrackerItem& tracked = *FTracker.FindOrAdd(line.Address());
+      const size_t index = static_cast<size_t>(FTracker.IndexOf(line.Address()));
+      if (index >= FOpenCount.size())
+        FOpenCount.resize(index + 1, 0);
+      int& openCount = FOpenCount[index];
+      int n = line.NameCount();
+      if (!tracked.OpenLine) {
+        if (n < MaxNames) {
+          tracked.OpenLine = &line;
+          openCount = n;
+        }
+        continue;
+      }
+      while (n > 0 && tracked.OpenLine && openCount < MaxNames && tracked.OpenLine != &line) {
+        tracked.OpenLine->ReserveNames(MaxNames); // a line that receives names fills up to nine
+        if (n > MaxNames + 1) {
+          ++openCount;
+          --n;
+          int last = 0;
+          while (n > MaxNames) {
+            last = std::min(MaxNames, n - MaxNames);
+            auto added = std::make_unique<THostItem>(&FHosts);
+            added->ShareAddress(line);
+            added->ReserveNames(MaxNames);
+            FMade.push_back(std::move(added));
+            ++lines;
+            n -= last;
+          }
+          tracked.OpenLine = last < MaxNames ? FMade.back().get() : nullptr;
+          openCount = last;
+          continue;
+        }
+        const int take = std::min(MaxNames - openCount, n);
+        openCount += take;
+        n -= take;
+        if (n == 0) {
+          if (openCount == MaxNames)
+            tracked.OpenLine = nullptr;
+          --lines; // the line runs empty and goes
+          break;
+        }
+        if (openCount == MaxNames) {
+          tracked.OpenLine = n < MaxNames ? &line : nullptr;
+          openCount = n;
+        }
+      }
+    }
+    for (int i = 0; i < FTracker.Count(); ++i)
+      FTracker.Items(i)->OpenLine = nullptr;
+    if (!FMade.empty())
+      FKept.reserve(lines);
+  }
+
+  void Walk() {
     for (size_t read = 0; read < FLines.size(); ++read) {
       auto& slot = FLines[read];
       THostItem* line = slot.get();
@@ -92,11 +179,11 @@ public:
       if (line->HasComment())
         line->SetComment(u"");
 
-      TIPTrackerItem* tracked = FTracker.FindOrAdd(line->Address());
-      if (!tracked) {
-        Keep(std::move(slot)); // an entry without an address takes no part
+      if (!TakesPart(*line)) {
+        Keep(std::move(slot));
         continue;
       }
+      TIPTrackerItem* tracked = FTracker.FindOrAdd(line->Address()); // met in the plan
       if (!tracked->OpenLine) {
         // Met while its address has no open line: never split, open when it has room.
         if (line->NameCount() < MaxNames)
@@ -104,13 +191,13 @@ public:
         Keep(std::move(slot));
         continue;
       }
-      FInserted.clear();
+      FInsertedFrom = FNextMade;
       if (MergeLine(*line, *tracked)) {
         slot.reset();
         continue;
       }
       Keep(std::move(slot));
-      KeepInserted(read);
+      KeepInserted();
     }
     if (FCompacting)
       FLines.resize(FWrite);
@@ -118,7 +205,6 @@ public:
       FLines = std::move(FKept);
   }
 
-private:
   // Moves the line's names onto the open line of its address, as long as there is one with room;
   // true when the line ran empty and goes.
   bool MergeLine(THostItem& line, TIPTrackerItem& tracked) {
@@ -130,10 +216,9 @@ private:
         Split(line, *open, n, tracked);
         continue;
       }
-      // Without a split, names flow until the open line is full or this line is empty. A line
-      // that receives names in the merge pass fills up to nine: room for them at once.
+      // Without a split, names flow until the open line is full or this line is empty (the
+      // plan gave the open line room for nine).
       const int take = std::min(MaxNames - open->NameCount(), n);
-      open->ReserveNames(MaxNames);
       line.TransferNames(take, *open);
       n -= take;
       if (n == 0) {
@@ -148,26 +233,23 @@ private:
   }
 
   // One name moves to the open line, and the line, still over nine, is split: new lines behind
-  // it take its first names, nine each, until it holds nine itself. Each name moves once; the
-  // places they leave go in one step at the end.
+  // it (made by the plan) take its first names, nine each, until it holds nine itself. Each name
+  // moves once; the places they leave go in one step at the end.
   void Split(THostItem& line, THostItem& open, int& n, TIPTrackerItem& tracked) {
     size_t from = 0;
-    open.ReserveNames(MaxNames);
     line.MoveNamesTo(from++, 1, open);
     open.FFlags |= THostItem::Entry;
     --n;
     while (n > MaxNames) {
-      auto added = std::make_unique<THostItem>(&FHosts);
-      added->ShareAddress(line);
+      THostItem& added = *FMade[FNextMade++];
       const int take = std::min(MaxNames, n - MaxNames);
-      line.MoveNamesTo(from, static_cast<size_t>(take), *added);
-      added->FFlags |= THostItem::Entry;
+      line.MoveNamesTo(from, static_cast<size_t>(take), added);
+      added.FFlags |= THostItem::Entry;
       from += static_cast<size_t>(take);
       n -= take;
-      FInserted.push_back(std::move(added));
     }
     line.EraseFrontNames(from);
-    THostItem* last = FInserted.back().get();
+    THostItem* last = FMade[FNextMade - 1].get();
     tracked.OpenLine = last->NameCount() < MaxNames ? last : nullptr;
   }
 
@@ -175,31 +257,33 @@ private:
     if (FCompacting)
       FLines[FWrite++] = std::move(line);
     else
-      FKept.push_back(std::move(line));
+      FKept.push_back(std::move(line)); // within the room the plan took
   }
 
   // Lines a split makes need room in front of the old lines not read yet: from the first of them
   // on, the new list is built apart.
-  void KeepInserted(size_t read) {
-    if (FInserted.empty())
+  void KeepInserted() {
+    if (FInsertedFrom == FNextMade)
       return;
     if (FCompacting) {
       FCompacting = false;
-      FKept.reserve(FWrite + FInserted.size() + (FLines.size() - read));
       for (size_t i = 0; i < FWrite; ++i)
         FKept.push_back(std::move(FLines[i]));
     }
-    for (auto& added : FInserted)
-      FKept.push_back(std::move(added));
+    for (size_t k = FInsertedFrom; k < FNextMade; ++k)
+      FKept.push_back(std::move(FMade[k]));
   }
 
   THosts& FHosts;
   TLineList& FLines;
   TIPTracker FTracker;
+  std::vector<int> FOpenCount; // by tracker item, in the plan
   TLineList FKept;
   size_t FWrite = 0;
   bool FCompacting = true;
-  std::vector<std::unique_ptr<THostItem>> FInserted;
+  std::vector<std::unique_ptr<THostItem>> FMade; // the lines splits make, in order
+  size_t FNextMade = 0;                          // the next one a split takes
+  size_t FInsertedFrom = 0;                      // the first one the current line's splits took
 };
 
 void THosts::Optimize() {

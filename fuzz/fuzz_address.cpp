@@ -1,12 +1,17 @@
 // Fuzz target: address texts through THostsIP::Parse, checked against the step-by-step readers
-// ParseIPv4 and ParseIPv6, and the equality, hashing and copying of the values it makes.
+// ParseIPv4 and ParseIPv6, and the equality, hashing and copying of the values it makes; the
+// engine's reading of a text as the resolver reads it, checked against the C library's own
+// inet_aton and inet_pton.
 //
 // Input: the bytes are one 8-bit address text; a 0xFF byte, when there is one, splits it into two
 // texts, so that two values can be compared.
+#include <arpa/inet.h>
+
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <string>
 #include <string_view>
 
@@ -85,6 +90,44 @@ void CheckParse(std::string_view text) {
   }
 }
 
+// The resolver's readers against the C library's: inet_aton (without a blank in the text, where
+// it would stop reading) and inet_pton.
+void CheckResolver(std::string_view text) {
+  uint32_t number = 0;
+  const bool v4 = ResolverParseIPv4(text, number);
+  TIPv6Groups groups{};
+  const bool v6 = ResolverParseIPv6(text, groups);
+  Check(!(v4 && v6), "no text is both IPv4 and IPv6 to the resolver");
+  if (text.find('\0') != std::string_view::npos)
+    return;
+  const std::string z(text);
+  bool blank = false;
+  for (const char c : z)
+    blank = blank || c == ' ' || (c >= '\t' && c <= '\r');
+  if (!blank) {
+    in_addr four{};
+    const bool libV4 = inet_aton(z.c_str(), &four) != 0;
+    Check(v4 == libV4, "IPv4 read as inet_aton reads it");
+    if (v4)
+      Check(number == ntohl(four.s_addr), "IPv4 value as inet_aton reads it");
+  }
+  unsigned char six[16];
+  const bool libV6 = inet_pton(AF_INET6, z.c_str(), six) == 1;
+  Check(v6 == libV6, "IPv6 read as inet_pton reads it");
+  if (v6) {
+    for (size_t k = 0; k < 8; ++k)
+      Check(groups[k] == ((six[2 * k] << 8) | six[2 * k + 1]), "IPv6 value as inet_pton reads it");
+  }
+
+  // A value of the engine takes part in the merge exactly when the resolver reads it alike.
+  THostsIP ip;
+  if (ip.Parse(text, false)) {
+    const THostsIPValue resolver = ResolverReadAddress(ip.Text());
+    Check(ip.ResolverReadsAlike() == (resolver == ip.Value()),
+          "an address is read alike when the resolver reads its text as the same value");
+  }
+}
+
 void CheckPair(std::string_view a, std::string_view b) {
   for (const bool allowTextOnly : {false, true}) {
     THostsIP x;
@@ -105,6 +148,7 @@ void CheckPair(std::string_view a, std::string_view b) {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::string_view text(reinterpret_cast<const char*>(data), size);
   CheckParse(text);
+  CheckResolver(text);
   const size_t cut = text.find('\xFF');
   if (cut != std::string_view::npos) {
     const std::string_view a = text.substr(0, cut);

@@ -6,7 +6,8 @@
 #   scripts/install-deps.sh linux    only what building the Linux program needs
 #
 # The lists are complete for a minimal Debian 12 system (debootstrap --variant=minbase).
-# Never installs wine32: on these machines it breaks 64-bit Wine.
+# Never installs wine32 here: on these machines it breaks 64-bit Wine (scripts/test-x86.sh keeps
+# it inside a 32-bit Debian of its own).
 set -e
 linux="build-essential cmake ninja-build googletest"
 case "${1:-all}" in
@@ -15,8 +16,10 @@ case "${1:-all}" in
     # clang and its runtime: the fuzz targets; dpkg-dev and file: CPack's Debian package
     # (dpkg-shlibdeps, and file to find the binaries); unzip, man-db, groff-base: checking the
     # packages; acl: the tests that put an ACL on a file; util-linux: setpriv for the tests that
-    # run as another user, unshare and mount for the save tests; strace: a kill at a chosen write.
-    packages="$linux clang libclang-rt-14-dev
+    # run as another user, unshare and mount for the save tests; strace: a kill at a chosen write;
+    # debootstrap: the 32-bit Debian that the 32-bit Windows tests run in (scripts/test-x86.sh,
+    # with mount; its 32-bit Wine stays there).
+    packages="$linux clang libclang-rt-14-dev debootstrap mount
       g++-mingw-w64-x86-64 g++-mingw-w64-i686 binutils-mingw-w64-x86-64 binutils-mingw-w64-i686
       wine wine64 fonts-wine xvfb xauth imagemagick x11-utils util-linux strace
       dpkg-dev file unzip man-db groff-base acl"

@@ -11,51 +11,7 @@ cd "$(dirname "$0")/.."
 seconds="${1:-30}"
 targets="fuzz_parse_line fuzz_document fuzz_command_line fuzz_address"
 build=build/fuzz
-shared=../shared/corpus
-
-cmake --preset fuzz >/dev/null
-cmake --build --preset fuzz
-
-# Seeds: rebuilt on every run from the committed ones and the shared files.
-rm -rf "$build/seeds"
-for t in $targets; do
-  mkdir -p "$build/seeds/$t" "$build/corpus/$t"
-  cp fuzz/seeds/"$t"/* "$build/seeds/$t/"
-done
-mkdir -p "$build/findings"
-
-# One line as the line target reads it: a flag byte (keep localhost), then UTF-16 LE.
-line_seed() {
-  { printf '\001'; printf '%s' "$2" | iconv -f UTF-8 -t UTF-16LE 2>/dev/null; } >"$1" || true
-}
-
-for f in "$shared"/*hosts*; do
-  [ -f "$f" ] || continue
-  name=$(basename "$f")
-  # The document target: the file cut into pieces of 50 lines; the head (the header, the
-  # localhost and IPv6 lines) and an even spread of the rest.
-  pieces=$(mktemp -d)
-  split -l 50 -d -a 5 "$f" "$pieces/$name."
-  n=0
-  for p in "$pieces"/*; do
-    if [ "$n" -lt 3 ] || [ $((n % 60)) -eq 0 ]; then
-      cp "$p" "$build/seeds/fuzz_document/"
-    fi
-    n=$((n + 1))
-  done
-  rm -rf "$pieces"
-  # The line target: the first lines of the file (every kind it has) and a few entries.
-  k=0
-  { head -n 120 "$f"; awk 'NR % 5000 == 0' "$f"; } | tr -d '\r' | while IFS= read -r line; do
-    line_seed "$build/seeds/fuzz_parse_line/$name.$k" "$line"
-    k=$((k + 1))
-  done || true
-  # The address target: the distinct address texts of the file (up to 50).
-  grep -v '^[[:space:]]*#' "$f" | awk 'NF >= 2 { print $1 }' | sort -u | head -n 50 |
-    while IFS= read -r address; do
-      printf '%s' "$address" >"$build/seeds/fuzz_address/$name.$(printf '%s' "$address" | md5sum | cut -c1-12)"
-    done || true
-done
+scripts/fuzz-seeds.sh
 
 passed=0
 failed=0

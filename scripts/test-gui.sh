@@ -2,7 +2,8 @@
 # Drives tarnwk.exe's main window for real: Xvfb on a free display, a Wine prefix of its own in the
 # build folder (a virtual desktop, the Wine fonts), then the driver program, which starts the
 # window, checks it and works it through the Win32 API.
-# Usage: scripts/test-gui.sh BUILD_DIR   (a windows-x64 build). Leaves BUILD_DIR/gui-screenshot.png.
+# Usage: scripts/test-gui.sh BUILD_DIR   (a windows-x64 build; a windows-x86 one inside the 32-bit
+# Debian of scripts/test-x86.sh). Leaves BUILD_DIR/gui-screenshot.png.
 set -euo pipefail
 
 build=$(cd "${1:?usage: test-gui.sh BUILD_DIR [DRIVER OPTIONS]}" && pwd)
@@ -10,6 +11,10 @@ shift
 driver=$build/tests/gui_driver.exe
 prefix=$build/gui-prefix
 [ -x "$driver" ] || { echo "test-gui: no $driver; build first" >&2; exit 1; }
+if [ "${WINEARCH:-}" = win32 ] && [ ! -f /.tarnwick-x86-ready ]; then
+  echo "test-gui: the 32-bit tests run inside the 32-bit Debian of scripts/test-x86.sh" >&2
+  exit 1
+fi
 for tool in Xvfb wine wineserver convert; do
   command -v "$tool" >/dev/null || { echo "test-gui: $tool is missing (scripts/install-deps.sh)" >&2; exit 1; }
 done

@@ -49,6 +49,11 @@ bool TVornFileStream::SplitMode(uint16_t mode, unsigned& access, unsigned& shari
   return access <= 2 && sharing <= 4;
 }
 
+std::unique_ptr<TVornFileStream> TVornFileStream::Adopt(std::u16string_view fileName,
+                                                        intptr_t handle) {
+  return std::unique_ptr<TVornFileStream>(new TVornFileStream(fileName, handle, TAdopted{}));
+}
+
 void RaiseStreamError(const THandleStream& stream, const char* what) {
   const std::error_code error = stream.Error();
   throw std::system_error(error ? error : std::make_error_code(std::errc::io_error), what);

@@ -73,6 +73,9 @@ constexpr size_t MaxShortPathLength = 259;
 // the long-path prefix ("\\?\C:\...", "\\?\UNC\server\share\..."). A name already in the
 // system's own form stays as it is; a relative name gets no prefix.
 std::u16string LongPathForm(std::u16string_view fullPath);
+// The name by which the file layer hands a path to the system: on Windows the full path
+// (GetFullPathNameW) in its long-path form; on POSIX the path itself.
+std::u16string SystemPathForm(std::u16string_view path);
 // A name in the system's own form without its prefix where the plain form names the same place
 // ("\\?\C:\..." and "\\.\C:\..." give "C:\...", "\\?\UNC\server\share\..." gives
 // "\\server\share\..."); any other name, a volume GUID path among them, stays as it is.

@@ -348,11 +348,6 @@ TVornFileStream::~TVornFileStream() {
     ::close(static_cast<int>(FHandle));
 }
 
-std::unique_ptr<TVornFileStream> TVornFileStream::Adopt(std::u16string_view fileName,
-                                                        intptr_t handle) {
-  return std::unique_ptr<TVornFileStream>(new TVornFileStream(fileName, handle, TAdopted{}));
-}
-
 bool TVornFileStream::Close() {
   if (FHandle == -1)
     return true;
@@ -366,6 +361,10 @@ bool TVornFileStream::Close() {
 }
 
 // ---- Saving a file safely ----
+
+std::u16string SystemPathForm(std::u16string_view path) {
+  return std::u16string(path);
+}
 
 std::u16string ResolveFinalPath(std::u16string_view path) {
   const std::string name = Utf8(path);

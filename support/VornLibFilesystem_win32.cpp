@@ -43,11 +43,12 @@ std::u16string FromWide(const wchar_t* text, size_t length) {
   return std::u16string(text, text + length);
 }
 
-// The path as handed to every file call: the full path in the long-path form.
-std::wstring SystemPath(std::u16string_view path) {
+} // namespace
+
+std::u16string SystemPathForm(std::u16string_view path) {
   std::wstring name(path.begin(), path.end());
   if (name.empty())
-    return name;
+    return {};
   std::wstring full(MaxShortPathLength + 1, L'\0');
   DWORD length =
       GetFullPathNameW(name.c_str(), static_cast<DWORD>(full.size()), full.data(), nullptr);
@@ -58,7 +59,14 @@ std::wstring SystemPath(std::u16string_view path) {
   }
   if (length != 0 && length < full.size())
     name.assign(full.data(), length);
-  const std::u16string form = LongPathForm(std::u16string(name.begin(), name.end()));
+  return LongPathForm(std::u16string(name.begin(), name.end()));
+}
+
+namespace {
+
+// The path as handed to every file call.
+std::wstring SystemPath(std::u16string_view path) {
+  const std::u16string form = SystemPathForm(path);
   return std::wstring(form.begin(), form.end());
 }
 
@@ -398,11 +406,6 @@ TVornFileStream::TVornFileStream(std::u16string_view fileName, uint16_t mode, ui
 TVornFileStream::~TVornFileStream() {
   if (FHandle != -1)
     CloseHandle(AsHandle(FHandle));
-}
-
-std::unique_ptr<TVornFileStream> TVornFileStream::Adopt(std::u16string_view fileName,
-                                                        intptr_t handle) {
-  return std::unique_ptr<TVornFileStream>(new TVornFileStream(fileName, handle, TAdopted{}));
 }
 
 bool TVornFileStream::Close() {

@@ -144,10 +144,13 @@ const OutcomeRow OutcomeRows[] = {
      .Before = Utf16LE("A::1 a.example\r\nA::1 b.example\r\n"),
      .Text = Optimized("2 lines before, 1 after"),
      .After = Utf16LE("A::1 a.example b.example\r\n")},
-    {.Name = "EncodingAuto turns FE FF into ANSI",
-     .Before = Utf16BE("0.0.0.0 a.example\r\n0.0.0.0 b.example\r\n"),
-     .Text = Optimized("2 lines before, 1 after"),
-     .After = TwoEntriesMerged},
+    {.Name = "EncodingAuto saves FE FF as UTF-16 LE with its mark, every character kept",
+     .Before = Utf16BE("0.0.0.0 b\xC3\xBC"
+                       "cher.de\r\n#0.0.0.0 old #caf\xC3\xA9\r\n"
+                       "0.0.0.0 b.example\r\n"),
+     .Text = Optimized("3 lines before, 2 after"),
+     .After = Utf16LE("0.0.0.0 b\xC3\xBC"
+                      "cher.de b.example\r\n#0.0.0.0 old #caf\xC3\xA9\r\n")},
     {.Name = "explicit encoding overrides the mark",
      .Before = "\xEF\xBB\xBF"
                "0.0.0.0 a.example\r\n0.0.0.0 b.example\r\n",

@@ -13,12 +13,18 @@ namespace {
 
 constexpr uint16_t Refused = 0xFFFF; // the row expects Parse to answer false
 
+// How the system's resolver reads a row's text: as the same address, or otherwise (another
+// address or none).
+enum class Resolver : uint8_t { Alike, Otherwise };
+constexpr Resolver Otherwise = Resolver::Otherwise;
+
 struct ParseRow {
   const char* text;
   bool allowTextOnly;
   uint16_t kind; // Refused when Parse must fail
   const char* storedText;
   THostsIPValue value;
+  Resolver resolver = Resolver::Alike; // for rows that read as an address
 };
 
 using G = TIPv6Groups;
@@ -27,8 +33,8 @@ const ParseRow kParseRows[] = {
     // The one-character "0" is the any-address; only the untrimmed text counts.
     {"0", false, KindIPv4Any, "0", uint32_t{0}},
     {"0.0.0.0", false, KindIPv4Any, "0.0.0.0", uint32_t{0}},
-    {" 0", false, KindIPv6Unspecified, "0", G{0, 0, 0, 0, 0, 0, 0, 0}},
-    {"00", false, KindIPv6Unspecified, "00", G{0, 0, 0, 0, 0, 0, 0, 0}},
+    {" 0", false, KindIPv6Unspecified, "0", G{0, 0, 0, 0, 0, 0, 0, 0}, Otherwise},
+    {"00", false, KindIPv6Unspecified, "00", G{0, 0, 0, 0, 0, 0, 0, 0}, Otherwise},
     // IPv4 kinds; the text is kept as written, only trimmed.
     {"127.0.0.1", false, KindIPv4Loopback, "127.0.0.1", uint32_t{0x7F000001}},
     {"127.000.000.001", false, KindIPv4Loopback, "127.000.000.001", uint32_t{0x7F000001}},
@@ -42,13 +48,17 @@ const ParseRow kParseRows[] = {
     {"192.169.1.1", false, KindIPv4Other, "192.169.1.1", uint32_t{0xC0A90101}},
     {"255.255.255.255", false, KindIPv4Broadcast, "255.255.255.255", uint32_t{0xFFFFFFFF}},
     {"1.2.3.4", false, KindIPv4Other, "1.2.3.4", uint32_t{0x01020304}},
-    {"010.0.0.1", false, KindIPv4Private, "010.0.0.1", uint32_t{0x0A000001}},
+    // A leading zero makes a number octal to the resolver: 010 is eight there.
+    {"010.0.0.1", false, KindIPv4Private, "010.0.0.1", uint32_t{0x0A000001}, Otherwise},
+    {"08.0.0.1", false, KindIPv4Other, "08.0.0.1", uint32_t{0x08000001}, Otherwise},
     {"0000000000001.2.3.4", false, KindIPv4Other, "0000000000001.2.3.4", uint32_t{0x01020304}},
     {" \t1.2.3.4\r\n", false, KindIPv4Other, "1.2.3.4", uint32_t{0x01020304}},
     // Dots: runs and a leading dot are passed over, one trailing dot too; two are not.
-    {"1..2.3.4", false, KindIPv4Other, "1..2.3.4", uint32_t{0x01020304}},
-    {".1.2.3.4", false, KindIPv4Other, ".1.2.3.4", uint32_t{0x01020304}},
-    {"1.2.3.4.", false, KindIPv4Other, "1.2.3.4.", uint32_t{0x01020304}},
+    {"1..2.3.4", false, KindIPv4Other, "1..2.3.4", uint32_t{0x01020304}, Otherwise},
+    {"..1.2.3.4", false, KindIPv4Other, "..1.2.3.4", uint32_t{0x01020304}, Otherwise},
+    {".1.2.3.4", false, KindIPv4Other, ".1.2.3.4", uint32_t{0x01020304}, Otherwise},
+    {"1.2.3.4.", false, KindIPv4Other, "1.2.3.4.", uint32_t{0x01020304}, Otherwise},
+    {"0.0.0.0.", false, KindIPv4Any, "0.0.0.0.", uint32_t{0}, Otherwise},
     {"1.2.3.4..", false, Refused, "", std::monostate{}},
     {"1.2.3.4..", true, KindTextOnly, "1.2.3.4..", std::monostate{}},
     {"1.2.3", false, Refused, "", std::monostate{}},
@@ -67,18 +77,42 @@ const ParseRow kParseRows[] = {
     {"::2", false, KindIPv6Other, "::2", G{0, 0, 0, 0, 0, 0, 0, 2}},
     {"::1:0", false, KindIPv6Other, "::1:0", G{0, 0, 0, 0, 0, 0, 1, 0}},
     {"::1:2", false, KindIPv6Other, "::1:2", G{0, 0, 0, 0, 0, 0, 1, 2}},
-    {"1:::2", false, KindIPv6Other, "1:::2", G{1, 0, 0, 0, 0, 0, 0, 2}},
-    {"1:2:3", false, KindIPv6Other, "1:2:3", G{1, 2, 3, 0, 0, 0, 0, 0}},
-    {"12", false, KindIPv6Other, "12", G{0x12, 0, 0, 0, 0, 0, 0, 0}},
-    {"abc", false, KindIPv6Other, "abc", G{0x0ABC, 0, 0, 0, 0, 0, 0, 0}},
-    {"1:2:3:4::5:6:7:8", false, KindIPv6Other, "1:2:3:4::5:6:7:8", G{1, 2, 3, 4, 5, 6, 7, 8}},
+    {"1:::2", false, KindIPv6Other, "1:::2", G{1, 0, 0, 0, 0, 0, 0, 2}, Otherwise},
+    {"1:2:3", false, KindIPv6Other, "1:2:3", G{1, 2, 3, 0, 0, 0, 0, 0}, Otherwise},
+    {"12", false, KindIPv6Other, "12", G{0x12, 0, 0, 0, 0, 0, 0, 0}, Otherwise},
+    {"abc", false, KindIPv6Other, "abc", G{0x0ABC, 0, 0, 0, 0, 0, 0, 0}, Otherwise},
+    {"face", false, KindIPv6Other, "face", G{0xFACE, 0, 0, 0, 0, 0, 0, 0}, Otherwise},
+    {"face::", false, KindIPv6Other, "face::", G{0xFACE, 0, 0, 0, 0, 0, 0, 0}},
+    {"1:2:3:4::5:6:7:8", false, KindIPv6Other, "1:2:3:4::5:6:7:8", G{1, 2, 3, 4, 5, 6, 7, 8},
+     Otherwise},
     {"1:2:3:4:5:6:7:8", false, KindIPv6Other, "1:2:3:4:5:6:7:8", G{1, 2, 3, 4, 5, 6, 7, 8}},
     {"1:1:1:1:1:1:1:1", false, KindIPv6Other, "1:1:1:1:1:1:1:1", G{1, 1, 1, 1, 1, 1, 1, 1}},
     {"2001:DB8::Ff", false, KindIPv6Other, "2001:DB8::Ff", G{0x2001, 0xDB8, 0, 0, 0, 0, 0, 0xFF}},
-    {":1:2", false, KindIPv6Other, ":1:2", G{1, 2, 0, 0, 0, 0, 0, 0}},
-    {"1:2:", false, KindIPv6Other, "1:2:", G{1, 2, 0, 0, 0, 0, 0, 0}},
-    {"1:2::3:", false, KindIPv6Other, "1:2::3:", G{1, 2, 0, 0, 0, 0, 0, 3}},
+    {":1:2", false, KindIPv6Other, ":1:2", G{1, 2, 0, 0, 0, 0, 0, 0}, Otherwise},
+    {"1:2:", false, KindIPv6Other, "1:2:", G{1, 2, 0, 0, 0, 0, 0, 0}, Otherwise},
+    {"1:2::3:", false, KindIPv6Other, "1:2::3:", G{1, 2, 0, 0, 0, 0, 0, 3}, Otherwise},
     {"0000:ffff::", false, KindIPv6Other, "0000:ffff::", G{0, 0xFFFF, 0, 0, 0, 0, 0, 0}},
+    // A dotted IPv4 tail: the last 32 bits from the quad, the text kept as it stood.
+    {"::ffff:10.0.0.9", false, KindIPv6Other, "::ffff:10.0.0.9",
+     G{0, 0, 0, 0, 0, 0xFFFF, 0x0A00, 0x0009}},
+    {"64:ff9b::192.0.2.33", false, KindIPv6Other, "64:ff9b::192.0.2.33",
+     G{0x64, 0xFF9B, 0, 0, 0, 0, 0xC000, 0x0221}},
+    {"::FFFF:1.2.3.4", false, KindIPv6Other, "::FFFF:1.2.3.4",
+     G{0, 0, 0, 0, 0, 0xFFFF, 0x0102, 0x0304}},
+    {"::0.0.0.1", false, KindIPv6Loopback, "::0.0.0.1", G{0, 0, 0, 0, 0, 0, 0, 1}},
+    {"::0.0.0.0", false, KindIPv6Unspecified, "::0.0.0.0", G{0, 0, 0, 0, 0, 0, 0, 0}},
+    {"1:2:3:4:5:6:7.8.9.10", false, KindIPv6Other, "1:2:3:4:5:6:7.8.9.10",
+     G{1, 2, 3, 4, 5, 6, 0x0708, 0x090A}},
+    {"ff02::1:255.255.255.255", false, KindIPv6Multicast, "ff02::1:255.255.255.255",
+     G{0xFF02, 0, 0, 0, 0, 1, 0xFFFF, 0xFFFF}},
+    // The quad read as the engine reads IPv4, the groups as it reads IPv6; the resolver is
+    // stricter (no leading zero in the quad, eight groups or "::").
+    {"::ffff:010.0.0.9", false, KindIPv6Other, "::ffff:010.0.0.9",
+     G{0, 0, 0, 0, 0, 0xFFFF, 0x0A00, 0x0009}, Otherwise},
+    {"::ffff:1..2.3.4", false, KindIPv6Other, "::ffff:1..2.3.4",
+     G{0, 0, 0, 0, 0, 0xFFFF, 0x0102, 0x0304}, Otherwise},
+    {"1:1.2.3.4", false, KindIPv6Other, "1:1.2.3.4", G{1, 0, 0, 0, 0, 0, 0x0102, 0x0304},
+     Otherwise},
     // The three categories of a non-zero first group.
     {"ff02::1", false, KindIPv6Multicast, "ff02::1", G{0xFF02, 0, 0, 0, 0, 0, 0, 1}},
     {"fc00::1", false, KindIPv6UniqueLocal, "fc00::1", G{0xFC00, 0, 0, 0, 0, 0, 0, 1}},
@@ -97,17 +131,25 @@ const ParseRow kParseRows[] = {
     {"12345::", false, Refused, "", std::monostate{}},
     {"1:2:3:4:5:6:7:8:9", false, Refused, "", std::monostate{}},
     {"1:2:3:4::5:6:7:8:9", false, Refused, "", std::monostate{}},
-    {"::ffff:1.2.3.4", false, Refused, "", std::monostate{}},
     {"fe80::1%4", false, Refused, "", std::monostate{}},
+    {"fe80::1%lo0", false, Refused, "", std::monostate{}},
     {"[::1]", false, Refused, "", std::monostate{}},
+    {"[::ffff:1.2.3.4]", false, Refused, "", std::monostate{}},
+    {"::ffff:1.2.3.4%1", false, Refused, "", std::monostate{}},
+    {"1:2:3:4:5:6:7:1.2.3.4", false, Refused, "", std::monostate{}}, // nine groups
+    {"::ffff:1.2.3", false, Refused, "", std::monostate{}},
+    {"::ffff:256.1.1.1", false, Refused, "", std::monostate{}},
+    {"1.2.3.4::", false, Refused, "", std::monostate{}},
+    {"1.2.3.4:", false, Refused, "", std::monostate{}},
+    {":1.2.3.4", false, Refused, "", std::monostate{}},
     {"1:g::", false, Refused, "", std::monostate{}},
     // Neither: text-only when allowed.
     {"", false, Refused, "", std::monostate{}},
     {"", true, KindTextOnly, "", std::monostate{}},
     // Blanks only are not the empty text: they trim to nothing, which as IPv6 is eight zero
     // groups (no part to read).
-    {"   ", false, KindIPv6Unspecified, "", G{0, 0, 0, 0, 0, 0, 0, 0}},
-    {"\t\r\n", true, KindIPv6Unspecified, "", G{0, 0, 0, 0, 0, 0, 0, 0}},
+    {"   ", false, KindIPv6Unspecified, "", G{0, 0, 0, 0, 0, 0, 0, 0}, Otherwise},
+    {"\t\r\n", true, KindIPv6Unspecified, "", G{0, 0, 0, 0, 0, 0, 0, 0}, Otherwise},
     {"localhost", false, Refused, "", std::monostate{}},
     {" Host-A\t", true, KindTextOnly, "Host-A", std::monostate{}},
 };
@@ -132,6 +174,8 @@ TEST(AddressParse, ReadsEveryRowAsListed) {
     EXPECT_EQ(address.IsTextOnly(), row.kind == KindTextOnly);
     EXPECT_EQ(address.IsIPv6(), std::holds_alternative<TIPv6Groups>(row.value));
     EXPECT_EQ(IsAddressText(row.text), row.kind != KindTextOnly);
+    EXPECT_EQ(address.ResolverReadsAlike(),
+              row.kind != KindTextOnly && row.resolver == Resolver::Alike);
   }
 }
 
@@ -313,6 +357,91 @@ TEST(AddressReaders, GroupsAppendToTheList) {
         EXPECT_EQ(list.Items(static_cast<int32_t>(k) + 1), row.values[k]);
       }
     }
+  }
+}
+
+// The resolver's readers on their own: inet_aton's IPv4, inet_pton's IPv6.
+TEST(AddressReaders, ReadAsTheResolverReads) {
+  struct Row {
+    const char* text;
+    THostsIPValue value; // none: refused by both
+  };
+  const std::monostate none;
+  const Row rows[] = {
+      // IPv4: one to four numbers, C notation, the last filling the bytes left.
+      {"1.2.3.4", uint32_t{0x01020304}},
+      {"0", uint32_t{0}},
+      {"0.0.0.0", uint32_t{0}},
+      {"127.000.000.001", uint32_t{0x7F000001}},
+      {"010.0.0.1", uint32_t{0x08000001}},
+      {"0377.0.0.1", uint32_t{0xFF000001}},
+      {"0x7f.1", uint32_t{0x7F000001}},
+      {"0X7F000001", uint32_t{0x7F000001}},
+      {"127.1", uint32_t{0x7F000001}},
+      {"127.0.1", uint32_t{0x7F000001}},
+      {"1.2.65535", uint32_t{0x0102FFFF}},
+      {"4294967295", uint32_t{0xFFFFFFFF}},
+      {"0000000000001.2.3.4", uint32_t{0x01020304}},
+      {"0x00000000000ff.0.0.1", uint32_t{0xFF000001}},
+      {"08.0.0.1", none},
+      {"0400.0.0.1", none},
+      {"..1.2.3.4", none},
+      {".1.2.3.4", none},
+      {"1..2.3.4", none},
+      {"0.0.0.0.", none},
+      {"1.2.3.4.5", none},
+      {"1.2.3.256", none},
+      {"1.2.65536", none},
+      {"4294967296", none},
+      {"99999999999999999999999", none},
+      {"0x", none},
+      {"0x.1.2.3", none},
+      {"0x100000000", none},
+      {"1.2.3.4 ", none}, // nothing may follow, not even a blank
+      {" 1.2.3.4", none},
+      {"-1", none},
+      {"", none},
+      // IPv6: eight groups, or one "::" standing for at least one zero group; a dotted tail.
+      {"::", G{0, 0, 0, 0, 0, 0, 0, 0}},
+      {"::1", G{0, 0, 0, 0, 0, 0, 0, 1}},
+      {"1::", G{1, 0, 0, 0, 0, 0, 0, 0}},
+      {"face::", G{0xFACE, 0, 0, 0, 0, 0, 0, 0}},
+      {"1:2:3:4:5:6:7:8", G{1, 2, 3, 4, 5, 6, 7, 8}},
+      {"0000:FFFF::", G{0, 0xFFFF, 0, 0, 0, 0, 0, 0}},
+      {"::0:0:0:0:0:0:1", G{0, 0, 0, 0, 0, 0, 0, 1}},
+      {"::ffff:10.0.0.9", G{0, 0, 0, 0, 0, 0xFFFF, 0x0A00, 0x0009}},
+      {"64:ff9b::192.0.2.33", G{0x64, 0xFF9B, 0, 0, 0, 0, 0xC000, 0x0221}},
+      {"::1.2.3.4", G{0, 0, 0, 0, 0, 0, 0x0102, 0x0304}},
+      {"1:2:3:4:5:6:1.2.3.4", G{1, 2, 3, 4, 5, 6, 0x0102, 0x0304}},
+      {"face", none},
+      {"1:2:3", none},
+      {"1:2:3:4::5:6:7:8", none},
+      {"::0:0:0:0:0:0:0:1", none},
+      {"1:2:3:4:5:6:7:8:9", none},
+      {"1:::2", none},
+      {":::", none},
+      {":1::", none},
+      {"1::2:", none},
+      {"1::2::3", none},
+      {"12345::", none},
+      {"::ffff:010.0.0.9", none},
+      {"::ffff:1..2.3.4", none},
+      {"::ffff:1.2.3", none},
+      {"::ffff:1.2.3.4.", none},
+      {"::1.2.3.4:1", none},
+      {"1:1.2.3.4", none},
+      {"1:2:3:4:5:6:7:1.2.3.4", none},
+      {"::a.1.2.3", none},
+      {"fe80::1%lo0", none},
+      {"[::1]", none},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.text);
+    EXPECT_TRUE(ResolverReadAddress(row.text) == row.value);
+    uint32_t number = 0xDEADBEEF;
+    EXPECT_EQ(ResolverParseIPv4(row.text, number), std::holds_alternative<uint32_t>(row.value));
+    TIPv6Groups groups{};
+    EXPECT_EQ(ResolverParseIPv6(row.text, groups), std::holds_alternative<TIPv6Groups>(row.value));
   }
 }
 

@@ -191,8 +191,20 @@ TEST(Document, DeleteInsertAndItemsAnswerNoneOutOfRange) {
   EXPECT_FALSE(hosts.Delete(2));
   auto line = std::make_unique<THostItem>(&hosts);
   THostItem* raw = line.get();
-  hosts.Insert(2, std::move(line));
+  EXPECT_TRUE(hosts.Insert(2, std::move(line)));
   EXPECT_EQ(hosts.Items(2), raw);
+  // A line made for another document (its names' text lives there) or for none is refused.
+  {
+    THosts other;
+    auto foreign = std::make_unique<THostItem>(&other);
+    bool found = false;
+    foreign->ParseLine(u"0.0.0.0 foreign", found, false);
+    EXPECT_FALSE(hosts.Insert(0, std::move(foreign)));
+    EXPECT_FALSE(hosts.Insert(0, std::make_unique<THostItem>(nullptr)));
+  }
+  EXPECT_EQ(hosts.Count(), 3);
+  hosts.SaveOptions().IncludeLocalhost = false;
+  EXPECT_EQ(hosts.SaveToBytes(EncodingAnsi), "10.0.0.1 a\r\n10.0.0.2 b\r\n\r\n");
   EXPECT_TRUE(hosts.Delete(0));
   EXPECT_EQ(hosts.Count(), 2);
 }

@@ -48,7 +48,10 @@ void OptimizeLiterally(THosts& hosts) {
     }
     if (line->HasComment())
       line->SetComment(u"");
-    TrackedAddress* tracked = FindOrAdd(tracker, line->Address());
+    // A line whose address text the resolver reads otherwise keeps its names to itself.
+    const THostsIP* address = line->Address();
+    TrackedAddress* tracked =
+        address && address->ResolverReadsAlike() ? FindOrAdd(tracker, address) : nullptr;
     if (!tracked) {
       ++i;
       continue;

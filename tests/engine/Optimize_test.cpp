@@ -1,10 +1,12 @@
 #include <gtest/gtest.h>
 
+#include <new>
 #include <random>
 #include <sstream>
 #include <string>
 #include <vector>
 
+#include "FailingAllocations.h"
 #include "OptimizeOracle.h"
 #include "uHosts.h"
 
@@ -95,6 +97,15 @@ TEST(Optimize, WorkedExamples) {
       {"comments, blanks and trailing comments go",
        "# header\n\n10.0.0.1 a # trailing\n   \n::1 b\n", "10.0.0.1 a\n::1 b\n"},
       {"IPv6 written two ways", "::1 a\n0:0:0:0:0:0:0:1 b\n", "::1 a b\n"},
+      {"IPv6 with a dotted IPv4 tail",
+       "::ffff:10.0.0.9 a9\n::ffff:a00:9 b9\n64:ff9b::192.0.2.33 c\n",
+       "::ffff:10.0.0.9 a9 b9\n64:ff9b::192.0.2.33 c\n"},
+      {"texts the resolver reads otherwise neither give nor take names",
+       "..1.2.3.4 a\n1.2.3.4 b\nface c\nface:: d\n0.0.0.0. e\n0.0.0.0 f\n",
+       "..1.2.3.4 a\n1.2.3.4 b\nface c\nface:: d\n0.0.0.0. e\n0.0.0.0 f\n"},
+      {"a leading zero is octal to the resolver",
+       "10.0.0.1 a\n010.0.0.1 b\n10.0.0.1 c\n127.000.000.001 d\n127.0.0.1 e\n",
+       "10.0.0.1 a c\n010.0.0.1 b\n127.000.000.001 d e\n"},
   };
   for (const auto& example : examples) {
     SCOPED_TRACE(example.Name);
@@ -103,6 +114,32 @@ TEST(Optimize, WorkedExamples) {
     literal.LoadFromBytes(example.Input);
     OptimizeLiterally(literal);
     EXPECT_EQ(Render(literal), example.Expected) << "the literal pass disagrees";
+
+    // Memory runs out at each allocation of the merge in turn: the merge either ends as it
+    // should or raises with the document as it was.
+    for (long fail = 0;; ++fail) {
+      THosts hosts;
+      hosts.LoadFromBytes(example.Input);
+      const std::vector<std::string> before = DescribeAll(hosts);
+      const std::string bytesBefore = Render(hosts);
+      bool failed = false;
+      {
+        const TFailingAllocations failing(fail);
+        try {
+          hosts.Optimize();
+        } catch (const std::bad_alloc&) {
+          failed = true;
+        }
+      }
+      for (int i = 0; i < hosts.Count(); ++i)
+        ASSERT_NE(hosts.Items(i), nullptr) << "allocation " << fail << " failed: line " << i;
+      if (!failed) {
+        EXPECT_EQ(Render(hosts), example.Expected);
+        break;
+      }
+      ASSERT_EQ(DescribeAll(hosts), before) << "allocation " << fail << " failed";
+      ASSERT_EQ(Render(hosts), bytesBefore) << "allocation " << fail << " failed";
+    }
   }
 }
 
@@ -181,6 +218,22 @@ TEST(Optimize, FastPassEqualsTheLiteralPassOnRandomDocuments) {
     const auto fastLines = DescribeAll(fast);
     const auto literalLines = DescribeAll(literal);
     ASSERT_EQ(fastLines, literalLines) << "round " << round << ", input:\n" << input;
+
+    // Memory running out somewhere in the merge leaves the document as it was.
+    THosts failing;
+    failing.LoadOptions().KeepLocalhost = keepLocalhost;
+    failing.LoadFromBytes(input);
+    const auto before = DescribeAll(failing);
+    bool failed = false;
+    {
+      const TFailingAllocations fail(static_cast<long>(random() % 64));
+      try {
+        failing.Optimize();
+      } catch (const std::bad_alloc&) {
+        failed = true;
+      }
+    }
+    ASSERT_EQ(DescribeAll(failing), failed ? before : fastLines) << "input:\n" << input;
   }
 }
 

@@ -107,23 +107,26 @@ DWORD ProcessOf(HWND window) {
   return process;
 }
 
+struct TDialogSearch {
+  const std::function<bool(HWND)>* Accept;
+  HWND Found;
+};
+
+// EnumWindows' callback: a named CALLBACK function, since on 32-bit Windows a lambda's plain
+// calling convention is not the stdcall that WNDENUMPROC is.
+BOOL CALLBACK CheckDialog(HWND window, LPARAM data) {
+  auto* search = reinterpret_cast<TDialogSearch*>(data);
+  if (ClassName(window) == L"#32770" && IsWindowVisible(window) && (*search->Accept)(window)) {
+    search->Found = window;
+    return FALSE;
+  }
+  return TRUE;
+}
+
 // The first visible message box or dialog that the test accepts.
 HWND FindDialog(const std::function<bool(HWND)>& accept) {
-  struct TSearch {
-    const std::function<bool(HWND)>* Accept;
-    HWND Found;
-  } search{&accept, nullptr};
-  EnumWindows(
-      [](HWND window, LPARAM data) -> BOOL {
-        auto* search = reinterpret_cast<TSearch*>(data);
-        if (ClassName(window) == L"#32770" && IsWindowVisible(window) &&
-            (*search->Accept)(window)) {
-          search->Found = window;
-          return FALSE;
-        }
-        return TRUE;
-      },
-      reinterpret_cast<LPARAM>(&search));
+  TDialogSearch search{&accept, nullptr};
+  EnumWindows(CheckDialog, reinterpret_cast<LPARAM>(&search));
   return search.Found;
 }
 
