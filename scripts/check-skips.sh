@@ -17,7 +17,8 @@ if [ ! -d ../shared/corpus ]; then
 fi
 if [ "$(id -u)" -ne 0 ]; then
   # Natively only root may write a read-only file, run the program as another user and mount.
-  expected+=(app_tests:LinuxProgram.ReadOnlyFileAsRoot
+  expected+=(engine_tests:SafeSave.EveryFailingStepLeavesTheOldOrTheNewFile
+    app_tests:LinuxProgram.ReadOnlyFileAsRoot
     app_tests:LinuxProgram.MissingRightsAsAnotherUser
     app_tests:LinuxProgram.ExtendedAttributesSurviveTheSave
     app_tests:LinuxProgram.OnARealSystem)
