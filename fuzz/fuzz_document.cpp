@@ -138,9 +138,8 @@ std::vector<TWrittenLine> WrittenEntries(const THosts& hosts, bool throughUtf8) 
   return lines;
 }
 
-template <typename CharT> void CheckNameText(std::basic_string_view<CharT> n, size_t inputSize) {
+template <typename CharT> void CheckNameText(std::basic_string_view<CharT> n) {
   Check(!n.empty(), "no empty name");
-  Check(n.size() <= inputSize, "no name longer than the file");
   for (const CharT c : n) {
     Check(c != ' ' && c != '\t' && c != '#', "no separator or '#' in a name");
     Check(c != '\r' && c != '\n' && c != '\0', "no line break or NUL in a name");
@@ -148,7 +147,7 @@ template <typename CharT> void CheckNameText(std::basic_string_view<CharT> n, si
   }
 }
 
-void CheckNames(const THosts& hosts, size_t inputSize) {
+void CheckNames(const THosts& hosts) {
   for (int i = 0; i < hosts.Count(); ++i) {
     const THostItem* line = hosts.Items(i);
     Check(line != nullptr, "Items in range");
@@ -158,9 +157,9 @@ void CheckNames(const THosts& hosts, size_t inputSize) {
       const THostName* name = line->GetName(k);
       Check(name->Owner == line, "a name's owner is its line");
       if (name->IsWide())
-        CheckNameText(name->Text16(), inputSize);
+        CheckNameText(name->Text16());
       else
-        CheckNameText(name->Text8(), inputSize);
+        CheckNameText(name->Text8());
     }
   }
 }
@@ -229,7 +228,7 @@ void RunOnce(std::string_view bytes, bool keepLocalhost, bool deep) {
           "both load roads read the same text");
 
   if (deep)
-    CheckNames(hosts, bytes.size()); // the names are checked again after the merge
+    CheckNames(hosts); // the names are checked again after the merge
   for (int i = 0; i < hosts.Count(); ++i) {
     const THostItem* line = hosts.Items(i);
     Check(!line->IsInvalid(), "no invalid line is kept");
@@ -255,7 +254,7 @@ void RunOnce(std::string_view bytes, bool keepLocalhost, bool deep) {
 
   hosts.Optimize();
   inPlace.Optimize();
-  CheckNames(hosts, bytes.size());
+  CheckNames(hosts);
   Check(AllNames(hosts) == before, "Optimize keeps every name with its address");
   Check(Save(inPlace, EncodingAuto, false) == Save(hosts, EncodingAuto, false),
         "both load roads save the same bytes");

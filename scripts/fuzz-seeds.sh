@@ -22,9 +22,15 @@ for t in $targets; do
 done
 mkdir -p "$build/findings"
 
-# One line as the line target reads it: a flag byte (keep localhost), then UTF-16 LE.
+# One line as the line target reads it: a flag byte (keep localhost), then UTF-16 LE. A line that
+# is not UTF-8 gives no seed: its seed's name goes to a list, reported at the end.
+unconverted=$build/seeds-not-made.txt
+: >"$unconverted"
 line_seed() {
-  { printf '\001'; printf '%s' "$2" | iconv -f UTF-8 -t UTF-16LE 2>/dev/null; } >"$1" || true
+  if ! { printf '\001'; printf '%s' "$2" | iconv -f UTF-8 -t UTF-16LE 2>/dev/null; } >"$1"; then
+    rm -f "$1"
+    echo "$1" >>"$unconverted"
+  fi
 }
 
 for f in "$shared"/*hosts*; do
@@ -47,11 +53,17 @@ for f in "$shared"/*hosts*; do
   { head -n 120 "$f"; awk 'NR % 5000 == 0' "$f"; } | tr -d '\r' | while IFS= read -r line; do
     line_seed "$build/seeds/fuzz_parse_line/$name.$k" "$line"
     k=$((k + 1))
-  done || true
-  # The address target: the distinct address texts of the file (up to 50).
-  grep -v '^[[:space:]]*#' "$f" | awk 'NF >= 2 { print $1 }' | sort -u | head -n 50 |
-    while IFS= read -r address; do
+  done
+  # The address target: the distinct address texts of the file (up to 50). grep finding no line
+  # is no failure; awk, not head, takes the first 50, so that sort never writes into a closed pipe.
+  { grep -v '^[[:space:]]*#' "$f" || [ $? -eq 1 ]; } | awk 'NF >= 2 { print $1 }' | sort -u |
+    awk 'NR <= 50' | while IFS= read -r address; do
       printf '%s' "$address" >"$build/seeds/fuzz_address/$name.$(printf '%s' "$address" | md5sum | cut -c1-12)"
-    done || true
+    done
 done
+
+if [ -s "$unconverted" ]; then
+  echo "fuzz-seeds: $(wc -l <"$unconverted") lines of the shared files are not UTF-8 and gave no" \
+    "line seed (list: $unconverted)" >&2
+fi
 

@@ -15,8 +15,10 @@ for preset in native release windows-x64 windows-x86; do
   cmake --build --preset "$preset"
 done
 
-# Counts from this run only.
+# Counts and results from this run only (a program that dies writes none).
 rm -f build/windows-x64/Testing/Temporary/LastTest.log build/windows-x86/Testing/Temporary/LastTest.log
+rm -rf build/native/tests/test-results build/windows-x64/tests/test-results \
+  build/windows-x86/tests/test-results
 
 run ctest --preset native
 run ctest --preset windows-x64
@@ -56,6 +58,11 @@ for program in $( (echo "$x64"; echo "$x86") | cut -f1 | awk 'NF && !seen[$0]++'
   b=$(echo "$x86" | awk -F'\t' -v p="$program" '$1 == p { print $2 }')
   printf '  %-14s %-34s %s\n' "$program" "${a:-not run}" "${b:-not run}"
 done
+
+# The count of skipped tests; fails on any skip not expected.
+echo
+run scripts/check-skips.sh build/native/tests/test-results build/windows-x64/tests/test-results \
+  build/windows-x86/tests/test-results
 
 if [ "$status" -ne 0 ]; then
   echo "Some tests failed."

@@ -22,8 +22,15 @@ for t in $targets; do
     -print_final_stats=1 -artifact_prefix="$build/findings/$t-" \
     "$build/corpus/$t" "$build/seeds/$t" >"$log" 2>&1; then
     runs=$(sed -n 's/^stat::number_of_executed_units: *//p' "$log")
-    echo "$t: ${runs:-?} runs, no finding"
-    passed=$((passed + 1))
+    if [ "${runs:-0}" -gt 0 ] 2>/dev/null; then
+      echo "$t: $runs runs, no finding"
+      passed=$((passed + 1))
+    else
+      # A target that ran no input found nothing because it tested nothing.
+      tail -n 20 "$log"
+      echo "$t: FAILED, ${runs:-no} run count (log: $log)"
+      failed=$((failed + 1))
+    fi
   else
     grep -E "invariant broken|ERROR|SUMMARY|Test unit written" "$log" || tail -n 20 "$log"
     echo "$t: FAILED (log: $log)"

@@ -51,8 +51,9 @@ check_zip() { # preset system
     [ -f "$dir/LICENSE.txt" ] && ! grep -q "MIT License" "$dir/LICENSE.txt" &&
       fail "LICENSE.txt is not the MIT licence"
     if [ -f "$dir/tarnwk.exe" ]; then
-      # The version record of the program carries the project version.
-      strings -el "$dir/tarnwk.exe" | grep -qx "$version.0" ||
+      # The version record of the program carries the project version. grep reads the whole
+      # list (no -q): strings must not end on a closed pipe, which pipefail counts as a failure.
+      strings -el "$dir/tarnwk.exe" | grep -x "$version.0" >/dev/null ||
         fail "tarnwk.exe has no version record $version.0"
     fi
   fi

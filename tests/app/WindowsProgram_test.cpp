@@ -30,8 +30,10 @@ using testing_files::ReadBytes;
 using testing_files::StartProgram;
 using testing_files::TempFolder;
 using testing_files::THeldHostsFile;
+using testing_files::TRegistryValueGuard;
 using testing_files::Utf16LE;
 using testing_files::Utf8Mark;
+using testing_files::WineProgramKey;
 using testing_files::WriteBytes;
 
 std::u16string U16(std::wstring_view text) {
@@ -56,78 +58,6 @@ DWORD RunProgram(const std::wstring& parameters) {
 std::wstring Quoted(const fs::path& file) {
   return L"\"" + file.wstring() + L"\"";
 }
-
-// One registry value, remembered when the guard is made and put back when it goes: the same type
-// and data, or no value when there was none. A key the guard had to create is removed again.
-class TRegistryValueGuard {
-public:
-  TRegistryValueGuard(HKEY root, std::wstring key, std::wstring name)
-      : FRoot(root), FKey(std::move(key)), FName(std::move(name)) {
-    HKEY handle = nullptr;
-    if (RegOpenKeyExW(FRoot, FKey.c_str(), 0, KEY_READ, &handle) == ERROR_SUCCESS) {
-      FKeyExisted = true;
-      DWORD type = 0;
-      DWORD size = 0;
-      if (RegQueryValueExW(handle, FName.c_str(), nullptr, &type, nullptr, &size) ==
-          ERROR_SUCCESS) {
-        std::string data(size, '\0');
-        if (RegQueryValueExW(handle, FName.c_str(), nullptr, &type,
-                             reinterpret_cast<BYTE*>(data.data()), &size) == ERROR_SUCCESS) {
-          data.resize(size);
-          FType = type;
-          FData = data;
-        }
-      }
-      RegCloseKey(handle);
-    }
-  }
-  ~TRegistryValueGuard() {
-    if (FData)
-      Write(FType, *FData);
-    else
-      Delete();
-    if (!FKeyExisted)
-      RegDeleteKeyW(FRoot, FKey.c_str());
-  }
-  TRegistryValueGuard(const TRegistryValueGuard&) = delete;
-  TRegistryValueGuard& operator=(const TRegistryValueGuard&) = delete;
-
-  void SetText(const std::wstring& text, DWORD type = REG_SZ) {
-    const std::string data(reinterpret_cast<const char*>(text.c_str()),
-                           (text.size() + 1) * sizeof(wchar_t));
-    ASSERT_TRUE(Write(type, data));
-  }
-  void SetNumber(DWORD number) {
-    ASSERT_TRUE(Write(REG_DWORD, std::string(reinterpret_cast<const char*>(&number), 4)));
-  }
-  void Delete() {
-    HKEY handle = nullptr;
-    if (RegOpenKeyExW(FRoot, FKey.c_str(), 0, KEY_SET_VALUE, &handle) == ERROR_SUCCESS) {
-      RegDeleteValueW(handle, FName.c_str());
-      RegCloseKey(handle);
-    }
-  }
-
-private:
-  bool Write(DWORD type, const std::string& data) {
-    HKEY handle = nullptr;
-    if (RegCreateKeyExW(FRoot, FKey.c_str(), 0, nullptr, 0, KEY_SET_VALUE, nullptr, &handle,
-                        nullptr) != ERROR_SUCCESS)
-      return false;
-    const LONG status =
-        RegSetValueExW(handle, FName.c_str(), 0, type, reinterpret_cast<const BYTE*>(data.data()),
-                       static_cast<DWORD>(data.size()));
-    RegCloseKey(handle);
-    return status == ERROR_SUCCESS;
-  }
-
-  HKEY FRoot;
-  std::wstring FKey;
-  std::wstring FName;
-  bool FKeyExisted = false;
-  DWORD FType = REG_NONE;
-  std::optional<std::string> FData;
-};
 
 // Takes a key (one without subkeys) out of the registry for the guard's lifetime; its values
 // come back with it.
@@ -227,8 +157,6 @@ private:
 
 const wchar_t TcpipKey[] = L"SYSTEM\\CurrentControlSet\\Services\\Tcpip\\Parameters";
 const wchar_t DatabasePathValue[] = L"DatabasePath";
-// The Windows version Wine reports to tarnwk.exe alone.
-const wchar_t WineProgramKey[] = L"Software\\Wine\\AppDefaults\\tarnwk.exe";
 
 // A hosts file with a letter outside ASCII, and its merged form.
 const std::string WideInput = "# \xC3\xBC comment\r\n"
@@ -385,7 +313,12 @@ TEST(WindowsProgram, BackupHoldsTheOldBytes) {
 
 TEST(WindowsProgram, ShowsMessagesAndEndsWithoutDisplay) {
   // Without a display Wine's message boxes return at once, so the runs with messages end too:
-  // a success, the usage message and a missing file all end with exit code 0.
+  // a success, the usage message and a missing file all end with exit code 0. The system hosts
+  // file is one in a temporary folder, which the usage message leaves alone.
+  TempFolder system;
+  WriteBytes(system.File("HOSTS"), PlainInput);
+  TRegistryValueGuard value(HKEY_LOCAL_MACHINE, TcpipKey, DatabasePathValue);
+  value.SetText(system.Path().wstring());
   TempFolder folder;
   const fs::path file = folder.File("hosts.txt");
   WriteBytes(file, PlainInput);
@@ -395,14 +328,23 @@ TEST(WindowsProgram, ShowsMessagesAndEndsWithoutDisplay) {
   EXPECT_EQ(RunProgram(Quoted(folder.File("missing.txt"))), 0u);
   EXPECT_EQ(FolderContent(folder.Path()), std::vector<std::string>{"hosts.txt"});
   EXPECT_EQ(ReadBytes(file), PlainOutput);
+  EXPECT_EQ(FolderContent(system.Path()), std::vector<std::string>{"HOSTS"});
+  EXPECT_EQ(ReadBytes(system.File("HOSTS")), PlainInput);
 }
 
 TEST(WindowsProgram, WithoutParametersEndsAtOnce) {
-  // The window mode; nothing touches the files.
+  // The window mode; nothing touches the files, the system hosts file (here one in a temporary
+  // folder) least of all.
+  TempFolder system;
+  WriteBytes(system.File("HOSTS"), PlainInput);
+  TRegistryValueGuard value(HKEY_LOCAL_MACHINE, TcpipKey, DatabasePathValue);
+  value.SetText(system.Path().wstring());
   const wchar_t* const rows[] = {L"", L"   ", L"\"\"", L"\"\" \"\""};
   for (const wchar_t* parameters : rows) {
     SCOPED_TRACE(Ascii(parameters));
     EXPECT_EQ(RunProgram(parameters), 0u);
+    EXPECT_EQ(FolderContent(system.Path()), std::vector<std::string>{"HOSTS"});
+    EXPECT_EQ(ReadBytes(system.File("HOSTS")), PlainInput);
   }
 }
 

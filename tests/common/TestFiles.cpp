@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <cstdio>
+#include <exception>
 #include <fstream>
 #include <random>
 #include <sstream>
@@ -11,7 +13,9 @@
 #include <gtest/gtest.h>
 
 #ifndef _WIN32
+#include <grp.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 #endif
 
@@ -51,6 +55,8 @@ std::string ReadBytes(const fs::path& file) {
   return out.str();
 }
 
+#ifndef _WIN32
+// Windows: TestProgram_win32.cpp.
 std::vector<std::string> FolderContent(const fs::path& folder) {
   std::vector<std::string> names;
   for (const auto& entry : fs::directory_iterator(folder))
@@ -58,6 +64,7 @@ std::vector<std::string> FolderContent(const fs::path& folder) {
   std::sort(names.begin(), names.end());
   return names;
 }
+#endif
 
 void WriteBytes(const fs::path& file, std::string_view bytes) {
   std::ofstream out(file, std::ios::binary | std::ios::trunc);
@@ -92,6 +99,47 @@ bool RunningAsRoot() {
 #else
   return geteuid() == 0;
 #endif
+}
+
+void AsAnOrdinaryUser(const std::function<void()>& body) {
+#ifndef _WIN32
+  if (RunningAsRoot()) {
+    constexpr uid_t Nobody = 65534;
+    // Buffered output would be written twice, by the parent and by the child.
+    std::fflush(stdout);
+    std::fflush(stderr);
+    const pid_t child = ::fork();
+    ASSERT_NE(child, -1) << "fork failed";
+    if (child == 0) {
+      int status = 3;
+      if (::setgroups(0, nullptr) == 0 && ::setgid(Nobody) == 0 && ::setuid(Nobody) == 0 &&
+          ::geteuid() == Nobody) {
+        try {
+          body();
+          status = testing::Test::HasFailure() ? 1 : 0;
+        } catch (const std::exception& failure) {
+          std::fprintf(stdout, "as user 65534: %s\n", failure.what());
+          status = 2;
+        } catch (...) {
+          status = 2;
+        }
+      } else {
+        std::fprintf(stdout, "cannot take the identity of user 65534\n");
+      }
+      std::fflush(stdout);
+      std::fflush(stderr);
+      // No exit handlers: the parent alone writes the results.
+      ::_exit(status);
+    }
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0)
+        << "the body run as user 65534 failed (wait status " << status
+        << "; 1: a check failed, 2: an exception, 3: no change of user)";
+    return;
+  }
+#endif
+  body();
 }
 
 #ifndef _WIN32

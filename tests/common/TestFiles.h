@@ -3,6 +3,7 @@
 #pragma once
 
 #include <filesystem>
+#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -27,7 +28,8 @@ private:
 };
 
 std::string ReadBytes(const std::filesystem::path& file);
-// The names of the files and folders in a folder, sorted.
+// The names of the files and folders in a folder, sorted. Windows: listed through the long-path
+// form, so that a folder deeper than MAX_PATH is listed too (the runtime's listing stops there).
 std::vector<std::string> FolderContent(const std::filesystem::path& folder);
 void WriteBytes(const std::filesystem::path& file, std::string_view bytes);
 std::u16string ToU16(const std::filesystem::path& path);
@@ -40,6 +42,12 @@ std::wstring HostPath(std::string_view unixPath);
 // True when the tests run as root, who is granted every access whatever a file's mode says.
 // Always false on Windows.
 bool RunningAsRoot();
+
+// Runs a test body as an ordinary user, to whom a file's mode applies: as it is for anyone but
+// root; for root in a forked child that takes the identity of user 65534 (nobody) and reports
+// through its exit status, so that a refusal is tested on every build. The body makes its own
+// files (a TempFolder of its own). Windows: the body as it is.
+void AsAnOrdinaryUser(const std::function<void()>& body);
 
 #ifndef _WIN32
 // A file's permission bits, 0 when they cannot be read (the failure is reported).

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <filesystem>
+#include <optional>
 #include <string>
 
 #include <windows.h>
@@ -43,5 +44,33 @@ private:
 // Starts the program with the parameters (none when empty). False, with the failure reported,
 // when it cannot be started; the caller closes both handles of the process otherwise.
 bool StartProgram(const std::wstring& parameters, PROCESS_INFORMATION& process);
+
+// The Windows version Wine reports to tarnwk.exe alone (the Version value of this key, a name
+// such as "winxp", "vista" or "win8"; none: the prefix's own, Windows 7).
+inline const wchar_t WineProgramKey[] = L"Software\\Wine\\AppDefaults\\tarnwk.exe";
+
+// One registry value, remembered when the guard is made and put back when it goes: the same type
+// and data, or no value when there was none. A key the guard had to create is removed again.
+class TRegistryValueGuard {
+public:
+  TRegistryValueGuard(HKEY root, std::wstring key, std::wstring name);
+  ~TRegistryValueGuard();
+  TRegistryValueGuard(const TRegistryValueGuard&) = delete;
+  TRegistryValueGuard& operator=(const TRegistryValueGuard&) = delete;
+
+  void SetText(const std::wstring& text, DWORD type = REG_SZ);
+  void SetNumber(DWORD number);
+  void Delete();
+
+private:
+  bool Write(DWORD type, const std::string& data);
+
+  HKEY FRoot;
+  std::wstring FKey;
+  std::wstring FName;
+  bool FKeyExisted = false;
+  DWORD FType = REG_NONE;
+  std::optional<std::string> FData;
+};
 
 } // namespace testing_files

@@ -34,6 +34,8 @@ public:
   FaultPlan(std::vector<Fault> faults, size_t newSize) : FFaults(std::move(faults)) {
     SetFileFaultHook([this, newSize](TFileStep step, int64_t& bytes) {
       const int attempt = ++FAttempts[step];
+      if (FWatch)
+        FWatch(step);
       if (FMeanwhile && step == FMeanwhileStep)
         std::exchange(FMeanwhile, nullptr)();
       for (const Fault& fault : FFaults)
@@ -50,11 +52,14 @@ public:
     FMeanwhileStep = step;
     FMeanwhile = std::move(action);
   }
+  // Something the test looks at whenever a step is reached.
+  void Watch(std::function<void(TFileStep)> watch) { FWatch = std::move(watch); }
   FaultPlan(const FaultPlan&) = delete;
   FaultPlan& operator=(const FaultPlan&) = delete;
 
 private:
   std::vector<Fault> FFaults;
+  std::function<void(TFileStep)> FWatch;
   std::map<TFileStep, int> FAttempts;
   TFileStep FMeanwhileStep = TFileStep::Write;
   std::function<void()> FMeanwhile;
@@ -74,6 +79,11 @@ const std::string Original = "# my own entries\r\n10.0.0.1 nas\r\n0.0.0.0 a\r\n0
 const std::string Saved = "10.0.0.1 nas\r\n0.0.0.0 a b\r\n";
 
 TEST(SafeSave, EveryFailingStepLeavesTheOldOrTheNewFile) {
+#ifndef _WIN32
+  // The rows save a read-only file, which only root may write on POSIX.
+  if (!RunningAsRoot())
+    GTEST_SKIP() << "only root may write a read-only file";
+#endif
   struct Row {
     const char* Name;
     std::vector<Fault> Faults = {};
@@ -83,6 +93,8 @@ TEST(SafeSave, EveryFailingStepLeavesTheOldOrTheNewFile) {
     bool OtherWriter = false;
     // A run killed before left its temporary file under the file's short name.
     bool Leftover = false;
+    // The file's attributes are lifted while the bytes are written.
+    bool Lifted = true;
   };
   using S = TFileStep;
   const std::vector<Row> rows = {
@@ -117,7 +129,8 @@ TEST(SafeSave, EveryFailingStepLeavesTheOldOrTheNewFile) {
       {.Name = "lifting the attributes fails: written anyway",
        .Faults = {{S::SetAttributes, 1}},
        .Expected = Result::Saved,
-       .NewContent = true},
+       .NewContent = true,
+       .Lifted = false},
       {.Name = "restoring the attributes fails once",
        .Faults = {{S::SetAttributes, 2}},
        .Expected = Result::Saved,
@@ -190,8 +203,14 @@ TEST(SafeSave, EveryFailingStepLeavesTheOldOrTheNewFile) {
     Result result;
     const std::string late = "0.0.0.0 late\r\n";
     bool appended = false;
+    std::vector<uint32_t> whileWritten; // the file's attributes at each write
     {
       FaultPlan plan(row.Faults, Saved.size());
+      plan.Watch([&whileWritten, &name](TFileStep step) {
+        uint32_t now = 0;
+        if (step == TFileStep::Write && FileGetAttributes(name, now))
+          whileWritten.push_back(now);
+      });
       if (row.OtherWriter)
         plan.Meanwhile(TFileStep::Flush, [&] { appended = TryAppend(file, late); });
       try {
@@ -202,6 +221,11 @@ TEST(SafeSave, EveryFailingStepLeavesTheOldOrTheNewFile) {
       }
     }
     EXPECT_EQ(result, row.Expected);
+    EXPECT_FALSE(whileWritten.empty());
+    for (const uint32_t now : whileWritten)
+      EXPECT_EQ(now & (FileAttributeReadOnly | FileAttributeHidden | FileAttributeSystem),
+                row.Lifted ? 0u : extra)
+          << "while the bytes are written";
     const std::string lost = appended ? late : "";
     EXPECT_EQ(ReadBytes(file), row.NewContent ? Saved : Original + lost);
 #ifdef _WIN32

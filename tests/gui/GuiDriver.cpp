@@ -19,8 +19,6 @@
 #include "TestFiles.h"
 #include "TestProgram_win32.h"
 #include "TestText.h"
-#include "VornLibSystem.h"
-#include "uCommandLine.h"
 #include "uHostsLocation.h"
 #include "wndMain.h"
 
@@ -34,13 +32,26 @@ using testing_files::ReadBytes;
 using testing_files::StartProgram;
 using testing_files::TempFolder;
 using testing_files::THeldHostsFile;
+using testing_files::TRegistryValueGuard;
 using testing_files::Utf8Mark;
+using testing_files::WineProgramKey;
 using testing_files::WriteBytes;
 
 // How long any one wait may take before the test gives up on it.
 constexpr DWORD WaitLimit = 20000;
 constexpr UINT TextTimeout = 5000;
 constexpr int MessageTextId = 0xFFFF;
+
+// The usage block, in the about box and after "Invalid parameters found.".
+const std::string UsageText = "Usage: tarnwk.exe [/s] [/b] [/l|r] [/e:ANSI|UTF8|UTF16LE] [file]\n"
+                              "\n"
+                              "/s: silent\n"
+                              "/b: create backup\n"
+                              "/l: include localhost entries\n"
+                              "/r: remove localhost entries\n"
+                              "/e: save file as ANSI, UTF-8 or UTF-16 (Little endian)\n"
+                              "\n"
+                              "Example: tarnwk.exe /e:ANSI hosts.txt";
 
 const std::string SystemHostsBytes = "# the system's own\r\n"
                                      "127.0.0.1 localhost\r\n"
@@ -312,14 +323,13 @@ RECT ClientRectOf(HWND window, HWND control) {
 
 class MainWindow : public testing::Test {
 protected:
-  // The facts the window itself reads at start.
-  TSystemProbe FProbe;
   TSystemHostsGuard FHosts;
 };
 
 TEST_F(MainWindow, ShowsTheSystemHostsFileAndItsEncoding) {
   // The encoding box follows the file shown: the system hosts file at start, then the file the
-  // user picks.
+  // user picks. Windows 7 and later keep their localhost lines out of the hosts file: the
+  // include-localhost box starts unchecked there and checked on Vista and earlier.
   const std::string utf16Bytes("\xFF\xFE#\0\r\0\n\0", 8);
   struct TRow {
     const char* Name;
@@ -327,16 +337,24 @@ TEST_F(MainWindow, ShowsTheSystemHostsFileAndItsEncoding) {
     const wchar_t* Encoding;
     std::string Chosen; // the file picked afterwards
     const wchar_t* ChosenEncoding;
+    const wchar_t* Version; // what Wine reports to the program; empty: its default, 7 SP1
+    bool Localhost;
   };
   const TRow rows[] = {
-      {"no byte-order mark, then a UTF-8 file", SystemHostsBytes, L"ANSI", Utf8Mark + PlainInput,
-       L"UTF-8"},
-      {"UTF-8 mark, then a UTF-16 file", Utf8Mark + SystemHostsBytes, L"UTF-8", utf16Bytes,
-       L"UTF-16 LE"},
-      {"UTF-16 mark, then a file without mark", utf16Bytes, L"UTF-16 LE", PlainInput, L"ANSI"},
+      {"no byte-order mark, then a UTF-8 file, Vista", SystemHostsBytes, L"ANSI",
+       Utf8Mark + PlainInput, L"UTF-8", L"vista", true},
+      {"UTF-8 mark, then a UTF-16 file, 7", Utf8Mark + SystemHostsBytes, L"UTF-8", utf16Bytes,
+       L"UTF-16 LE", L"", false},
+      {"UTF-16 mark, then a file without mark, 8", utf16Bytes, L"UTF-16 LE", PlainInput, L"ANSI",
+       L"win8", false},
   };
+  TRegistryValueGuard version(HKEY_CURRENT_USER, WineProgramKey, L"Version");
   for (const TRow& row : rows) {
     SCOPED_TRACE(row.Name);
+    if (*row.Version != L'\0')
+      version.SetText(row.Version);
+    else
+      version.Delete();
     FHosts.Write(row.Bytes);
     TProgramWindow program;
     ASSERT_NE(program.Window(), nullptr);
@@ -345,8 +363,7 @@ TEST_F(MainWindow, ShowsTheSystemHostsFileAndItsEncoding) {
     EXPECT_EQ(Printable(program.EncodingText()), Printable(row.Encoding));
     EXPECT_TRUE(IsWindowEnabled(program.Control(IdOptimize)));
     EXPECT_TRUE(program.Checked(IdBackup));
-    // Windows 7 and later keep their localhost lines out of the hosts file.
-    EXPECT_EQ(program.Checked(IdIncludeLocalhost), OsFamily() < OsFamily7);
+    EXPECT_EQ(program.Checked(IdIncludeLocalhost), row.Localhost);
     // The system hosts file is untouched.
     EXPECT_EQ(ReadBytes(FHosts.Name()), row.Bytes);
 
@@ -574,12 +591,11 @@ TEST_F(MainWindow, AboutShowsVersionAndUsage) {
   ASSERT_NE(box, nullptr) << "no about box";
   EXPECT_EQ(Printable(Text(box)), "Tarnwick");
   const std::string text = Printable(Text(GetDlgItem(box, MessageTextId)));
-  const std::string usage(UsageBlock.begin(), UsageBlock.end());
   EXPECT_EQ(text.substr(0, text.find('\n')), "Tarnwick v" TARNWICK_VERSION);
   const size_t blank = text.find("\n\n");
   ASSERT_NE(blank, std::string::npos);
   EXPECT_GT(blank, text.find('\n')) << "no maker line";
-  EXPECT_EQ(text.substr(blank + 2), usage);
+  EXPECT_EQ(text.substr(blank + 2), UsageText);
   CloseMessageBox(box);
   EXPECT_TRUE(program.Responds());
   EXPECT_EQ(ReadBytes(FHosts.Name()), SystemHostsBytes);
@@ -630,23 +646,48 @@ TEST_F(MainWindow, RelaunchesElevatedForTheChosenFile) {
   EXPECT_EQ(ReadBytes(FHosts.Name()), SystemHostsBytes);
 }
 
-// An error that escapes the optimize operation of a command-line run (here the load: another
-// program holds the file without sharing) ends it with exit code 1; a message box tells it, unless
-// the run is silent. A silent run that showed one would wait for a click nobody gives.
-TEST(CommandLineRun, AnErrorThatEscapesShowsABoxUnlessSilent) {
+// A command-line run tells what went wrong in a message box, unless it is silent: an error that
+// escapes the optimize operation (here the load: another program holds the file without sharing)
+// ends it with exit code 1; invalid parameters show the usage, and silent counts only when "/s"
+// stood before the invalid parameter. A silent run that showed a box would wait for a click
+// nobody gives.
+TEST(CommandLineRun, ShowsABoxUnlessSilent) {
   struct TRow {
     const char* Name;
-    const wchar_t* Options;
-    bool Box;
+    const wchar_t* Options;    // before the file name
+    bool Held = false;         // another program holds the file
+    const char* Box = nullptr; // the box's text, or how it begins (Held); none: no box
+    DWORD ExitCode = 0;
   };
-  const TRow rows[] = {{.Name = "messages on", .Options = L"/b", .Box = true},
-                       {.Name = "silent", .Options = L"/s /b", .Box = false}};
+  const std::string usage = "Invalid parameters found.\n\n" + UsageText;
+  const TRow rows[] = {
+      {.Name = "an escaping error, messages on",
+       .Options = L"/b",
+       .Held = true,
+       .Box = "Unexpected error: ",
+       .ExitCode = 1},
+      {.Name = "an escaping error, silent", .Options = L"/s /b", .Held = true, .ExitCode = 1},
+      {.Name = "usage, silent before the invalid parameter",
+       .Options = L"/s /x",
+       .Held = false,
+       .ExitCode = 0},
+      {.Name = "usage, silent after the invalid parameter",
+       .Options = L"/x /s",
+       .Held = false,
+       .Box = usage.c_str(),
+       .ExitCode = 0},
+  };
   for (const TRow& row : rows) {
     SCOPED_TRACE(row.Name);
     TempFolder folder;
     const fs::path file = folder.File("hosts.txt");
-    auto held = std::make_unique<THeldHostsFile>(file);
-    ASSERT_TRUE(held->Held());
+    std::unique_ptr<THeldHostsFile> held;
+    if (row.Held) {
+      held = std::make_unique<THeldHostsFile>(file);
+      ASSERT_TRUE(held->Held());
+    } else {
+      WriteBytes(file, PlainInput);
+    }
     PROCESS_INFORMATION process = {};
     ASSERT_TRUE(StartProgram(std::wstring(row.Options) + L" \"" + file.wstring() + L"\"", process));
     // The run ends, or shows a box first.
@@ -656,9 +697,16 @@ TEST(CommandLineRun, AnErrorThatEscapesShowsABoxUnlessSilent) {
           FindDialog([&process](HWND window) { return ProcessOf(window) == process.dwProcessId; });
       return box != nullptr || WaitForSingleObject(process.hProcess, 0) == WAIT_OBJECT_0;
     }));
-    EXPECT_EQ(box != nullptr, row.Box);
+    EXPECT_EQ(box != nullptr, row.Box != nullptr);
     if (box != nullptr) {
-      EXPECT_EQ(Printable(Text(GetDlgItem(box, MessageTextId))).rfind("Unexpected error: ", 0), 0u);
+      const std::string text = Printable(Text(GetDlgItem(box, MessageTextId)));
+      if (row.Box == nullptr)
+        ADD_FAILURE() << "a box showed: " << text;
+      else if (row.Held)
+        EXPECT_EQ(text.rfind(row.Box, 0), 0u) << text;
+      else
+        EXPECT_EQ(text, row.Box);
+      EXPECT_EQ(Printable(Text(box)), "Tarnwick");
       CloseMessageBox(box);
     }
     DWORD exitCode = 0xFFFFFFFF;
@@ -668,7 +716,7 @@ TEST(CommandLineRun, AnErrorThatEscapesShowsABoxUnlessSilent) {
       WaitForSingleObject(process.hProcess, WaitLimit);
     }
     GetExitCodeProcess(process.hProcess, &exitCode);
-    EXPECT_EQ(exitCode, 1u);
+    EXPECT_EQ(exitCode, row.ExitCode);
     CloseHandle(process.hThread);
     CloseHandle(process.hProcess);
     held.reset();

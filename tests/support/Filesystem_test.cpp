@@ -20,9 +20,9 @@
 #ifndef _WIN32
 using testing_files::ModeOf;
 #endif
+using testing_files::AsAnOrdinaryUser;
 using testing_files::FolderContent;
 using testing_files::ReadBytes;
-using testing_files::RunningAsRoot;
 using testing_files::TempFolder;
 using testing_files::ToU16;
 using testing_files::U16;
@@ -461,54 +461,55 @@ TEST(FileAccess, MissingFolderIsNeitherReadableNorWritable) {
   EXPECT_FALSE(fs::exists(temp.File("missing")));
 }
 
+// Refusals are tested as an ordinary user: root is granted every access.
 TEST(FileAccess, ReadOnlyFileIsReadableButNotWritable) {
-  if (RunningAsRoot())
-    GTEST_SKIP() << "root is granted every access; run as an unprivileged user to test refusal";
-  TempFolder temp;
-  WriteBytes(temp.File("hosts"), "keep");
-  const std::u16string path = temp.Name("hosts");
+  AsAnOrdinaryUser([] {
+    TempFolder temp;
+    WriteBytes(temp.File("hosts"), "keep");
+    const std::u16string path = temp.Name("hosts");
 #ifdef _WIN32
-  // Under Wine the file's DACL follows the unix mode, which the read-only attribute clears: this
-  // is Wine's answer. On Windows the attribute is no part of the file's security and the access
-  // check grants the write.
-  uint32_t attributes = 0;
-  ASSERT_TRUE(FileGetAttributes(path, attributes));
-  ASSERT_TRUE(FileSetAttributes(path, attributes | FileAttributeReadOnly));
+    // Under Wine the file's DACL follows the unix mode, which the read-only attribute clears: this
+    // is Wine's answer. On Windows the attribute is no part of the file's security and the access
+    // check grants the write.
+    uint32_t attributes = 0;
+    ASSERT_TRUE(FileGetAttributes(path, attributes));
+    ASSERT_TRUE(FileSetAttributes(path, attributes | FileAttributeReadOnly));
 #else
-  fs::permissions(temp.File("hosts"),
-                  fs::perms::owner_write | fs::perms::group_write | fs::perms::others_write,
-                  fs::perm_options::remove);
+    fs::permissions(temp.File("hosts"),
+                    fs::perms::owner_write | fs::perms::group_write | fs::perms::others_write,
+                    fs::perm_options::remove);
 #endif
-  EXPECT_TRUE(CanReadFile(path));
-  EXPECT_FALSE(CanWriteFile(path));
-  EXPECT_FALSE(CanModifyPath(path));
-  EXPECT_EQ(ReadBytes(temp.File("hosts")), "keep");
+    EXPECT_TRUE(CanReadFile(path));
+    EXPECT_FALSE(CanWriteFile(path));
+    EXPECT_FALSE(CanModifyPath(path));
+    EXPECT_EQ(ReadBytes(temp.File("hosts")), "keep");
+  });
 }
 
 #ifndef _WIN32
 // Mode bits that Windows code cannot set: no read access at all, a folder without write access.
 TEST(FileAccess, UnreadableFileIsRefused) {
-  if (RunningAsRoot())
-    GTEST_SKIP() << "root is granted every access; run as an unprivileged user to test refusal";
-  TempFolder temp;
-  WriteBytes(temp.File("hosts"), "keep");
-  fs::permissions(temp.File("hosts"), fs::perms::none);
-  EXPECT_FALSE(CanReadFile(temp.Name("hosts")));
-  EXPECT_FALSE(CanWriteFile(temp.Name("hosts")));
-  fs::permissions(temp.File("hosts"), fs::perms::owner_read);
-  EXPECT_EQ(ReadBytes(temp.File("hosts")), "keep");
+  AsAnOrdinaryUser([] {
+    TempFolder temp;
+    WriteBytes(temp.File("hosts"), "keep");
+    fs::permissions(temp.File("hosts"), fs::perms::none);
+    EXPECT_FALSE(CanReadFile(temp.Name("hosts")));
+    EXPECT_FALSE(CanWriteFile(temp.Name("hosts")));
+    fs::permissions(temp.File("hosts"), fs::perms::owner_read);
+    EXPECT_EQ(ReadBytes(temp.File("hosts")), "keep");
+  });
 }
 
 TEST(FileAccess, MissingFileInAReadOnlyFolderIsNotWritable) {
-  if (RunningAsRoot())
-    GTEST_SKIP() << "root is granted every access; run as an unprivileged user to test refusal";
-  TempFolder temp;
-  fs::create_directory(temp.File("locked"));
-  fs::permissions(temp.File("locked"), fs::perms::owner_read | fs::perms::owner_exec);
-  EXPECT_FALSE(CanWriteFile(temp.Name("locked") + u"/hosts"));
-  EXPECT_FALSE(CanModifyPath(temp.Name("locked")));
-  EXPECT_TRUE(CanReadFile(temp.Name("locked")));
-  EXPECT_FALSE(fs::exists(temp.File("locked") / "hosts"));
+  AsAnOrdinaryUser([] {
+    TempFolder temp;
+    fs::create_directory(temp.File("locked"));
+    fs::permissions(temp.File("locked"), fs::perms::owner_read | fs::perms::owner_exec);
+    EXPECT_FALSE(CanWriteFile(temp.Name("locked") + u"/hosts"));
+    EXPECT_FALSE(CanModifyPath(temp.Name("locked")));
+    EXPECT_TRUE(CanReadFile(temp.Name("locked")));
+    EXPECT_FALSE(fs::exists(temp.File("locked") / "hosts"));
+  });
 }
 #endif
 
