@@ -348,6 +348,17 @@ TSaveResult WriteStraight(std::u16string_view target, const TByteProducer& produ
 
 } // namespace
 
+TReplaceResult TNewFileBeside::ReplaceTarget() {
+  if (!GiveName())
+    return TReplaceResult::NotReplaced;
+  if (!FStream->Close())
+    RaiseStreamError(*FStream, "close failed");
+  const TReplaceResult result = ReplaceFileAtomically(FTarget, FName);
+  if (result == TReplaceResult::Replaced)
+    FName.clear();
+  return result;
+}
+
 TFileFaultHook SetFileFaultHook(TFileFaultHook hook) {
   TFileFaultHook previous = std::move(FaultHook());
   FaultHook() = std::move(hook);

@@ -309,6 +309,9 @@ public:
 
 private:
   TNewFileBeside() = default;
+  // Gives the file the name it is swapped in under (POSIX: an unnamed file gets its short name);
+  // false when it cannot.
+  bool GiveName();
   std::u16string FTarget, FModel, FName;
   std::unique_ptr<TVornFileStream> FStream;
   bool FKept = false;

@@ -551,25 +551,20 @@ bool TNewFileBeside::KeepModelTimes() {
   return ::futimens(static_cast<int>(FStream->Handle()), times) == 0;
 }
 
-TReplaceResult TNewFileBeside::ReplaceTarget() {
-  if (FName.empty()) {
-    // The unnamed file gets its short name just for the rename.
-    const std::u16string name = SaveNameBeside(FTarget, u".tmp");
-    const std::string bytes = Utf8(name);
-    ::unlink(bytes.c_str());
-    const int fd = static_cast<int>(FStream->Handle());
-    const std::string self = "/proc/self/fd/" + std::to_string(fd);
-    if (::linkat(AT_FDCWD, self.c_str(), AT_FDCWD, bytes.c_str(), AT_SYMLINK_FOLLOW) != 0 &&
-        ::linkat(fd, "", AT_FDCWD, bytes.c_str(), AT_EMPTY_PATH) != 0)
-      return TReplaceResult::NotReplaced;
-    FName = name;
-  }
-  if (!FStream->Close())
-    RaiseStreamError(*FStream, "close failed");
-  const TReplaceResult result = ReplaceFileAtomically(FTarget, FName);
-  if (result == TReplaceResult::Replaced)
-    FName.clear();
-  return result;
+bool TNewFileBeside::GiveName() {
+  if (!FName.empty())
+    return true;
+  // The unnamed file gets its short name just for the rename.
+  const std::u16string name = SaveNameBeside(FTarget, u".tmp");
+  const std::string bytes = Utf8(name);
+  ::unlink(bytes.c_str());
+  const int fd = static_cast<int>(FStream->Handle());
+  const std::string self = "/proc/self/fd/" + std::to_string(fd);
+  if (::linkat(AT_FDCWD, self.c_str(), AT_FDCWD, bytes.c_str(), AT_SYMLINK_FOLLOW) != 0 &&
+      ::linkat(fd, "", AT_FDCWD, bytes.c_str(), AT_EMPTY_PATH) != 0)
+    return false;
+  FName = name;
+  return true;
 }
 
 TReplaceResult ReplaceFileAtomically(std::u16string_view target, std::u16string_view replacement) {

@@ -579,13 +579,9 @@ bool TNewFileBeside::KeepModelTimes() {
          SetFileTime(AsHandle(FStream->Handle()), nullptr, &accessed, &written);
 }
 
-TReplaceResult TNewFileBeside::ReplaceTarget() {
-  if (!FStream->Close())
-    RaiseStreamError(*FStream, "close failed");
-  const TReplaceResult result = ReplaceFileAtomically(FTarget, FName);
-  if (result == TReplaceResult::Replaced)
-    FName.clear();
-  return result;
+// The new file was made under its name.
+bool TNewFileBeside::GiveName() {
+  return true;
 }
 
 uint32_t FileLinkCount(std::u16string_view path) {
