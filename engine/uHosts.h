@@ -239,8 +239,9 @@ public:
 
 private:
   friend class THosts;
-  struct TExtra;     // what few lines have: an address value of their own, a comment
-  struct TNameArray; // the names of a line that holds more than one, behind a small header
+  struct TExtra;      // what few lines have: an address value of their own, a comment
+  struct TExtraTable; // the extras of the lines of one document, by line
+  struct TNameArray;  // the names of a line that holds more than one, behind a small header
 
   // The same scan over a line of one-byte characters (ASCII as read from the file).
   void ParseLine8(std::string_view text, bool& FoundLocalhost, bool KeepLocalhost);
@@ -258,6 +259,12 @@ private:
   void SetCommentText(std::u16string_view text);
   // Takes the address of another line: its value where that is shared, else a copy.
   void ShareAddress(const THostItem& line);
+  // The extras live beside the lines, in a table of the document (or one for the lines without
+  // a document), so that the many lines without them do not pay for them.
+  TExtraTable& Extras() const;
+  const TExtra* Extra() const;
+  TExtra& MakeExtra();
+  void DropExtra();
 
   THostName* NameData() const;
   // Room for count names in all without moving them again.
@@ -272,13 +279,13 @@ private:
 
   const THostsIP* FAddress = nullptr;
   THosts* FOwner;
-  std::unique_ptr<TExtra> FExtra;
   union {
     THostName FOne;    // FNameMode OneName: the line's only name, in place
     TNameArray* FMany; // FNameMode ManyNames
   };
   uint16_t FFlags = 0;
   enum : uint8_t { NoName, OneName, ManyNames } FNameMode = NoName;
+  bool FHasExtra = false; // the line has an entry in the extras table
 };
 
 // ---------------------------------------------------------------------------------------------
@@ -437,9 +444,10 @@ private:
   // TakeLine for a watched load: the text is copied before the scan may write names over it.
   template <typename CharT> bool TakeWatchedLine(std::basic_string_view<CharT> text);
 
-  std::unique_ptr<TAddressTable> FAddresses; // outlives the lines that share its values
-  std::unique_ptr<TTextArena> FText;         // the names' text; outlives the lines too
-  std::unique_ptr<TWatch> FWatch;            // none unless a caller follows the load
+  std::unique_ptr<TAddressTable> FAddresses;       // outlives the lines that share its values
+  std::unique_ptr<TTextArena> FText;               // the names' text; outlives the lines too
+  std::unique_ptr<TWatch> FWatch;                  // none unless a caller follows the load
+  std::unique_ptr<THostItem::TExtraTable> FExtras; // the extras of the few lines that have any
   using TLineList =
       std::vector<std::unique_ptr<THostItem>, TLargeBlockAllocator<std::unique_ptr<THostItem>>>;
   TLineList FLines;

@@ -282,7 +282,8 @@ struct THosts::TAddressTable {
 };
 
 THosts::THosts()
-    : FAddresses(std::make_unique<TAddressTable>()), FText(std::make_unique<TTextArena>()) {}
+    : FAddresses(std::make_unique<TAddressTable>()), FText(std::make_unique<TTextArena>()),
+      FExtras(std::make_unique<THostItem::TExtraTable>()) {}
 THosts::~THosts() {
   FLines.clear(); // the lines go before the values and the text they share
 }

@@ -99,7 +99,7 @@ const THostsIP* ReadAddressToken(std::basic_string_view<CharT> token, THosts* do
 
 // A million one-name lines cost what these two sizes say: keep them.
 static_assert(sizeof(THostName) <= 16, "a name is a 16-byte record");
-static_assert(sizeof(THostItem) <= 48, "a line is 48 bytes");
+static_assert(sizeof(THostItem) <= 40, "a line is 40 bytes");
 
 // ---- Name owner ----
 
@@ -188,11 +188,6 @@ void THostName::FreeText() {
 
 // ---- The names of a line ----
 
-struct THostItem::TExtra {
-  std::unique_ptr<THostsIP> OwnAddress; // the value FAddress names when the line owns it
-  std::u16string Comment;
-};
-
 // A header and then Capacity names. Small arrays come from pools of their exact size.
 struct alignas(alignof(THostName)) THostItem::TNameArray {
   THostItem* Owner;
@@ -249,6 +244,8 @@ THostItem::~THostItem() {
   ClearNames();
   if (FNameMode == ManyNames)
     TNameArray::Free(FMany);
+  if (FHasExtra)
+    DropExtra();
 }
 
 THostName* THostItem::NameData() const {
@@ -456,10 +453,9 @@ bool THostItem::SetAddress(const THostsIP* address) {
   const bool accepted = own->Assign(address);
   if (!accepted && FAddress)
     return false;
-  if (!FExtra)
-    FExtra = std::make_unique<TExtra>();
-  FExtra->OwnAddress = std::move(own); // when refused, the fresh empty value stays
-  FAddress = FExtra->OwnAddress.get();
+  TExtra& extra = MakeExtra();
+  extra.OwnAddress = std::move(own); // when refused, the fresh empty value stays
+  FAddress = extra.OwnAddress.get();
   if (accepted && FOwner)
     ++FOwner->FAddressValuesMade[FAddress->IsIPv6() ? 1 : 0];
   return accepted;
@@ -467,25 +463,49 @@ bool THostItem::SetAddress(const THostsIP* address) {
 
 void THostItem::ShareAddress(const THostItem& line) {
   // A value the line owns may still be replaced; a document's shared value never changes.
-  if (line.FExtra && line.FExtra->OwnAddress.get() == line.FAddress)
+  const TExtra* extra = line.Extra();
+  if (extra && extra->OwnAddress.get() == line.FAddress)
     SetAddress(line.FAddress);
   else
     FAddress = line.FAddress;
 }
 
+THostItem::TExtraTable& THostItem::Extras() const {
+  if (FOwner)
+    return *FOwner->FExtras;
+  static TExtraTable withoutDocument;
+  return withoutDocument;
+}
+
+const THostItem::TExtra* THostItem::Extra() const {
+  if (!FHasExtra)
+    return nullptr;
+  return &Extras().Lines.find(this)->second;
+}
+
+THostItem::TExtra& THostItem::MakeExtra() {
+  TExtra& extra = Extras().Lines[this];
+  FHasExtra = true;
+  return extra;
+}
+
+void THostItem::DropExtra() {
+  Extras().Lines.erase(this);
+  FHasExtra = false;
+}
+
 std::u16string_view THostItem::Comment() const {
-  return FExtra ? std::u16string_view(FExtra->Comment) : std::u16string_view();
+  const TExtra* extra = Extra();
+  return extra ? std::u16string_view(extra->Comment) : std::u16string_view();
 }
 
 void THostItem::SetCommentText(std::u16string_view text) {
   if (text.empty()) {
-    if (FExtra)
-      FExtra->Comment.clear();
+    if (FHasExtra)
+      MakeExtra().Comment.clear();
     return;
   }
-  if (!FExtra)
-    FExtra = std::make_unique<TExtra>();
-  FExtra->Comment.assign(text);
+  MakeExtra().Comment.assign(text);
 }
 
 void THostItem::SetComment(std::u16string_view text) {
@@ -535,7 +555,8 @@ void THostItem::Scan(std::basic_string_view<CharT> text, bool& FoundLocalhost, b
     ClearNames();
   // The line starts over: nothing of an earlier reading survives.
   FAddress = nullptr;
-  FExtra.reset();
+  if (FHasExtra)
+    DropExtra();
 
   if (text.empty())
     return; // blank
@@ -585,13 +606,13 @@ template <typename CharT> size_t THostItem::ScanAddress(std::basic_string_view<C
         continue;          // leading blanks
       }
       std::unique_ptr<THostsIP> own;
-      FAddress = ReadAddressToken(text.substr(tokenStart, pos - tokenStart), FOwner, own);
-      if (!FAddress)
+      const THostsIP* address =
+          ReadAddressToken(text.substr(tokenStart, pos - tokenStart), FOwner, own);
+      if (!address)
         return giveUp();
-      if (own) {
-        FExtra = std::make_unique<TExtra>();
-        FExtra->OwnAddress = std::move(own);
-      }
+      if (own)
+        MakeExtra().OwnAddress = std::move(own);
+      FAddress = address;
       return pos + 1;
     }
     if (!IsAddressChar(c))

@@ -5,7 +5,9 @@
 #include <cstdint>
 #include <cstring>
 #include <memory>
+#include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 #include "VornLibMemory.h"
@@ -20,6 +22,16 @@ inline uint64_t MixBits(uint64_t x) {
   x ^= x >> 31;
   return x;
 }
+
+// What few lines have: an address value of their own, a comment.
+struct THostItem::TExtra {
+  std::unique_ptr<THostsIP> OwnAddress; // the value FAddress names when the line owns it
+  std::u16string Comment;
+};
+
+struct THostItem::TExtraTable {
+  std::unordered_map<const THostItem*, TExtra> Lines;
+};
 
 // True when every character fits in one byte (Latin-1).
 inline bool FitsInBytes(std::u16string_view text) {
