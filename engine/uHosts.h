@@ -235,7 +235,7 @@ public:
   const THostsIP* Address() const { return FAddress; }
   std::u16string_view Comment() const;
   uint16_t Flags() const { return FFlags; }
-  THosts* Owner() const { return FOwner; }
+  THosts* Owner() const; // none for a line made without a document
 
 private:
   friend class THosts;
@@ -278,11 +278,11 @@ private:
   void EraseName(size_t index);
 
   const THostsIP* FAddress = nullptr;
-  THosts* FOwner;
   union {
     THostName FOne;    // FNameMode OneName: the line's only name, in place
     TNameArray* FMany; // FNameMode ManyNames
   };
+  uint32_t FOwner; // the number of the line's document (THosts::FNumber), 0 for none
   uint16_t FFlags = 0;
   enum : uint8_t { NoName, OneName, ManyNames } FNameMode = NoName;
   bool FHasExtra = false; // the line has an entry in the extras table
@@ -456,7 +456,15 @@ private:
   THostsLoadInfo FLoadInfo;
   THostsSaveInfo FSaveInfo;
   std::array<size_t, 2> FAddressValuesMade{};
+  // The document's number among the live documents, from 1: a line keeps the number, four bytes,
+  // rather than a pointer. Numbers of documents gone serve new ones.
+  uint32_t FNumber = 0;
+  static inline std::vector<THosts*> FLive; // by number less one
 };
+
+inline THosts* THostItem::Owner() const {
+  return FOwner ? THosts::FLive[FOwner - 1] : nullptr;
+}
 
 // ---------------------------------------------------------------------------------------------
 // Merging entries by address

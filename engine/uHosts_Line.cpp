@@ -99,7 +99,7 @@ const THostsIP* ReadAddressToken(std::basic_string_view<CharT> token, THosts* do
 
 // A million one-name lines cost what these two sizes say: keep them.
 static_assert(sizeof(THostName) <= 16, "a name is a 16-byte record");
-static_assert(sizeof(THostItem) <= 40, "a line is 40 bytes");
+static_assert(sizeof(THostItem) <= 32, "a line is 32 bytes");
 
 // ---- Name owner ----
 
@@ -238,7 +238,7 @@ struct alignas(alignof(THostName)) THostItem::TNameArray {
   }
 };
 
-THostItem::THostItem(THosts* owner) : FOwner(owner), FMany(nullptr) {}
+THostItem::THostItem(THosts* owner) : FMany(nullptr), FOwner(owner ? owner->FNumber : 0) {}
 
 THostItem::~THostItem() {
   ClearNames();
@@ -456,8 +456,8 @@ bool THostItem::SetAddress(const THostsIP* address) {
   TExtra& extra = MakeExtra();
   extra.OwnAddress = std::move(own); // when refused, the fresh empty value stays
   FAddress = extra.OwnAddress.get();
-  if (accepted && FOwner)
-    ++FOwner->FAddressValuesMade[FAddress->IsIPv6() ? 1 : 0];
+  if (THosts* document = Owner(); accepted && document)
+    ++document->FAddressValuesMade[FAddress->IsIPv6() ? 1 : 0];
   return accepted;
 }
 
@@ -471,8 +471,8 @@ void THostItem::ShareAddress(const THostItem& line) {
 }
 
 THostItem::TExtraTable& THostItem::Extras() const {
-  if (FOwner)
-    return *FOwner->FExtras;
+  if (THosts* document = Owner())
+    return *document->FExtras;
   static TExtraTable withoutDocument;
   return withoutDocument;
 }
@@ -526,9 +526,9 @@ bool THostItem::IsInvalid() const {
 
 template <typename CharT>
 void THostItem::StoreName(THostName& name, const CharT* text, size_t length) {
-  if (FOwner) {
+  if (THosts* document = Owner()) {
     bool wide = false;
-    const void* stored = FOwner->FText->Store(text, length, wide);
+    const void* stored = document->FText->Store(text, length, wide);
     name.SetText(stored, length, wide);
     return;
   }
@@ -607,7 +607,7 @@ template <typename CharT> size_t THostItem::ScanAddress(std::basic_string_view<C
       }
       std::unique_ptr<THostsIP> own;
       const THostsIP* address =
-          ReadAddressToken(text.substr(tokenStart, pos - tokenStart), FOwner, own);
+          ReadAddressToken(text.substr(tokenStart, pos - tokenStart), Owner(), own);
       if (!address)
         return giveUp();
       if (own)
@@ -663,8 +663,8 @@ void THostItem::ScanNames(std::basic_string_view<CharT> text, size_t pos, bool& 
       continue;
     }
     FoundLocalhost = IsLocalhost(run);
-    if (FoundLocalhost && FOwner)
-      ++FOwner->FLoadInfo.LocalhostNames;
+    if (THosts* document = Owner(); FoundLocalhost && document)
+      ++document->FLoadInfo.LocalhostNames;
     if (!FoundLocalhost || KeepLocalhost) {
       THostName& name = AppendName();
       StoreName(name, run.data(), run.size());
