@@ -642,11 +642,14 @@ void THostItem::ScanNames(std::basic_string_view<CharT> text, size_t pos, bool& 
     }
     const size_t nameStart = pos;
     size_t forbidden = 0;
-    for (; pos < len; ++pos) {
-      const uint8_t cls = ClassOf(text[pos]);
-      if (cls == ClassSeparator || cls == ClassHash)
+    for (;;) {
+      // Nearly every name is plain characters up to its end.
+      while (pos < len && (ClassOf(text[pos]) & (ClassSeparator | ClassHash | ClassForbidden)) == 0)
+        ++pos;
+      if (pos == len || ClassOf(text[pos]) != ClassForbidden)
         break;
-      forbidden += cls == ClassForbidden;
+      ++forbidden;
+      ++pos;
     }
     const std::basic_string_view<CharT> run = text.substr(nameStart, pos - nameStart);
     if (forbidden == run.size())
