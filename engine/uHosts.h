@@ -282,10 +282,10 @@ private:
     THostName FOne;    // FNameMode OneName: the line's only name, in place
     TNameArray* FMany; // FNameMode ManyNames
   };
-  uint32_t FOwner; // the number of the line's document (THosts::FNumber), 0 for none
-  uint16_t FFlags = 0;
+  uint32_t FExtra = 0; // the line's place in the extras table from 1, 0 for none
+  uint16_t FOwner;     // the number of the line's document (THosts::FNumber), 0 for none
+  uint8_t FFlags = 0;  // every flag fits in a byte
   enum : uint8_t { NoName, OneName, ManyNames } FNameMode = NoName;
-  bool FHasExtra = false; // the line has an entry in the extras table
 };
 
 // ---------------------------------------------------------------------------------------------
@@ -456,9 +456,9 @@ private:
   THostsLoadInfo FLoadInfo;
   THostsSaveInfo FSaveInfo;
   std::array<size_t, 2> FAddressValuesMade{};
-  // The document's number among the live documents, from 1: a line keeps the number, four bytes,
+  // The document's number among the live documents, from 1: a line keeps the number, two bytes,
   // rather than a pointer. Numbers of documents gone serve new ones.
-  uint32_t FNumber = 0;
+  uint16_t FNumber = 0;
   static inline std::vector<THosts*> FLive; // by number less one
 };
 

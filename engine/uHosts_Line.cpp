@@ -244,7 +244,7 @@ THostItem::~THostItem() {
   ClearNames();
   if (FNameMode == ManyNames)
     TNameArray::Free(FMany);
-  if (FHasExtra)
+  if (FExtra)
     DropExtra();
 }
 
@@ -478,20 +478,34 @@ THostItem::TExtraTable& THostItem::Extras() const {
 }
 
 const THostItem::TExtra* THostItem::Extra() const {
-  if (!FHasExtra)
-    return nullptr;
-  return &Extras().Lines.find(this)->second;
+  return FExtra ? &Extras().Places[FExtra - 1] : nullptr;
 }
 
 THostItem::TExtra& THostItem::MakeExtra() {
-  TExtra& extra = Extras().Lines[this];
-  FHasExtra = true;
-  return extra;
+  TExtraTable& table = Extras();
+  if (FExtra)
+    return table.Places[FExtra - 1];
+  if (table.FirstFree) {
+    FExtra = table.FirstFree;
+    table.FirstFree = std::exchange(table.Places[FExtra - 1].NextFree, 0);
+  } else {
+    if (table.Places.size() >= std::numeric_limits<uint32_t>::max())
+      throw std::length_error("more than 4 billion lines with a comment");
+    table.Places.emplace_back();
+    FExtra = static_cast<uint32_t>(table.Places.size());
+  }
+  return table.Places[FExtra - 1];
 }
 
 void THostItem::DropExtra() {
-  Extras().Lines.erase(this);
-  FHasExtra = false;
+  // Takes no memory: the place goes back to the chain of free ones.
+  TExtraTable& table = Extras();
+  TExtra& extra = table.Places[FExtra - 1];
+  extra.OwnAddress.reset();
+  std::u16string().swap(extra.Comment);
+  extra.NextFree = table.FirstFree;
+  table.FirstFree = FExtra;
+  FExtra = 0;
 }
 
 std::u16string_view THostItem::Comment() const {
@@ -501,7 +515,7 @@ std::u16string_view THostItem::Comment() const {
 
 void THostItem::SetCommentText(std::u16string_view text) {
   if (text.empty()) {
-    if (FHasExtra)
+    if (FExtra)
       MakeExtra().Comment.clear();
     return;
   }
@@ -555,7 +569,7 @@ void THostItem::Scan(std::basic_string_view<CharT> text, bool& FoundLocalhost, b
     ClearNames();
   // The line starts over: nothing of an earlier reading survives.
   FAddress = nullptr;
-  if (FHasExtra)
+  if (FExtra)
     DropExtra();
 
   if (text.empty())
