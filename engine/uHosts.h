@@ -240,7 +240,7 @@ public:
 private:
   friend class THosts;
   struct TExtra;      // what few lines have: an address value of their own, a comment
-  struct TExtraTable; // the extras of the lines of one document, by line
+  struct TExtraTable; // the extras of the lines of one document
   struct TNameArray;  // the names of a line that holds more than one, behind a small header
 
   // The same scan over a line of one-byte characters (ASCII as read from the file).
