@@ -235,12 +235,13 @@ public:
   const THostsIP* Address() const { return FAddress; }
   std::u16string_view Comment() const;
   uint16_t Flags() const { return FFlags; }
-  THosts* Owner() const { return FOwner; }
+  THosts* Owner() const; // none for a line made without a document
 
 private:
   friend class THosts;
-  struct TExtra;     // what few lines have: an address value of their own, a comment
-  struct TNameArray; // the names of a line that holds more than one, behind a small header
+  struct TExtra;      // what few lines have: an address value of their own, a comment
+  struct TExtraTable; // the extras of the lines of one document
+  struct TNameArray;  // the names of a line that holds more than one, behind a small header
 
   // The same scan over a line of one-byte characters (ASCII as read from the file).
   void ParseLine8(std::string_view text, bool& FoundLocalhost, bool KeepLocalhost);
@@ -258,6 +259,12 @@ private:
   void SetCommentText(std::u16string_view text);
   // Takes the address of another line: its value where that is shared, else a copy.
   void ShareAddress(const THostItem& line);
+  // The extras live beside the lines, in a table of the document (or one for the lines without
+  // a document), so that the many lines without them do not pay for them.
+  TExtraTable& Extras() const;
+  const TExtra* Extra() const;
+  TExtra& MakeExtra();
+  void DropExtra();
 
   THostName* NameData() const;
   // Room for count names in all without moving them again.
@@ -271,13 +278,13 @@ private:
   void EraseName(size_t index);
 
   const THostsIP* FAddress = nullptr;
-  THosts* FOwner;
-  std::unique_ptr<TExtra> FExtra;
   union {
     THostName FOne;    // FNameMode OneName: the line's only name, in place
     TNameArray* FMany; // FNameMode ManyNames
   };
-  uint16_t FFlags = 0;
+  uint32_t FExtra = 0; // the line's place in the extras table from 1, 0 for none
+  uint16_t FOwner;     // the number of the line's document (THosts::FNumber), 0 for none
+  uint8_t FFlags = 0;  // every flag fits in a byte
   enum : uint8_t { NoName, OneName, ManyNames } FNameMode = NoName;
 };
 
@@ -437,9 +444,10 @@ private:
   // TakeLine for a watched load: the text is copied before the scan may write names over it.
   template <typename CharT> bool TakeWatchedLine(std::basic_string_view<CharT> text);
 
-  std::unique_ptr<TAddressTable> FAddresses; // outlives the lines that share its values
-  std::unique_ptr<TTextArena> FText;         // the names' text; outlives the lines too
-  std::unique_ptr<TWatch> FWatch;            // none unless a caller follows the load
+  std::unique_ptr<TAddressTable> FAddresses;       // outlives the lines that share its values
+  std::unique_ptr<TTextArena> FText;               // the names' text; outlives the lines too
+  std::unique_ptr<TWatch> FWatch;                  // none unless a caller follows the load
+  std::unique_ptr<THostItem::TExtraTable> FExtras; // the extras of the few lines that have any
   using TLineList =
       std::vector<std::unique_ptr<THostItem>, TLargeBlockAllocator<std::unique_ptr<THostItem>>>;
   TLineList FLines;
@@ -448,7 +456,15 @@ private:
   THostsLoadInfo FLoadInfo;
   THostsSaveInfo FSaveInfo;
   std::array<size_t, 2> FAddressValuesMade{};
+  // The document's number among the live documents, from 1: a line keeps the number, two bytes,
+  // rather than a pointer. Numbers of documents gone serve new ones.
+  uint16_t FNumber = 0;
+  static inline std::vector<THosts*> FLive; // by number less one
 };
+
+inline THosts* THostItem::Owner() const {
+  return FOwner ? THosts::FLive[FOwner - 1] : nullptr;
+}
 
 // ---------------------------------------------------------------------------------------------
 // Merging entries by address

@@ -4,7 +4,9 @@
 #include <cstdint>
 #include <cstring>
 #include <functional>
+#include <limits>
 #include <optional>
+#include <stdexcept>
 #include <system_error>
 #include <unordered_map>
 
@@ -282,9 +284,22 @@ struct THosts::TAddressTable {
 };
 
 THosts::THosts()
-    : FAddresses(std::make_unique<TAddressTable>()), FText(std::make_unique<TTextArena>()) {}
+    : FAddresses(std::make_unique<TAddressTable>()), FText(std::make_unique<TTextArena>()),
+      FExtras(std::make_unique<THostItem::TExtraTable>()) {
+  // Numbered last: a constructor that fails leaves no number behind. Few documents live at a
+  // time, so the first free number is found by a look along the list.
+  auto free = std::find(FLive.begin(), FLive.end(), nullptr);
+  if (free == FLive.end()) {
+    if (FLive.size() >= std::numeric_limits<uint16_t>::max())
+      throw std::length_error("more than 65535 hosts documents at once");
+    free = FLive.insert(free, nullptr);
+  }
+  *free = this;
+  FNumber = static_cast<uint16_t>(free - FLive.begin() + 1);
+}
 THosts::~THosts() {
   FLines.clear(); // the lines go before the values and the text they share
+  FLive[FNumber - 1] = nullptr;
 }
 
 const THostsIP* THosts::SharedAddress(std::string_view token) {

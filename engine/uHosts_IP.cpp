@@ -284,6 +284,8 @@ bool THostsIP::Assign(const THostsIP* source) {
 }
 
 bool THostsIP::SameAddress(const THostsIP* other) const {
+  if (other == this)
+    return true; // lines of a document share the value of one address text
   if (other == nullptr || other->FKind != FKind) {
     return false;
   }

@@ -99,7 +99,7 @@ const THostsIP* ReadAddressToken(std::basic_string_view<CharT> token, THosts* do
 
 // A million one-name lines cost what these two sizes say: keep them.
 static_assert(sizeof(THostName) <= 16, "a name is a 16-byte record");
-static_assert(sizeof(THostItem) <= 48, "a line is 48 bytes");
+static_assert(sizeof(THostItem) <= 32, "a line is 32 bytes");
 
 // ---- Name owner ----
 
@@ -188,11 +188,6 @@ void THostName::FreeText() {
 
 // ---- The names of a line ----
 
-struct THostItem::TExtra {
-  std::unique_ptr<THostsIP> OwnAddress; // the value FAddress names when the line owns it
-  std::u16string Comment;
-};
-
 // A header and then Capacity names. Small arrays come from pools of their exact size.
 struct alignas(alignof(THostName)) THostItem::TNameArray {
   THostItem* Owner;
@@ -243,12 +238,14 @@ struct alignas(alignof(THostName)) THostItem::TNameArray {
   }
 };
 
-THostItem::THostItem(THosts* owner) : FOwner(owner), FMany(nullptr) {}
+THostItem::THostItem(THosts* owner) : FMany(nullptr), FOwner(owner ? owner->FNumber : 0) {}
 
 THostItem::~THostItem() {
   ClearNames();
   if (FNameMode == ManyNames)
     TNameArray::Free(FMany);
+  if (FExtra)
+    DropExtra();
 }
 
 THostName* THostItem::NameData() const {
@@ -456,36 +453,73 @@ bool THostItem::SetAddress(const THostsIP* address) {
   const bool accepted = own->Assign(address);
   if (!accepted && FAddress)
     return false;
-  if (!FExtra)
-    FExtra = std::make_unique<TExtra>();
-  FExtra->OwnAddress = std::move(own); // when refused, the fresh empty value stays
-  FAddress = FExtra->OwnAddress.get();
-  if (accepted && FOwner)
-    ++FOwner->FAddressValuesMade[FAddress->IsIPv6() ? 1 : 0];
+  TExtra& extra = MakeExtra();
+  extra.OwnAddress = std::move(own); // when refused, the fresh empty value stays
+  FAddress = extra.OwnAddress.get();
+  if (THosts* document = Owner(); accepted && document)
+    ++document->FAddressValuesMade[FAddress->IsIPv6() ? 1 : 0];
   return accepted;
 }
 
 void THostItem::ShareAddress(const THostItem& line) {
   // A value the line owns may still be replaced; a document's shared value never changes.
-  if (line.FExtra && line.FExtra->OwnAddress.get() == line.FAddress)
+  const TExtra* extra = line.Extra();
+  if (extra && extra->OwnAddress.get() == line.FAddress)
     SetAddress(line.FAddress);
   else
     FAddress = line.FAddress;
 }
 
+THostItem::TExtraTable& THostItem::Extras() const {
+  if (THosts* document = Owner())
+    return *document->FExtras;
+  static TExtraTable withoutDocument;
+  return withoutDocument;
+}
+
+const THostItem::TExtra* THostItem::Extra() const {
+  return FExtra ? &Extras().Places[FExtra - 1] : nullptr;
+}
+
+THostItem::TExtra& THostItem::MakeExtra() {
+  TExtraTable& table = Extras();
+  if (FExtra)
+    return table.Places[FExtra - 1];
+  if (table.FirstFree) {
+    FExtra = table.FirstFree;
+    table.FirstFree = std::exchange(table.Places[FExtra - 1].NextFree, 0);
+  } else {
+    if (table.Places.size() >= std::numeric_limits<uint32_t>::max())
+      throw std::length_error("more than 4 billion lines with a comment");
+    table.Places.emplace_back();
+    FExtra = static_cast<uint32_t>(table.Places.size());
+  }
+  return table.Places[FExtra - 1];
+}
+
+void THostItem::DropExtra() {
+  // Takes no memory: the place goes back to the chain of free ones.
+  TExtraTable& table = Extras();
+  TExtra& extra = table.Places[FExtra - 1];
+  extra.OwnAddress.reset();
+  std::u16string().swap(extra.Comment);
+  extra.NextFree = table.FirstFree;
+  table.FirstFree = FExtra;
+  FExtra = 0;
+}
+
 std::u16string_view THostItem::Comment() const {
-  return FExtra ? std::u16string_view(FExtra->Comment) : std::u16string_view();
+  const TExtra* extra = Extra();
+  return extra ? std::u16string_view(extra->Comment) : std::u16string_view();
 }
 
 void THostItem::SetCommentText(std::u16string_view text) {
   if (text.empty()) {
     if (FExtra)
-      FExtra->Comment.clear();
+      MakeExtra().Comment.clear();
     return;
   }
-  if (!FExtra)
-    FExtra = std::make_unique<TExtra>();
-  FExtra->Comment.assign(text);
+  MakeExtra().Comment.assign(text);
 }
 
 void THostItem::SetComment(std::u16string_view text) {
@@ -506,9 +540,9 @@ bool THostItem::IsInvalid() const {
 
 template <typename CharT>
 void THostItem::StoreName(THostName& name, const CharT* text, size_t length) {
-  if (FOwner) {
+  if (THosts* document = Owner()) {
     bool wide = false;
-    const void* stored = FOwner->FText->Store(text, length, wide);
+    const void* stored = document->FText->Store(text, length, wide);
     name.SetText(stored, length, wide);
     return;
   }
@@ -535,7 +569,8 @@ void THostItem::Scan(std::basic_string_view<CharT> text, bool& FoundLocalhost, b
     ClearNames();
   // The line starts over: nothing of an earlier reading survives.
   FAddress = nullptr;
-  FExtra.reset();
+  if (FExtra)
+    DropExtra();
 
   if (text.empty())
     return; // blank
@@ -585,13 +620,13 @@ template <typename CharT> size_t THostItem::ScanAddress(std::basic_string_view<C
         continue;          // leading blanks
       }
       std::unique_ptr<THostsIP> own;
-      FAddress = ReadAddressToken(text.substr(tokenStart, pos - tokenStart), FOwner, own);
-      if (!FAddress)
+      const THostsIP* address =
+          ReadAddressToken(text.substr(tokenStart, pos - tokenStart), Owner(), own);
+      if (!address)
         return giveUp();
-      if (own) {
-        FExtra = std::make_unique<TExtra>();
-        FExtra->OwnAddress = std::move(own);
-      }
+      if (own)
+        MakeExtra().OwnAddress = std::move(own);
+      FAddress = address;
       return pos + 1;
     }
     if (!IsAddressChar(c))
@@ -621,11 +656,14 @@ void THostItem::ScanNames(std::basic_string_view<CharT> text, size_t pos, bool& 
     }
     const size_t nameStart = pos;
     size_t forbidden = 0;
-    for (; pos < len; ++pos) {
-      const uint8_t cls = ClassOf(text[pos]);
-      if (cls == ClassSeparator || cls == ClassHash)
+    for (;;) {
+      // Nearly every name is plain characters up to its end.
+      while (pos < len && (ClassOf(text[pos]) & (ClassSeparator | ClassHash | ClassForbidden)) == 0)
+        ++pos;
+      if (pos == len || ClassOf(text[pos]) != ClassForbidden)
         break;
-      forbidden += cls == ClassForbidden;
+      ++forbidden;
+      ++pos;
     }
     const std::basic_string_view<CharT> run = text.substr(nameStart, pos - nameStart);
     if (forbidden == run.size())
@@ -642,8 +680,8 @@ void THostItem::ScanNames(std::basic_string_view<CharT> text, size_t pos, bool& 
       continue;
     }
     FoundLocalhost = IsLocalhost(run);
-    if (FoundLocalhost && FOwner)
-      ++FOwner->FLoadInfo.LocalhostNames;
+    if (THosts* document = Owner(); FoundLocalhost && document)
+      ++document->FLoadInfo.LocalhostNames;
     if (!FoundLocalhost || KeepLocalhost) {
       THostName& name = AppendName();
       StoreName(name, run.data(), run.size());

@@ -4,7 +4,9 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
+#include <deque>
 #include <memory>
+#include <string>
 #include <string_view>
 #include <vector>
 
@@ -20,6 +22,20 @@ inline uint64_t MixBits(uint64_t x) {
   x ^= x >> 31;
   return x;
 }
+
+// What few lines have: an address value of their own, a comment.
+struct THostItem::TExtra {
+  std::unique_ptr<THostsIP> OwnAddress; // the value FAddress names when the line owns it
+  std::u16string Comment;
+  uint32_t NextFree = 0; // while the place is free: the next free one, from 1
+};
+
+// The extras of the lines of one document. A place stays where it is while the table grows; a
+// place given back waits, chained through NextFree, for the next line that needs one.
+struct THostItem::TExtraTable {
+  std::deque<TExtra> Places; // by a line's FExtra less one
+  uint32_t FirstFree = 0;    // from 1, 0 for none
+};
 
 // True when every character fits in one byte (Latin-1).
 inline bool FitsInBytes(std::u16string_view text) {

@@ -2,7 +2,9 @@
 # Benchmarks the Linux program on large hosts files with the release build: each row is the best
 # of five whole-process runs of `tarnwk -s -r -e utf8 -o OUT FILE`, its peak memory, and the best
 # of five runs of `cat FILE >/dev/null` in the same run with the ratio to it (the machine is noisy;
-# the ratio stays comparable). The rows for --check (the report to /dev/null) and --dedupe on the
+# the ratio stays comparable), and beside it the ratio to bench/group-names.awk under mawk (awk where
+# there is no mawk): four lines that group the names of an address nine to a line, a yardstick
+# anyone can rerun. The rows for --check (the report to /dev/null) and --dedupe on the
 # 1,000,000-line file also show their ratio to the normal run just before them.
 # Usage: scripts/bench.sh [--quick] [--wine]
 #   --quick  leaves out the 10,000,000-line file
@@ -31,15 +33,20 @@ mkdir -p "$data"
 [ -f "$data/long-1M" ] || "$bench" generate-long 1000000 "$data/long-1M"
 [ "$quick" = 1 ] || [ -f "$data/single-10M" ] || "$bench" generate-single 10000000 "$data/single-10M"
 
-printf '%-34s %10s %9s %9s %9s %8s\n' file lines time peak cat ratio
+awk=$(command -v mawk || command -v awk)
+printf '%-34s %10s %9s %9s %9s %8s %9s %9s %7s\n' file lines time peak cat ratio \
+  "${awk##*/}" peak ratio
 row() {
   local name=$1 file=$2
-  local lines tarnwk_s peak cat_s
+  local lines tarnwk_s peak cat_s awk_s awk_peak
   lines=$(wc -l <"$file")
   read -r tarnwk_s peak < <("$bench" time "$runs" "$tarnwk" -s -r -e utf8 -o "$data/out" "$file")
   read -r cat_s _ < <("$bench" time "$runs" cat "$file")
-  awk -v n="$name" -v l="$lines" -v t="$tarnwk_s" -v p="$peak" -v c="$cat_s" 'BEGIN {
-    printf "%-34s %10d %8.3fs %6.1fMiB %8.4fs %7.0fx\n", n, l, t, p / 1024, c, t / c }'
+  read -r awk_s awk_peak < <("$bench" time "$runs" "$awk" -f bench/group-names.awk "$file")
+  awk -v n="$name" -v l="$lines" -v t="$tarnwk_s" -v p="$peak" -v c="$cat_s" -v a="$awk_s" \
+    -v ap="$awk_peak" 'BEGIN {
+    printf "%-34s %10d %8.3fs %6.1fMiB %8.4fs %7.0fx %8.3fs %6.1fMiB %6.2fx\n",
+      n, l, t, p / 1024, c, t / c, a, ap / 1024, t / a }'
   normal_s=$tarnwk_s
 }
 # The same file with an option, beside the row before: the ratio to that normal run, and the

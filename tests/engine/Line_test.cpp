@@ -304,4 +304,25 @@ TEST(LineComment, SetCommentKeepsTheFlagInStep) {
   EXPECT_EQ(line.Flags(), 0);
 }
 
+TEST(LineComment, APlaceGivenBackServesOneLineOnly) {
+  // The comments of a document's lines share one table; a line that goes gives its place back.
+  THosts hosts;
+  bool found = false;
+  auto first = std::make_unique<THostItem>(&hosts);
+  auto second = std::make_unique<THostItem>(&hosts);
+  first->ParseLine(u"# one", found, false);
+  second->ParseLine(u"# two", found, false);
+  first.reset();
+  auto third = std::make_unique<THostItem>(&hosts);
+  auto fourth = std::make_unique<THostItem>(&hosts);
+  third->ParseLine(u"1.2.3.4 a # three", found, false);
+  fourth->ParseLine(u"# four", found, false);
+  EXPECT_TRUE(second->Comment() == u" two");
+  EXPECT_TRUE(third->Comment() == u" three");
+  EXPECT_TRUE(fourth->Comment() == u" four");
+  second->ParseLine(u"5.6.7.8 b", found, false);
+  EXPECT_TRUE(second->Comment().empty());
+  EXPECT_TRUE(fourth->Comment() == u" four");
+}
+
 } // namespace
