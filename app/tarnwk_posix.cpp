@@ -431,12 +431,11 @@ private:
   template <typename Body> int Guarded(std::string_view name, Body body) const {
     try {
       body();
+    } catch (const TOldContentKept& failure) {
+      Fail(name, failure.code().message() + " (the old content is kept in " +
+                     Utf16ToFileName(failure.Copy()) + ")");
     } catch (const std::system_error& failure) {
-      Fail(name, failure.code().message() +
-                     (std::string_view(failure.what())
-                              .starts_with("write failed; the old content is kept in")
-                          ? std::string(" (") + failure.what() + ")"
-                          : ""));
+      Fail(name, failure.code().message());
     }
     return FFailed ? ExitFailure : ExitSuccess;
   }

@@ -148,6 +148,15 @@ std::u16string ResolveFile(std::u16string_view fileName) {
   return TrimControl(fileName).empty() ? GetHostsFileName() : std::u16string(fileName);
 }
 
+// The copy an interrupted save of the file left beside it, told; none when there is none.
+std::optional<TOptimizeOutcome> InterruptedSave(const TReporter& report,
+                                                const std::u16string& file) {
+  std::u16string kept;
+  if (ClearInterruptedSave(ResolveFinalPath(file), kept))
+    return std::nullopt;
+  return report.Named(TOptimizeOutcome::Interrupted, kept);
+}
+
 // Loads the source into hosts; none when it was read, else the failure, told. guard: the file
 // itself is rewritten, and is held from here to its save.
 std::optional<TOptimizeOutcome> Load(TReporter& report, THosts& hosts,
@@ -173,9 +182,8 @@ std::optional<TOptimizeOutcome> Load(TReporter& report, THosts& hosts,
       if (FileKindOf(ResolveFinalPath(file)) != TFileKind::Regular)
         return report.Named(TOptimizeOutcome::NotRegular);
       guard->emplace(file);
-      std::u16string kept;
-      if (!ClearInterruptedSave(ResolveFinalPath(file), kept))
-        return report.Named(TOptimizeOutcome::Interrupted, kept);
+      if (const auto interrupted = InterruptedSave(report, file))
+        return interrupted;
     }
     count = hosts.LoadFromFile(file);
   }
@@ -251,10 +259,9 @@ TOptimizeOutcome OptimizeHosts(intptr_t owner, const TOptimizeSource& source,
     report.About(file);
     if (FileExists(file) && (!CanReadFile(file) || !CanModifyPath(file)))
       return report(TOptimizeOutcome::NoPrivileges, SystemErrorText(LastAccessError()));
-    std::u16string kept;
-    if (FileKindOf(file) == TFileKind::Regular &&
-        !ClearInterruptedSave(ResolveFinalPath(file), kept))
-      return report.Named(TOptimizeOutcome::Interrupted, kept);
+    if (FileKindOf(file) == TFileKind::Regular)
+      if (const auto interrupted = InterruptedSave(report, file))
+        return *interrupted;
   }
   TFileGuard* const held = guard ? &*guard : nullptr;
   if (options.Backup && FileKindOf(file) == TFileKind::Regular) {

@@ -54,6 +54,10 @@ std::unique_ptr<TVornFileStream> TVornFileStream::Adopt(std::u16string_view file
   return std::unique_ptr<TVornFileStream>(new TVornFileStream(fileName, handle, TAdopted{}));
 }
 
+TOldContentKept::TOldContentKept(std::error_code code, std::u16string copy)
+    : std::system_error(code, "the old content is kept in " + Utf16ToUtf8(copy)),
+      FCopy(std::move(copy)) {}
+
 void RaiseStreamError(const THandleStream& stream, const char* what) {
   const std::error_code error = stream.Error();
   throw std::system_error(error ? error : std::make_error_code(std::errc::io_error), what);
@@ -324,9 +328,7 @@ TSaveResult WriteInPlace(std::u16string_view target, const TByteProducer& produc
     // The old bytes are on disk only in the copy beside the file: the message names it.
     if (aside.empty())
       throw;
-    throw std::system_error(failure.code(), std::string(failure.what()) +
-                                                "; the old content is kept in " +
-                                                Utf16ToUtf8(aside));
+    throw TOldContentKept(failure.code(), aside);
   }
   if (!out.Close())
     RaiseStreamError(out, "close failed");

@@ -344,6 +344,17 @@ inline bool FileFaultAt(TFileStep step) {
   return FileFaultAt(step, ignored);
 }
 
+// A write in place that failed and could not put the old bytes back: they are on disk only in the
+// copy beside the file, which the error names.
+class TOldContentKept : public std::system_error {
+public:
+  TOldContentKept(std::error_code code, std::u16string copy);
+  const std::u16string& Copy() const { return FCopy; }
+
+private:
+  std::u16string FCopy;
+};
+
 // Raises the stream's last error as std::system_error (an I/O error when it kept none).
 [[noreturn]] void RaiseStreamError(const THandleStream& stream, const char* what);
 // Reads the whole stream from its current position. Raises std::system_error when the device
