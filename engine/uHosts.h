@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <new>
 #include <string>
 #include <string_view>
 #include <variant>
@@ -191,15 +192,19 @@ private:
 };
 
 // One line of a hosts file: an optional address, host names, a comment and kind flags.
-class THostItem : public TPooled<THostItem> {
+class THostItem {
 public:
   static constexpr uint16_t CommentText = 0x02; // Comment is not empty
   static constexpr uint16_t Commented = 0x08;   // the line's first character is '#'
   static constexpr uint16_t Entry = 0x10;       // the line has at least one name
   static constexpr uint16_t Invalid = 0x80;     // neither entry, comment nor blank (set alone)
 
-  explicit THostItem(THosts* owner);
+  explicit THostItem(THosts* owner) noexcept;
   ~THostItem();
+  // A line made here comes from a pool of lines; the lines a document reads and makes itself sit
+  // in the document's own slabs, and go back there.
+  static void* operator new(size_t size);
+  static void operator delete(THostItem* line, std::destroying_delete_t);
   THostItem(const THostItem&) = delete;
   THostItem& operator=(const THostItem&) = delete;
 
@@ -276,6 +281,15 @@ private:
   void MoveNamesTo(size_t from, size_t count, THostItem& target);
   void EraseFrontNames(size_t count);
   void EraseName(size_t index);
+  // Whether the line lacks room for count names in all.
+  bool NeedsRoomFor(size_t count) const;
+  // The bytes of room for count names at a place of their own.
+  static size_t NamesBytes(size_t count);
+  // Room for count names at the given place (in a block the document keeps), unless the line
+  // has it.
+  void ReserveNamesAt(void* place, size_t count);
+  // Takes over everything the other line holds (address, names, comment, flags), leaving it empty.
+  void TakeOver(THostItem& other) noexcept;
 
   const THostsIP* FAddress = nullptr;
   union {
@@ -285,7 +299,9 @@ private:
   uint32_t FExtra = 0; // the line's place in the extras table from 1, 0 for none
   uint16_t FOwner;     // the number of the line's document (THosts::FNumber), 0 for none
   uint8_t FFlags = 0;  // every flag fits in a byte
-  enum : uint8_t { NoName, OneName, ManyNames } FNameMode = NoName;
+  enum : uint8_t { NoName, OneName, ManyNames };
+  uint8_t FNameMode : 2 = NoName;
+  uint8_t FInSlab : 1 = 0; // the line sits in its document's slabs
 };
 
 // ---------------------------------------------------------------------------------------------
@@ -429,6 +445,7 @@ private:
   friend class THostItem;
   struct TAddressTable;
   struct TTextArena;
+  struct TLineSlabs;
   class TMergePass;
   struct TWatch;
   int LoadText(std::string_view bytes);
@@ -443,11 +460,17 @@ private:
   std::unique_ptr<THostItem> ReadLine(std::basic_string_view<CharT> text, bool& keep);
   // TakeLine for a watched load: the text is copied before the scan may write names over it.
   template <typename CharT> bool TakeWatchedLine(std::basic_string_view<CharT> text);
+  // A new empty line of this document, in its slabs.
+  std::unique_ptr<THostItem> NewLine();
+  // The line moved into the newest slab (a line made elsewhere stays where it is), so that the
+  // slab it sat in can go back to the system once its other lines are gone.
+  std::unique_ptr<THostItem> MoveToNewestSlab(std::unique_ptr<THostItem> line);
 
   std::unique_ptr<TAddressTable> FAddresses;       // outlives the lines that share its values
   std::unique_ptr<TTextArena> FText;               // the names' text; outlives the lines too
   std::unique_ptr<TWatch> FWatch;                  // none unless a caller follows the load
   std::unique_ptr<THostItem::TExtraTable> FExtras; // the extras of the few lines that have any
+  std::unique_ptr<TLineSlabs> FSlabs;              // where the lines sit; outlives them
   using TLineList =
       std::vector<std::unique_ptr<THostItem>, TLargeBlockAllocator<std::unique_ptr<THostItem>>>;
   TLineList FLines;

@@ -285,7 +285,7 @@ struct THosts::TAddressTable {
 
 THosts::THosts()
     : FAddresses(std::make_unique<TAddressTable>()), FText(std::make_unique<TTextArena>()),
-      FExtras(std::make_unique<THostItem::TExtraTable>()) {
+      FExtras(std::make_unique<THostItem::TExtraTable>()), FSlabs(std::make_unique<TLineSlabs>()) {
   // Numbered last: a constructor that fails leaves no number behind. Few documents live at a
   // time, so the first free number is found by a look along the list.
   auto free = std::find(FLive.begin(), FLive.end(), nullptr);
@@ -331,6 +331,24 @@ THostItem* THosts::Items(int index) const {
   if (index < 0 || index >= Count())
     return nullptr;
   return FLines[static_cast<size_t>(index)].get();
+}
+
+std::unique_ptr<THostItem> THosts::NewLine() {
+#if VORN_POOLS_ENABLED
+  auto* line = ::new (FSlabs->Allocate()) THostItem(this);
+  line->FInSlab = 1;
+  return std::unique_ptr<THostItem>(line);
+#else
+  return std::make_unique<THostItem>(this);
+#endif
+}
+
+std::unique_ptr<THostItem> THosts::MoveToNewestSlab(std::unique_ptr<THostItem> line) {
+  if (!line->FInSlab)
+    return line;
+  auto moved = NewLine();
+  moved->TakeOver(*line);
+  return moved;
 }
 
 bool THosts::Delete(int index) {
@@ -401,7 +419,7 @@ void THosts::WatchLoad(THostsLoadWatcher watcher) {
 template <typename CharT>
 std::unique_ptr<THostItem> THosts::ReadLine(std::basic_string_view<CharT> text, bool& keep) {
   const bool keepLocalhost = FLoadOptions.KeepLocalhost;
-  auto line = std::make_unique<THostItem>(this);
+  auto line = NewLine();
   bool foundLocalhost = false;
   if constexpr (sizeof(CharT) == 1)
     line->ParseLine8(text, foundLocalhost, keepLocalhost);
@@ -536,6 +554,7 @@ int THosts::LoadByteText(std::string_view body, bool utf8) {
   ForEachLine8(
       text, body.size(),
       [&](size_t b, size_t e) {
+        FText->ClearReadBytes(text + b);
         const std::string_view line(text + b, e - b);
         if (FLoadInfo.Ascii || IsAscii(line))
           appended += TakeLine(line);

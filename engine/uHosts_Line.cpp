@@ -192,7 +192,8 @@ void THostName::FreeText() {
 struct alignas(alignof(THostName)) THostItem::TNameArray {
   THostItem* Owner;
   uint32_t Count;
-  uint32_t Capacity;
+  uint32_t Capacity : 31;
+  uint32_t Borrowed : 1; // in a block the document keeps: never freed on its own
 
   THostName* Names() { return reinterpret_cast<THostName*>(this + 1); }
 
@@ -219,12 +220,18 @@ struct alignas(alignof(THostName)) THostItem::TNameArray {
       block = AllocateLargeBlock(Bytes(capacity));
     else
       block = ::operator new(Bytes(capacity));
-    auto* array = ::new (block) TNameArray{owner, 0, static_cast<uint32_t>(capacity)};
+    auto* array = ::new (block) TNameArray{owner, 0, static_cast<uint32_t>(capacity), 0};
     return array;
+  }
+  static TNameArray* MakeAt(void* place, THostItem* owner, size_t capacity) {
+    return ::new (place) TNameArray{owner, 0, static_cast<uint32_t>(capacity), 1};
   }
   static void Free(TNameArray* array) {
     [[maybe_unused]] const size_t capacity = array->Capacity;
+    const bool borrowed = array->Borrowed;
     array->~TNameArray();
+    if (borrowed)
+      return;
 #if VORN_POOLS_ENABLED
     if (capacity <= PooledCapacity) {
       Pool(capacity).Release(array);
@@ -238,7 +245,57 @@ struct alignas(alignof(THostName)) THostItem::TNameArray {
   }
 };
 
-THostItem::THostItem(THosts* owner) : FMany(nullptr), FOwner(owner ? owner->FNumber : 0) {}
+THostItem::THostItem(THosts* owner) noexcept : FMany(nullptr), FOwner(owner ? owner->FNumber : 0) {}
+
+#if VORN_POOLS_ENABLED
+namespace {
+
+TBlockPool& LinePool() {
+  static TBlockPool pool(sizeof(THostItem), alignof(THostItem));
+  return pool;
+}
+
+} // namespace
+#endif
+
+void* THostItem::operator new(size_t size) {
+#if VORN_POOLS_ENABLED
+  if (size == sizeof(THostItem))
+    return LinePool().Allocate();
+#endif
+  return ::operator new(size);
+}
+
+void THostItem::operator delete(THostItem* line, std::destroying_delete_t) {
+  THosts* slabs = line->FInSlab ? line->Owner() : nullptr;
+  line->~THostItem();
+  if (slabs) {
+    slabs->FSlabs->Release(line);
+    return;
+  }
+#if VORN_POOLS_ENABLED
+  LinePool().Release(line);
+#else
+  ::operator delete(static_cast<void*>(line));
+#endif
+}
+
+void THostItem::TakeOver(THostItem& other) noexcept {
+  FAddress = std::exchange(other.FAddress, nullptr);
+  FExtra = std::exchange(other.FExtra, 0);
+  FFlags = std::exchange(other.FFlags, 0);
+  if (other.FNameMode == OneName) {
+    ::new (&FOne) THostName(std::move(other.FOne));
+    FOne.Owner.Set(this, false);
+    std::destroy_at(&other.FOne);
+    other.FMany = nullptr;
+  } else if (other.FNameMode == ManyNames) {
+    FMany = std::exchange(other.FMany, nullptr);
+    FMany->Owner = this;
+  }
+  FNameMode = other.FNameMode;
+  other.FNameMode = NoName;
+}
 
 THostItem::~THostItem() {
   ClearNames();
@@ -271,10 +328,23 @@ int THostItem::NameCount() const {
 }
 
 void THostItem::ReserveNames(size_t count) {
+  ReserveNamesAt(nullptr, count);
+}
+
+bool THostItem::NeedsRoomFor(size_t count) const {
+  return count > 1 && !(FNameMode == ManyNames && count <= FMany->Capacity);
+}
+
+size_t THostItem::NamesBytes(size_t count) {
+  return TNameArray::Bytes(count);
+}
+
+void THostItem::ReserveNamesAt(void* place, size_t count) {
   const size_t have = static_cast<size_t>(NameCount());
-  if (count <= 1 || (FNameMode == ManyNames && count <= FMany->Capacity))
+  if (!NeedsRoomFor(count))
     return;
-  TNameArray* array = TNameArray::Make(this, count);
+  TNameArray* array =
+      place ? TNameArray::MakeAt(place, this, count) : TNameArray::Make(this, count);
   THostName* from = NameData();
   THostName* to = array->Names();
   for (size_t i = 0; i < have; ++i) {

@@ -10,6 +10,7 @@
 #include <unordered_map>
 
 #include "uHosts.h"
+#include "uHosts_Text.h"
 
 namespace {
 
@@ -86,10 +87,16 @@ bool TakesPart(const THostItem& line) {
 // occupy the room they need.
 //
 // The pass goes twice over the lines. The plan counts names only and takes, while the document is
-// still untouched, everything that may fail: the tracker's items, room for nine names on each line
-// that will receive names, the lines the splits will make and, when there are any, the whole new
-// line list. Running out of memory there leaves the document as it was. The walk then moves the
-// names and builds the list without taking any memory, so it cannot fail halfway.
+// still untouched, everything that may fail: the tracker's items, one block with room for nine
+// names for each line that will receive names, the lines the splits will make, a slab for the
+// lines kept and, when there are any splits, the whole new line list. Running out of memory there
+// leaves the document as it was. The walk then moves the names and builds the list without taking
+// any memory, so it cannot fail halfway.
+//
+// The walk moves every line it keeps into the slab the plan took, and the lines that go leave
+// theirs: the slabs of the lines read so far go back to the system while the walk goes on, and the
+// room for names is touched only as it fills. So the pass needs little more memory than the lines
+// it started with.
 class THosts::TMergePass {
 public:
   explicit TMergePass(THosts& hosts) : FHosts(hosts), FLines(hosts.FLines) {}
@@ -113,34 +120,44 @@ private:
         continue;
       TIPTrackerItem& tracked = *FTracker.FindOrAdd(line.Address());
       const size_t index = static_cast<size_t>(FTracker.IndexOf(line.Address()));
-      if (index >= FOpenCount.size())
+      if (index >= FOpenCount.size()) {
         FOpenCount.resize(index + 1, 0);
+        FRoomCounted.resize(index + 1, false);
+      }
       int& openCount = FOpenCount[index];
+      auto roomCounted = FRoomCounted[index];
       int n = line.NameCount();
       if (!tracked.OpenLine) {
         if (n < MaxNames) {
           tracked.OpenLine = &line;
           openCount = n;
+          roomCounted = false;
         }
         continue;
       }
       while (n > 0 && tracked.OpenLine && openCount < MaxNames && tracked.OpenLine != &line) {
-        tracked.OpenLine->ReserveNames(MaxNames); // a line that receives names fills up to nine
+        // A line that receives names fills up to nine.
+        if (!roomCounted) {
+          roomCounted = true;
+          if (tracked.OpenLine->NeedsRoomFor(MaxNames))
+            ++FRooms;
+        }
         if (n > MaxNames + 1) {
           ++openCount;
           --n;
           int last = 0;
           while (n > MaxNames) {
             last = std::min(MaxNames, n - MaxNames);
-            auto added = std::make_unique<THostItem>(&FHosts);
+            auto added = FHosts.NewLine();
             added->ShareAddress(line);
-            added->ReserveNames(MaxNames);
             FMade.push_back(std::move(added));
+            ++FRooms;
             ++lines;
             n -= last;
           }
           tracked.OpenLine = last < MaxNames ? FMade.back().get() : nullptr;
           openCount = last;
+          roomCounted = true; // a new line has its room counted
           continue;
         }
         const int take = std::min(MaxNames - openCount, n);
@@ -155,6 +172,7 @@ private:
         if (openCount == MaxNames) {
           tracked.OpenLine = n < MaxNames ? &line : nullptr;
           openCount = n;
+          roomCounted = false;
         }
       }
     }
@@ -162,6 +180,14 @@ private:
       FTracker.Items(i)->OpenLine = nullptr;
     if (!FMade.empty())
       FKept.reserve(lines);
+    if (FRooms) {
+      FRoomBytes = THostItem::NamesBytes(MaxNames);
+      FRoom = FHosts.FText->Keep(TLargeBuffer(FRooms * FRoomBytes, false));
+    }
+#if VORN_POOLS_ENABLED
+    FHosts.FSlabs->Reserve(lines);
+    FMoveLines = true;
+#endif
   }
 
   void Walk() {
@@ -186,9 +212,10 @@ private:
       TIPTrackerItem* tracked = FTracker.FindOrAdd(line->Address()); // met in the plan
       if (!tracked->OpenLine) {
         // Met while its address has no open line: never split, open when it has room.
-        if (line->NameCount() < MaxNames)
-          tracked->OpenLine = line;
-        Keep(std::move(slot));
+        const bool open = line->NameCount() < MaxNames;
+        THostItem* kept = Keep(std::move(slot));
+        if (open)
+          tracked->OpenLine = kept;
         continue;
       }
       FInsertedFrom = FNextMade;
@@ -196,7 +223,9 @@ private:
         slot.reset();
         continue;
       }
-      Keep(std::move(slot));
+      THostItem* kept = Keep(std::move(slot));
+      if (tracked->OpenLine == line)
+        tracked->OpenLine = kept;
       KeepInserted();
     }
     if (FCompacting)
@@ -216,8 +245,8 @@ private:
         Split(line, *open, n, tracked);
         continue;
       }
-      // Without a split, names flow until the open line is full or this line is empty (the
-      // plan gave the open line room for nine).
+      // Without a split, names flow until the open line is full or this line is empty.
+      GiveRoom(*open);
       const int take = std::min(MaxNames - open->NameCount(), n);
       line.TransferNames(take, *open);
       n -= take;
@@ -237,12 +266,14 @@ private:
   // moves once; the places they leave go in one step at the end.
   void Split(THostItem& line, THostItem& open, int& n, TIPTrackerItem& tracked) {
     size_t from = 0;
+    GiveRoom(open);
     line.MoveNamesTo(from++, 1, open);
     open.FFlags |= THostItem::Entry;
     --n;
     while (n > MaxNames) {
       THostItem& added = *FMade[FNextMade++];
       const int take = std::min(MaxNames, n - MaxNames);
+      GiveRoom(added);
       line.MoveNamesTo(from, static_cast<size_t>(take), added);
       added.FFlags |= THostItem::Entry;
       from += static_cast<size_t>(take);
@@ -253,11 +284,29 @@ private:
     tracked.OpenLine = last->NameCount() < MaxNames ? last : nullptr;
   }
 
-  void Keep(std::unique_ptr<THostItem> line) {
+  // Room for nine names on a line about to receive names, from the plan's block.
+  void GiveRoom(THostItem& line) {
+    if (!line.NeedsRoomFor(MaxNames))
+      return;
+    if (FRooms == 0) { // the plan counted them all; this is only a safe way out
+      line.ReserveNames(MaxNames);
+      return;
+    }
+    line.ReserveNamesAt(FRoom, MaxNames);
+    FRoom += FRoomBytes;
+    --FRooms;
+  }
+
+  // The line goes into the new list, moved into the slab the plan took; returns where it is.
+  THostItem* Keep(std::unique_ptr<THostItem> line) {
+    if (FMoveLines)
+      line = FHosts.MoveToNewestSlab(std::move(line));
+    THostItem* kept = line.get();
     if (FCompacting)
       FLines[FWrite++] = std::move(line);
     else
       FKept.push_back(std::move(line)); // within the room the plan took
+    return kept;
   }
 
   // Lines a split makes need room in front of the old lines not read yet: from the first of them
@@ -277,7 +326,12 @@ private:
   THosts& FHosts;
   TLineList& FLines;
   TIPTracker FTracker;
-  std::vector<int> FOpenCount; // by tracker item, in the plan
+  std::vector<int> FOpenCount;    // by tracker item, in the plan
+  std::vector<bool> FRoomCounted; // by tracker item: the open line's room is counted
+  size_t FRooms = 0;              // rooms for nine names the plan took and the walk has not used
+  size_t FRoomBytes = 0;
+  char* FRoom = nullptr; // the next one
+  bool FMoveLines = false;
   TLineList FKept;
   size_t FWrite = 0;
   bool FCompacting = true;

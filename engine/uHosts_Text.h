@@ -45,6 +45,90 @@ inline bool FitsInBytes(std::u16string_view text) {
   return any < 0x100;
 }
 
+// The records of a document's lines, one after another in large slabs, in the order they were
+// made. A slab counts the lines that still sit in it and goes back to the system when the last
+// one goes: the merge pass moves every line it keeps into a slab of its own, so the slabs of the
+// lines it has read empty one after another while it runs. A line that goes right after it was
+// made (a load that does not keep it) gives its place to the next one.
+struct THosts::TLineSlabs {
+  static constexpr size_t LineBytes = sizeof(THostItem);
+  static constexpr size_t SlabBytes = size_t{2} << 20; // a huge page
+
+  TLineSlabs() = default;
+  TLineSlabs(const TLineSlabs&) = delete;
+  TLineSlabs& operator=(const TLineSlabs&) = delete;
+  ~TLineSlabs() {
+    for (const TSlab& slab : FSlabs)
+      ReleaseLargeBlock(slab.Base, slab.Bytes);
+  }
+
+  void* Allocate() {
+    if (FNext == FEnd)
+      AddSlab(SlabBytes / LineBytes);
+    void* line = FNext;
+    FNext += LineBytes;
+    ++FSlabs[FCurrent].Live;
+    return line;
+  }
+
+  void Release(void* line) {
+    char* at = static_cast<char*>(line);
+    // The slab whose start is the last one at or before the line.
+    auto slab = std::upper_bound(FSlabs.begin(), FSlabs.end(), at,
+                                 [](const char* a, const TSlab& s) { return a < s.Base; });
+    --slab;
+    const size_t index = static_cast<size_t>(slab - FSlabs.begin());
+    if (index == FCurrent && at + LineBytes == FNext)
+      FNext = at;
+    if (--slab->Live > 0)
+      return;
+    if (index == FCurrent) {
+      FNext = slab->Base; // empty: filled again from its start
+      return;
+    }
+    ReleaseLargeBlock(slab->Base, slab->Bytes);
+    FSlabs.erase(slab);
+    if (FCurrent > index)
+      --FCurrent;
+  }
+
+  // The next count lines take no memory from the system: a fresh slab holds them all, and only
+  // the pages they fill are ever touched (small pages, each taken as it fills).
+  void Reserve(size_t count) {
+    if (static_cast<size_t>(FEnd - FNext) / LineBytes >= count)
+      return;
+    AddSlab(std::max(count, SlabBytes / LineBytes), false);
+  }
+
+private:
+  struct TSlab {
+    char* Base;
+    size_t Bytes;
+    size_t Live;
+  };
+
+  void AddSlab(size_t lines, bool hugePages = true) {
+    const size_t bytes = lines * LineBytes;
+    FSlabs.reserve(FSlabs.size() + 1); // no failure after the block is taken
+    char* base = static_cast<char*>(AllocateLargeBlock(bytes, hugePages));
+    // The slab being filled goes when it is empty.
+    if (!FSlabs.empty() && FSlabs[FCurrent].Live == 0) {
+      ReleaseLargeBlock(FSlabs[FCurrent].Base, FSlabs[FCurrent].Bytes);
+      FSlabs.erase(FSlabs.begin() + static_cast<std::ptrdiff_t>(FCurrent));
+    }
+    auto at = std::upper_bound(FSlabs.begin(), FSlabs.end(), base,
+                               [](const char* a, const TSlab& s) { return a < s.Base; });
+    FCurrent = static_cast<size_t>(FSlabs.insert(at, TSlab{base, bytes, 0}) - FSlabs.begin());
+    FNext = base;
+    FEnd = base + bytes;
+  }
+
+  std::vector<TSlab> FSlabs; // by where they start
+  size_t FCurrent = 0;       // the slab being filled
+  char* FNext = nullptr;
+  char* FEnd = nullptr;
+};
+
 // Name text, one after another in large blocks that live as long as the document. A text is
 // stored in one byte a character where all of its characters allow it, else in UTF-16; a text
 // of LongLength characters or more has its length in the size_t before it.
@@ -80,7 +164,25 @@ struct THosts::TTextArena {
     FBlocks.push_back(std::move(block));
     FInPlaceBlock = FBlocks.size() - 1;
     FInPlace = FBlocks.back().Data();
+    FCleared = FInPlace;
   }
+  // The bytes between the names placed so far and the line being read are of no more use: every
+  // few megabytes read, their pages go back to the system, to come back cleared only when names
+  // reach them. So the block holds little more than its names by the end of the load.
+  void ClearReadBytes(const char* readAt) {
+    constexpr size_t Step = size_t{1} << 20;
+    if (!FInPlace || static_cast<size_t>(readAt - FCleared) < Step)
+      return;
+    ClearLargeBlockPages(FInPlace, static_cast<size_t>(readAt - FInPlace));
+    FCleared = readAt;
+  }
+
+  // Keeps a block for as long as the document lives; returns where it starts.
+  char* Keep(TLargeBuffer block) {
+    FBlocks.push_back(std::move(block));
+    return FBlocks.back().Data();
+  }
+
   // The rest of the block after the names goes back to the system.
   void EndInPlace() {
     if (!FInPlace)
@@ -145,6 +247,7 @@ private:
   char* FNext = nullptr;
   char* FEnd = nullptr;
   size_t FBlockBytes = 4096;
-  char* FInPlace = nullptr; // where the next name goes in the block being read, if any
+  char* FInPlace = nullptr;       // where the next name goes in the block being read, if any
+  const char* FCleared = nullptr; // how far the block's read bytes were last given back
   size_t FInPlaceBlock = 0;
 };

@@ -8,19 +8,23 @@
 #include <utility>
 
 // A zero-filled block of at least the given size, aligned to at least 64 bytes; raises
-// std::bad_alloc when the system has no memory.
-void* AllocateLargeBlock(size_t bytes);
+// std::bad_alloc when the system has no memory. Without hugePages, the block is backed by small
+// pages only (for a block filled a little at a time while other memory goes back).
+void* AllocateLargeBlock(size_t bytes, bool hugePages = true);
 void ReleaseLargeBlock(void* block, size_t bytes);
 // Gives the system back the whole pages inside [start, start + bytes) of a block from
 // AllocateLargeBlock; what they held is gone. The block itself stays valid.
 void DiscardLargeBlockPages(void* start, size_t bytes);
+// The same for pages that are written again later: they stay usable and read as zeros, and take
+// memory again only as they are written. Raises std::bad_alloc when the system cannot give them.
+void ClearLargeBlockPages(void* start, size_t bytes);
 
 // A block of bytes from AllocateLargeBlock, released when it goes.
 class TLargeBuffer {
 public:
   TLargeBuffer() = default;
-  explicit TLargeBuffer(size_t capacity)
-      : FData(capacity ? static_cast<char*>(AllocateLargeBlock(capacity)) : nullptr),
+  explicit TLargeBuffer(size_t capacity, bool hugePages = true)
+      : FData(capacity ? static_cast<char*>(AllocateLargeBlock(capacity, hugePages)) : nullptr),
         FCapacity(capacity) {}
   ~TLargeBuffer() {
     if (FData)

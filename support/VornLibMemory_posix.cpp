@@ -13,12 +13,12 @@ constexpr size_t HugePage = size_t{2} << 20;
 
 } // namespace
 
-void* AllocateLargeBlock(size_t bytes) {
+void* AllocateLargeBlock(size_t bytes, bool hugePages) {
   static const size_t page = static_cast<size_t>(::sysconf(_SC_PAGESIZE));
   bytes = (bytes + page - 1) / page * page;
   // A block of a huge page or more starts on a huge-page boundary, so that all of it can be
   // backed by huge pages: a little more is mapped, and what lies before and after is given back.
-  const size_t slack = bytes >= HugePage ? HugePage : 0;
+  const size_t slack = hugePages && bytes >= HugePage ? HugePage : 0;
   void* mapped =
       ::mmap(nullptr, bytes + slack, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
   if (mapped == MAP_FAILED)
@@ -35,7 +35,8 @@ void* AllocateLargeBlock(size_t bytes) {
     block = aligned;
   }
 #ifdef MADV_HUGEPAGE
-  ::madvise(block, bytes, MADV_HUGEPAGE);
+  if (hugePages)
+    ::madvise(block, bytes, MADV_HUGEPAGE);
 #endif
   return block;
 }
@@ -50,4 +51,8 @@ void DiscardLargeBlockPages(void* start, size_t bytes) {
   const uintptr_t last = (reinterpret_cast<uintptr_t>(start) + bytes) / page * page;
   if (last > first)
     ::madvise(reinterpret_cast<void*>(first), last - first, MADV_DONTNEED);
+}
+
+void ClearLargeBlockPages(void* start, size_t bytes) {
+  DiscardLargeBlockPages(start, bytes); // private anonymous pages come back as zeros
 }
