@@ -237,7 +237,7 @@ public:
 
   // The line's address; none when absent. Lines of one document that read the same address text
   // share one value (it never changes once read); SetAddress gives a line a value of its own.
-  const THostsIP* Address() const { return FAddress; }
+  const THostsIP* Address() const;
   std::u16string_view Comment() const;
   uint16_t Flags() const { return FFlags; }
   THosts* Owner() const; // none for a line made without a document
@@ -270,6 +270,7 @@ private:
   const TExtra* Extra() const;
   TExtra& MakeExtra();
   void DropExtra();
+  const THostsIP* OwnAddress() const;
 
   THostName* NameData() const;
   // Room for count names in all without moving them again.
@@ -291,17 +292,20 @@ private:
   // Takes over everything the other line holds (address, names, comment, flags), leaving it empty.
   void TakeOver(THostItem& other) noexcept;
 
-  const THostsIP* FAddress = nullptr;
   union {
     THostName FOne;    // FNameMode OneName: the line's only name, in place
     TNameArray* FMany; // FNameMode ManyNames
   };
-  uint32_t FExtra = 0; // the line's place in the extras table from 1, 0 for none
-  uint16_t FOwner;     // the number of the line's document (THosts::FNumber), 0 for none
-  uint8_t FFlags = 0;  // every flag fits in a byte
+  // The number of the line's address among its document's shared values, from 1; 0 for none or
+  // when the line has a value of its own (FOwnAddress, kept in its extra).
+  uint32_t FAddress = 0;
+  uint16_t FOwner;    // the number of the line's document (THosts::FNumber), 0 for none
+  uint8_t FFlags = 0; // every flag fits in a byte
   enum : uint8_t { NoName, OneName, ManyNames };
   uint8_t FNameMode : 2 = NoName;
-  uint8_t FInSlab : 1 = 0; // the line sits in its document's slabs
+  uint8_t FInSlab : 1 = 0;     // the line sits in its document's slabs
+  uint8_t FHasExtra : 1 = 0;   // the extras table holds an entry for the line
+  uint8_t FOwnAddress : 1 = 0; // the address is the value in the line's extra
 };
 
 // ---------------------------------------------------------------------------------------------
@@ -437,6 +441,8 @@ public:
   // The address value of an address token (a numeric address), shared by every line of this
   // document that reads the same text; none when the token is no numeric address.
   const THostsIP* SharedAddress(std::string_view token);
+  // The same value by its number among the shared values, from 1; 0 for none.
+  uint32_t SharedAddressNumber(std::string_view token);
   // How many address values of each family (IPv4, IPv6) the lines of this document were ever
   // given: distinct texts read, and values of a line's own. At least as many as its lines hold.
   const std::array<size_t, 2>& AddressValuesMade() const { return FAddressValuesMade; }
@@ -479,6 +485,7 @@ private:
   THostsLoadInfo FLoadInfo;
   THostsSaveInfo FSaveInfo;
   std::array<size_t, 2> FAddressValuesMade{};
+  std::vector<const THostsIP*> FSharedAddresses; // by number less one; the table owns them
   // The document's number among the live documents, from 1: a line keeps the number, two bytes,
   // rather than a pointer. Numbers of documents gone serve new ones.
   uint16_t FNumber = 0;
@@ -487,6 +494,12 @@ private:
 
 inline THosts* THostItem::Owner() const {
   return FOwner ? THosts::FLive[FOwner - 1] : nullptr;
+}
+
+inline const THostsIP* THostItem::Address() const {
+  if (FAddress)
+    return THosts::FLive[FOwner - 1]->FSharedAddresses[FAddress - 1];
+  return FOwnAddress ? OwnAddress() : nullptr;
 }
 
 // ---------------------------------------------------------------------------------------------

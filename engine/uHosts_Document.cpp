@@ -278,9 +278,11 @@ struct THosts::TAddressTable {
     using is_transparent = void;
     size_t operator()(std::string_view text) const { return std::hash<std::string_view>()(text); }
   };
-  std::unordered_map<std::string, std::unique_ptr<THostsIP>, THash, std::equal_to<>> Values;
+  // Every text read, with the number of its value (0: no numeric address).
+  std::unordered_map<std::string, uint32_t, THash, std::equal_to<>> Numbers;
+  std::vector<std::unique_ptr<THostsIP>> Values; // by number less one
   std::string LastText;
-  const THostsIP* LastValue = nullptr;
+  uint32_t LastNumber = 0;
 };
 
 THosts::THosts()
@@ -303,6 +305,11 @@ THosts::~THosts() {
 }
 
 const THostsIP* THosts::SharedAddress(std::string_view token) {
+  const uint32_t number = SharedAddressNumber(token);
+  return number ? FSharedAddresses[number - 1] : nullptr;
+}
+
+uint32_t THosts::SharedAddressNumber(std::string_view token) {
   TAddressTable& table = *FAddresses;
   // Most lines repeat the address of the line before; a short text is compared in place.
   const std::string& last = table.LastText;
@@ -311,20 +318,33 @@ const THostsIP* THosts::SharedAddress(std::string_view token) {
     while (i < token.size() && token[i] == last[i])
       ++i;
     if (i == token.size())
-      return table.LastValue;
+      return table.LastNumber;
   }
-  auto found = table.Values.find(token);
-  if (found == table.Values.end()) {
+  auto found = table.Numbers.find(token);
+  if (found == table.Numbers.end()) {
     auto value = std::make_unique<THostsIP>();
-    if (!value->Parse(token, true) || value->IsEmpty() || value->IsTextOnly())
-      value.reset();
-    else
-      ++FAddressValuesMade[value->IsIPv6() ? 1 : 0];
-    found = table.Values.emplace(std::string(token), std::move(value)).first;
+    uint32_t number = 0;
+    if (value->Parse(token, true) && !value->IsEmpty() && !value->IsTextOnly()) {
+      if (table.Values.size() >= std::numeric_limits<uint32_t>::max())
+        throw std::length_error("more than 4 billion addresses");
+      // The two lists grow together or not at all; a value no text names yet is harmless.
+      table.Values.push_back(std::move(value));
+      try {
+        FSharedAddresses.push_back(table.Values.back().get());
+      } catch (...) {
+        table.Values.pop_back();
+        throw;
+      }
+      number = static_cast<uint32_t>(table.Values.size());
+      found = table.Numbers.emplace(std::string(token), number).first;
+      ++FAddressValuesMade[FSharedAddresses.back()->IsIPv6() ? 1 : 0];
+    } else {
+      found = table.Numbers.emplace(std::string(token), 0).first;
+    }
   }
   table.LastText.assign(token);
-  table.LastValue = found->second.get();
-  return table.LastValue;
+  table.LastNumber = found->second;
+  return table.LastNumber;
 }
 
 THostItem* THosts::Items(int index) const {

@@ -67,10 +67,11 @@ template <typename CharT> bool IsLocalhost(std::basic_string_view<CharT> name) {
 }
 
 // The address token holds address characters only (all ASCII), so narrowing is a plain copy.
-// Lines of a document share the value of an address text; a line without a document reads its own.
+// Lines of a document share the value of an address text (shared: its number); a line without a
+// document reads its own. False when the token is no numeric address.
 template <typename CharT>
-const THostsIP* ReadAddressToken(std::basic_string_view<CharT> token, THosts* document,
-                                 std::unique_ptr<THostsIP>& own) {
+bool ReadAddressToken(std::basic_string_view<CharT> token, THosts* document, uint32_t& shared,
+                      std::unique_ptr<THostsIP>& own) {
   char small[64];
   std::string large;
   std::string_view text;
@@ -86,20 +87,22 @@ const THostsIP* ReadAddressToken(std::basic_string_view<CharT> token, THosts* do
       bytes[k] = static_cast<char>(token[k]);
     text = std::string_view(bytes, token.size());
   }
-  if (document)
-    return document->SharedAddress(text);
+  if (document) {
+    shared = document->SharedAddressNumber(text);
+    return shared != 0;
+  }
   auto address = std::make_unique<THostsIP>();
   if (!address->Parse(text, true) || address->IsEmpty() || address->IsTextOnly())
-    return nullptr;
+    return false;
   own = std::move(address);
-  return own.get();
+  return true;
 }
 
 } // namespace
 
 // A million one-name lines cost what these two sizes say: keep them.
 static_assert(sizeof(THostName) <= 16, "a name is a 16-byte record");
-static_assert(sizeof(THostItem) <= 32, "a line is 32 bytes");
+static_assert(sizeof(THostItem) <= 24, "a line is 24 bytes");
 
 // ---- Name owner ----
 
@@ -281,8 +284,18 @@ void THostItem::operator delete(THostItem* line, std::destroying_delete_t) {
 }
 
 void THostItem::TakeOver(THostItem& other) noexcept {
-  FAddress = std::exchange(other.FAddress, nullptr);
-  FExtra = std::exchange(other.FExtra, 0);
+  FAddress = std::exchange(other.FAddress, 0);
+  FOwnAddress = other.FOwnAddress;
+  other.FOwnAddress = 0;
+  if (other.FHasExtra) {
+    // The extra goes along with the line, to be found under its new place.
+    TExtraTable& table = Extras();
+    auto extra = table.Places.extract(&other);
+    extra.key() = this;
+    table.Places.insert(std::move(extra));
+    FHasExtra = 1;
+    other.FHasExtra = 0;
+  }
   FFlags = std::exchange(other.FFlags, 0);
   if (other.FNameMode == OneName) {
     ::new (&FOne) THostName(std::move(other.FOne));
@@ -301,7 +314,7 @@ THostItem::~THostItem() {
   ClearNames();
   if (FNameMode == ManyNames)
     TNameArray::Free(FMany);
-  if (FExtra)
+  if (FHasExtra)
     DropExtra();
 }
 
@@ -521,23 +534,27 @@ bool THostItem::SetAddress(const THostsIP* address) {
   // The line gets a value of its own; a shared value is never changed.
   auto own = std::make_unique<THostsIP>();
   const bool accepted = own->Assign(address);
-  if (!accepted && FAddress)
+  if (!accepted && Address())
     return false;
   TExtra& extra = MakeExtra();
   extra.OwnAddress = std::move(own); // when refused, the fresh empty value stays
-  FAddress = extra.OwnAddress.get();
+  FAddress = 0;
+  FOwnAddress = 1;
   if (THosts* document = Owner(); accepted && document)
-    ++document->FAddressValuesMade[FAddress->IsIPv6() ? 1 : 0];
+    ++document->FAddressValuesMade[extra.OwnAddress->IsIPv6() ? 1 : 0];
   return accepted;
 }
 
 void THostItem::ShareAddress(const THostItem& line) {
   // A value the line owns may still be replaced; a document's shared value never changes.
-  const TExtra* extra = line.Extra();
-  if (extra && extra->OwnAddress.get() == line.FAddress)
-    SetAddress(line.FAddress);
+  if (line.FOwnAddress)
+    SetAddress(line.Address());
   else
     FAddress = line.FAddress;
+}
+
+const THostsIP* THostItem::OwnAddress() const {
+  return Extra()->OwnAddress.get();
 }
 
 THostItem::TExtraTable& THostItem::Extras() const {
@@ -548,34 +565,22 @@ THostItem::TExtraTable& THostItem::Extras() const {
 }
 
 const THostItem::TExtra* THostItem::Extra() const {
-  return FExtra ? &Extras().Places[FExtra - 1] : nullptr;
+  return FHasExtra ? &Extras().Places.find(this)->second : nullptr;
 }
 
 THostItem::TExtra& THostItem::MakeExtra() {
   TExtraTable& table = Extras();
-  if (FExtra)
-    return table.Places[FExtra - 1];
-  if (table.FirstFree) {
-    FExtra = table.FirstFree;
-    table.FirstFree = std::exchange(table.Places[FExtra - 1].NextFree, 0);
-  } else {
-    if (table.Places.size() >= std::numeric_limits<uint32_t>::max())
-      throw std::length_error("more than 4 billion lines with a comment");
-    table.Places.emplace_back();
-    FExtra = static_cast<uint32_t>(table.Places.size());
-  }
-  return table.Places[FExtra - 1];
+  if (FHasExtra)
+    return table.Places.find(this)->second;
+  TExtra& extra = table.Places[this];
+  FHasExtra = 1;
+  return extra;
 }
 
 void THostItem::DropExtra() {
-  // Takes no memory: the place goes back to the chain of free ones.
-  TExtraTable& table = Extras();
-  TExtra& extra = table.Places[FExtra - 1];
-  extra.OwnAddress.reset();
-  std::u16string().swap(extra.Comment);
-  extra.NextFree = table.FirstFree;
-  table.FirstFree = FExtra;
-  FExtra = 0;
+  Extras().Places.erase(this);
+  FHasExtra = 0;
+  FOwnAddress = 0;
 }
 
 std::u16string_view THostItem::Comment() const {
@@ -585,7 +590,7 @@ std::u16string_view THostItem::Comment() const {
 
 void THostItem::SetCommentText(std::u16string_view text) {
   if (text.empty()) {
-    if (FExtra)
+    if (FHasExtra)
       MakeExtra().Comment.clear();
     return;
   }
@@ -603,7 +608,8 @@ void THostItem::SetComment(std::u16string_view text) {
 bool THostItem::IsInvalid() const {
   if ((FFlags & Invalid) != 0)
     return true;
-  return (FFlags & Entry) != 0 && FAddress && (FAddress->IsTextOnly() || FAddress->IsEmpty());
+  const THostsIP* address = Address();
+  return (FFlags & Entry) != 0 && address && (address->IsTextOnly() || address->IsEmpty());
 }
 
 // ---- The scanner ----
@@ -638,8 +644,8 @@ void THostItem::Scan(std::basic_string_view<CharT> text, bool& FoundLocalhost, b
   if (FNameMode != NoName)
     ClearNames();
   // The line starts over: nothing of an earlier reading survives.
-  FAddress = nullptr;
-  if (FExtra)
+  FAddress = 0;
+  if (FHasExtra)
     DropExtra();
 
   if (text.empty())
@@ -690,13 +696,14 @@ template <typename CharT> size_t THostItem::ScanAddress(std::basic_string_view<C
         continue;          // leading blanks
       }
       std::unique_ptr<THostsIP> own;
-      const THostsIP* address =
-          ReadAddressToken(text.substr(tokenStart, pos - tokenStart), Owner(), own);
-      if (!address)
+      uint32_t shared = 0;
+      if (!ReadAddressToken(text.substr(tokenStart, pos - tokenStart), Owner(), shared, own))
         return giveUp();
-      if (own)
+      if (own) {
         MakeExtra().OwnAddress = std::move(own);
-      FAddress = address;
+        FOwnAddress = 1;
+      }
+      FAddress = shared;
       return pos + 1;
     }
     if (!IsAddressChar(c))

@@ -4,10 +4,10 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
-#include <deque>
 #include <memory>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 #include "VornLibMemory.h"
@@ -25,16 +25,14 @@ inline uint64_t MixBits(uint64_t x) {
 
 // What few lines have: an address value of their own, a comment.
 struct THostItem::TExtra {
-  std::unique_ptr<THostsIP> OwnAddress; // the value FAddress names when the line owns it
+  std::unique_ptr<THostsIP> OwnAddress; // the line's address when FOwnAddress is set
   std::u16string Comment;
-  uint32_t NextFree = 0; // while the place is free: the next free one, from 1
 };
 
-// The extras of the lines of one document. A place stays where it is while the table grows; a
-// place given back waits, chained through NextFree, for the next line that needs one.
+// The extras of the lines of one document, by line, so that the many lines without them do not
+// pay for them.
 struct THostItem::TExtraTable {
-  std::deque<TExtra> Places; // by a line's FExtra less one
-  uint32_t FirstFree = 0;    // from 1, 0 for none
+  std::unordered_map<const THostItem*, TExtra> Places;
 };
 
 // True when every character fits in one byte (Latin-1).
