@@ -574,7 +574,7 @@ int THosts::LoadByteText(std::string_view body, bool utf8) {
   ForEachLine8(
       text, body.size(),
       [&](size_t b, size_t e) {
-        FText->ClearReadBytes(text + b);
+        FText->ClearReadBytes(text + b, text + body.size());
         const std::string_view line(text + b, e - b);
         if (FLoadInfo.Ascii || IsAscii(line))
           appended += TakeLine(line);

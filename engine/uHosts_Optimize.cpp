@@ -182,7 +182,7 @@ private:
       FKept.reserve(lines);
     if (FRooms) {
       FRoomBytes = THostItem::NamesBytes(MaxNames);
-      FRoom = FHosts.FText->Keep(TLargeBuffer(FRooms * FRoomBytes, false));
+      FRoom = FHosts.FText->Keep(TLargeBuffer(FRooms * FRoomBytes));
     }
 #if VORN_POOLS_ENABLED
     FHosts.FSlabs->Reserve(lines);

@@ -164,15 +164,19 @@ struct THosts::TTextArena {
     FInPlace = FBlocks.back().Data();
     FCleared = FInPlace;
   }
-  // The bytes between the names placed so far and the line being read are of no more use: every
-  // few megabytes read, their pages go back to the system, to come back cleared only when names
-  // reach them. So the block holds little more than its names by the end of the load.
-  void ClearReadBytes(const char* readAt) {
+  // The bytes between the names placed so far and the line being read are of no more use, and
+  // the names still to come take no more bytes than the text still to read: the pages beyond that
+  // will never be written again. Every megabyte read, they go back to the system (only those, so
+  // no page is ever taken twice), and by the end of the load the block holds little more than its
+  // names.
+  void ClearReadBytes(const char* readAt, const char* end) {
     constexpr size_t Step = size_t{1} << 20;
     if (!FInPlace || static_cast<size_t>(readAt - FCleared) < Step)
       return;
-    ClearLargeBlockPages(FInPlace, static_cast<size_t>(readAt - FInPlace));
     FCleared = readAt;
+    const size_t toCome = static_cast<size_t>(end - readAt);
+    const char* from = FInPlace + std::min(toCome, static_cast<size_t>(readAt - FInPlace));
+    DiscardLargeBlockPages(const_cast<char*>(from), static_cast<size_t>(readAt - from));
   }
 
   // Keeps a block for as long as the document lives; returns where it starts.

@@ -15,9 +15,6 @@ void ReleaseLargeBlock(void* block, size_t bytes);
 // Gives the system back the whole pages inside [start, start + bytes) of a block from
 // AllocateLargeBlock; what they held is gone. The block itself stays valid.
 void DiscardLargeBlockPages(void* start, size_t bytes);
-// The same for pages that are written again later: they stay usable and read as zeros, and take
-// memory again only as they are written. Raises std::bad_alloc when the system cannot give them.
-void ClearLargeBlockPages(void* start, size_t bytes);
 
 // A block of bytes from AllocateLargeBlock, released when it goes.
 class TLargeBuffer {

@@ -52,7 +52,3 @@ void DiscardLargeBlockPages(void* start, size_t bytes) {
   if (last > first)
     ::madvise(reinterpret_cast<void*>(first), last - first, MADV_DONTNEED);
 }
-
-void ClearLargeBlockPages(void* start, size_t bytes) {
-  DiscardLargeBlockPages(start, bytes); // private anonymous pages come back as zeros
-}

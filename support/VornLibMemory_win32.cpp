@@ -37,11 +37,3 @@ void DiscardLargeBlockPages(void* start, size_t bytes) {
   if (length)
     VirtualFree(first, length, MEM_DECOMMIT);
 }
-
-void ClearLargeBlockPages(void* start, size_t bytes) {
-  // Committed again at once: the pages take memory only when they are written.
-  const auto [first, length] = WholePages(start, bytes);
-  if (length && (!VirtualFree(first, length, MEM_DECOMMIT) ||
-                 !VirtualAlloc(first, length, MEM_COMMIT, PAGE_READWRITE)))
-    throw std::bad_alloc();
-}
