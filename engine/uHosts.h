@@ -393,7 +393,7 @@ public:
   THosts(const THosts&) = delete;
   THosts& operator=(const THosts&) = delete;
 
-  int Count() const { return static_cast<int>(FLines.size()); }
+  int Count() const;
   THostItem* Items(int index) const;
   bool Delete(int index);
   // Puts the line before the one at index (at the end past the last); false, and the line
@@ -452,6 +452,7 @@ private:
   struct TAddressTable;
   struct TTextArena;
   struct TLineSlabs;
+  class TLineList;
   class TMergePass;
   struct TWatch;
   int LoadText(std::string_view bytes);
@@ -477,9 +478,7 @@ private:
   std::unique_ptr<TWatch> FWatch;                  // none unless a caller follows the load
   std::unique_ptr<THostItem::TExtraTable> FExtras; // the extras of the few lines that have any
   std::unique_ptr<TLineSlabs> FSlabs;              // where the lines sit; outlives them
-  using TLineList =
-      std::vector<std::unique_ptr<THostItem>, TLargeBlockAllocator<std::unique_ptr<THostItem>>>;
-  TLineList FLines;
+  std::unique_ptr<TLineList> FLines;
   THostsLoadOptions FLoadOptions;
   THostsSaveOptions FSaveOptions;
   THostsLoadInfo FLoadInfo;

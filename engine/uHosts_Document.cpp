@@ -87,27 +87,18 @@ void ForEachLine8(const char* p, size_t n, Take&& take, TLineBreak& first) {
   }
 }
 
-// Counts the line feeds and tells whether every byte is ASCII, eight bytes at a time.
-void SurveyBytes(std::string_view bytes, size_t& lineFeeds, bool& ascii) {
-  constexpr uint64_t Low7 = 0x7F7F7F7F7F7F7F7FULL, High = 0x8080808080808080ULL;
-  constexpr uint64_t Feeds = 0x0A0A0A0A0A0A0A0AULL;
+// Whether every byte is ASCII, eight bytes at a time.
+bool IsAsciiText(std::string_view bytes) {
   uint64_t any = 0;
-  size_t count = 0, i = 0;
+  size_t i = 0;
   for (; i + 8 <= bytes.size(); i += 8) {
     uint64_t word;
     std::memcpy(&word, bytes.data() + i, 8);
     any |= word;
-    // A byte of x is zero exactly where the word held a line feed.
-    const uint64_t x = word ^ Feeds;
-    const uint64_t zero = ~(((x & Low7) + Low7) | x | Low7);
-    count += static_cast<size_t>(((zero >> 7) * 0x0101010101010101ULL) >> 56);
   }
-  for (; i < bytes.size(); ++i) {
+  for (; i < bytes.size(); ++i)
     any |= static_cast<unsigned char>(bytes[i]);
-    count += bytes[i] == '\n';
-  }
-  lineFeeds = count;
-  ascii = (any & High) == 0;
+  return (any & 0x8080808080808080ULL) == 0;
 }
 
 // The line (from 1) that the character at(n) stands on: one more than the breaks before it.
@@ -287,7 +278,8 @@ struct THosts::TAddressTable {
 
 THosts::THosts()
     : FAddresses(std::make_unique<TAddressTable>()), FText(std::make_unique<TTextArena>()),
-      FExtras(std::make_unique<THostItem::TExtraTable>()), FSlabs(std::make_unique<TLineSlabs>()) {
+      FExtras(std::make_unique<THostItem::TExtraTable>()), FSlabs(std::make_unique<TLineSlabs>()),
+      FLines(std::make_unique<TLineList>()) {
   // Numbered last: a constructor that fails leaves no number behind. Few documents live at a
   // time, so the first free number is found by a look along the list.
   auto free = std::find(FLive.begin(), FLive.end(), nullptr);
@@ -300,7 +292,7 @@ THosts::THosts()
   FNumber = static_cast<uint16_t>(free - FLive.begin() + 1);
 }
 THosts::~THosts() {
-  FLines.clear(); // the lines go before the values and the text they share
+  FLines->Clear(); // the lines go before the values and the text they share
   FLive[FNumber - 1] = nullptr;
 }
 
@@ -347,10 +339,14 @@ uint32_t THosts::SharedAddressNumber(std::string_view token) {
   return table.LastNumber;
 }
 
+int THosts::Count() const {
+  return static_cast<int>(FLines->Size());
+}
+
 THostItem* THosts::Items(int index) const {
   if (index < 0 || index >= Count())
     return nullptr;
-  return FLines[static_cast<size_t>(index)].get();
+  return FLines->Get(static_cast<size_t>(index));
 }
 
 std::unique_ptr<THostItem> THosts::NewLine() {
@@ -374,7 +370,7 @@ std::unique_ptr<THostItem> THosts::MoveToNewestSlab(std::unique_ptr<THostItem> l
 bool THosts::Delete(int index) {
   if (index < 0 || index >= Count())
     return false;
-  FLines.erase(FLines.begin() + index);
+  FLines->Erase(static_cast<size_t>(index));
   return true;
 }
 
@@ -386,7 +382,7 @@ bool THosts::Insert(int index, std::unique_ptr<THostItem> line) {
     index = 0;
   if (index > Count())
     index = Count();
-  FLines.insert(FLines.begin() + index, std::move(line));
+  FLines->Insert(static_cast<size_t>(index), line);
   return true;
 }
 
@@ -465,7 +461,7 @@ template <typename CharT> bool THosts::TakeLine(std::basic_string_view<CharT> te
   bool keep = false;
   auto line = ReadLine(text, keep);
   if (keep)
-    FLines.push_back(std::move(line));
+    FLines->Append(line);
   return keep;
 }
 
@@ -482,7 +478,7 @@ template <typename CharT> bool THosts::TakeWatchedLine(std::basic_string_view<Ch
   read.Line = line.get();
   read.LocalhostNames = FLoadInfo.LocalhostNames - localhostBefore;
   if (read.Kept)
-    FLines.push_back(std::move(line));
+    FLines->Append(line);
   watch.Watcher(read);
   return read.Kept;
 }
@@ -557,10 +553,7 @@ int THosts::LoadByteText(std::string_view body, bool utf8) {
     body = body.substr(0, nul);
   }
 
-  // Room for every line at once (line feeds end nearly all lines), and whether it is all ASCII.
-  size_t breaks = 0;
-  SurveyBytes(body, breaks, FLoadInfo.Ascii);
-  FLines.reserve(FLines.size() + breaks + 1);
+  FLoadInfo.Ascii = IsAsciiText(body);
   FLoadInfo.ValidUtf8 = FLoadInfo.Ascii || IsValidUtf8(body);
 
   // Lines of ASCII are read as they are (every code page reads ASCII bytes as themselves); the
@@ -605,7 +598,8 @@ THostsSaveInfo THosts::SaveToSink(SaveEncoding encoding, const TByteSink& sink) 
     }
   }
 
-  for (const auto& line : FLines) {
+  FLines->ForEach([&](const THostItem& item) {
+    const THostItem* line = &item;
     if (line->IsEntry() && line->NameCount() > 0) {
       // The line is produced only when at least one of its names is written.
       const size_t start = text.Mark();
@@ -626,7 +620,7 @@ THostsSaveInfo THosts::SaveToSink(SaveEncoding encoding, const TByteSink& sink) 
       }
       if (!written) {
         text.Rewind(start);
-        continue;
+        return;
       }
       if (line->HasComment()) {
         text.Ascii(" #");
@@ -640,7 +634,7 @@ THostsSaveInfo THosts::SaveToSink(SaveEncoding encoding, const TByteSink& sink) 
     } else if (line->IsBlank()) {
       text.EndLine();
     }
-  }
+  });
   text.Flush();
   return text.Info();
 }

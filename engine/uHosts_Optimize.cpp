@@ -99,7 +99,7 @@ bool TakesPart(const THostItem& line) {
 // it started with.
 class THosts::TMergePass {
 public:
-  explicit TMergePass(THosts& hosts) : FHosts(hosts), FLines(hosts.FLines) {}
+  explicit TMergePass(THosts& hosts) : FHosts(hosts) {}
 
   void Run() {
     Plan();
@@ -111,13 +111,12 @@ private:
   // would receive names, FOpenCount the names it would hold.
   void Plan() {
     size_t lines = 0;
-    for (const auto& slot : FLines) {
-      THostItem& line = *slot;
+    FHosts.FLines->ForEach([&](THostItem& line) {
       if (!line.IsEntry())
-        continue;
+        return;
       ++lines;
       if (!TakesPart(line))
-        continue;
+        return;
       TIPTrackerItem& tracked = *FTracker.FindOrAdd(line.Address());
       const size_t index = static_cast<size_t>(FTracker.IndexOf(line.Address()));
       if (index >= FOpenCount.size()) {
@@ -133,7 +132,7 @@ private:
           openCount = n;
           roomCounted = false;
         }
-        continue;
+        return;
       }
       while (n > 0 && tracked.OpenLine && openCount < MaxNames && tracked.OpenLine != &line) {
         // A line that receives names fills up to nine.
@@ -175,11 +174,10 @@ private:
           roomCounted = false;
         }
       }
-    }
+    });
     for (int i = 0; i < FTracker.Count(); ++i)
       FTracker.Items(i)->OpenLine = nullptr;
-    if (!FMade.empty())
-      FKept.reserve(lines);
+    FKept.ReserveRuns(lines); // at most a run a line
     if (FRooms) {
       FRoomBytes = THostItem::NamesBytes(MaxNames);
       FRoom = FHosts.FText->Keep(TLargeBuffer(FRooms * FRoomBytes));
@@ -190,24 +188,24 @@ private:
 #endif
   }
 
+  // Every line of the old list is taken over: it goes, or it is kept in the new list.
   void Walk() {
-    for (size_t read = 0; read < FLines.size(); ++read) {
-      auto& slot = FLines[read];
+    TLineList& old = *FHosts.FLines;
+    old.ForEach([&](THostItem& item) {
+      std::unique_ptr<THostItem> slot(&item);
       THostItem* line = slot.get();
-      if (!line->IsEntry()) {
-        slot.reset(); // blank, comment and invalid lines go
-        continue;
-      }
+      if (!line->IsEntry())
+        return; // blank, comment and invalid lines go
       if (line->IsCommented()) {
         Keep(std::move(slot)); // commented-out entries stay as they are
-        continue;
+        return;
       }
       if (line->HasComment())
         line->SetComment(u"");
 
       if (!TakesPart(*line)) {
         Keep(std::move(slot));
-        continue;
+        return;
       }
       TIPTrackerItem* tracked = FTracker.FindOrAdd(line->Address()); // met in the plan
       if (!tracked->OpenLine) {
@@ -216,22 +214,18 @@ private:
         THostItem* kept = Keep(std::move(slot));
         if (open)
           tracked->OpenLine = kept;
-        continue;
+        return;
       }
       FInsertedFrom = FNextMade;
-      if (MergeLine(*line, *tracked)) {
-        slot.reset();
-        continue;
-      }
+      if (MergeLine(*line, *tracked))
+        return; // the line ran empty and goes
       THostItem* kept = Keep(std::move(slot));
       if (tracked->OpenLine == line)
         tracked->OpenLine = kept;
       KeepInserted();
-    }
-    if (FCompacting)
-      FLines.resize(FWrite);
-    else
-      FLines = std::move(FKept);
+    });
+    old.Forget();
+    old.Swap(FKept);
   }
 
   // Moves the line's names onto the open line of its address, as long as there is one with room;
@@ -302,29 +296,17 @@ private:
     if (FMoveLines)
       line = FHosts.MoveToNewestSlab(std::move(line));
     THostItem* kept = line.get();
-    if (FCompacting)
-      FLines[FWrite++] = std::move(line);
-    else
-      FKept.push_back(std::move(line)); // within the room the plan took
+    FKept.Append(line); // within the runs the plan took
     return kept;
   }
 
-  // Lines a split makes need room in front of the old lines not read yet: from the first of them
-  // on, the new list is built apart.
+  // The lines the current line's splits made follow it.
   void KeepInserted() {
-    if (FInsertedFrom == FNextMade)
-      return;
-    if (FCompacting) {
-      FCompacting = false;
-      for (size_t i = 0; i < FWrite; ++i)
-        FKept.push_back(std::move(FLines[i]));
-    }
     for (size_t k = FInsertedFrom; k < FNextMade; ++k)
-      FKept.push_back(std::move(FMade[k]));
+      FKept.Append(FMade[k]);
   }
 
   THosts& FHosts;
-  TLineList& FLines;
   TIPTracker FTracker;
   std::vector<int> FOpenCount;    // by tracker item, in the plan
   std::vector<bool> FRoomCounted; // by tracker item: the open line's room is counted
@@ -332,15 +314,13 @@ private:
   size_t FRoomBytes = 0;
   char* FRoom = nullptr; // the next one
   bool FMoveLines = false;
-  TLineList FKept;
-  size_t FWrite = 0;
-  bool FCompacting = true;
+  TLineList FKept;                               // the new list
   std::vector<std::unique_ptr<THostItem>> FMade; // the lines splits make, in order
   size_t FNextMade = 0;                          // the next one a split takes
   size_t FInsertedFrom = 0;                      // the first one the current line's splits took
 };
 
 void THosts::Optimize() {
-  if (!FLines.empty())
+  if (FLines->Size() != 0)
     TMergePass(*this).Run();
 }

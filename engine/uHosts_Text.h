@@ -127,6 +127,144 @@ private:
   char* FEnd = nullptr;
 };
 
+// The lines of a document in order. A document's lines are made in its slabs in the order they
+// are read, and the merge pass moves the lines it keeps into a slab in the order it keeps them, so
+// the list holds runs of lines that sit one after another in memory: a million lines are a handful
+// of runs rather than a million pointers. The list owns its lines.
+class THosts::TLineList {
+public:
+  TLineList() = default;
+  TLineList(const TLineList&) = delete;
+  TLineList& operator=(const TLineList&) = delete;
+  ~TLineList() { Clear(); }
+
+  size_t Size() const { return FCount; }
+
+  THostItem* Get(size_t index) const {
+    const TRun& run = FRuns[Find(index)];
+    return run.At(index - run.Start);
+  }
+
+  // Every line in order.
+  template <typename Visit> void ForEach(Visit&& visit) const {
+    for (const TRun& run : FRuns)
+      for (size_t k = 0; k < run.Count; ++k)
+        visit(*run.At(k));
+  }
+
+  // Room for runs more runs: what is added within it takes no memory.
+  void ReserveRuns(size_t runs) { FRuns.reserve(FRuns.size() + runs); }
+
+  // Appends the line; on failure it stays with the caller.
+  void Append(std::unique_ptr<THostItem>& line) {
+    if (!FRuns.empty() && FRuns.back().End() == line.get()) {
+      ++FRuns.back().Count;
+    } else {
+      FRuns.push_back(TRun{line.get(), 1, FCount});
+    }
+    line.release();
+    ++FCount;
+  }
+
+  void Insert(size_t index, std::unique_ptr<THostItem>& line) {
+    if (index >= FCount) {
+      Append(line);
+      return;
+    }
+    FRuns.reserve(FRuns.size() + 2); // nothing fails after this
+    size_t r = Find(index);
+    const size_t k = index - FRuns[r].Start;
+    if (k > 0) {
+      // The run is split before the place.
+      TRun tail{FRuns[r].At(k), FRuns[r].Count - k, index};
+      FRuns[r].Count = k;
+      FRuns.insert(FRuns.begin() + static_cast<std::ptrdiff_t>(++r), tail);
+    }
+    FRuns.insert(FRuns.begin() + static_cast<std::ptrdiff_t>(r), TRun{line.release(), 1, index});
+    ++FCount;
+    for (size_t i = r + 1; i < FRuns.size(); ++i)
+      ++FRuns[i].Start;
+  }
+
+  // Destroys the line at the place.
+  void Erase(size_t index) {
+    FRuns.reserve(FRuns.size() + 1); // nothing fails after this
+    size_t r = Find(index);
+    TRun& run = FRuns[r];
+    const size_t k = index - run.Start;
+    THostItem* line = run.At(k);
+    if (run.Count == 1) {
+      FRuns.erase(FRuns.begin() + static_cast<std::ptrdiff_t>(r));
+    } else if (k == 0) {
+      run.First = run.At(1);
+      --run.Count;
+      ++r;
+    } else if (k == run.Count - 1) {
+      --run.Count;
+      ++r;
+    } else {
+      TRun tail{run.At(k + 1), run.Count - k - 1, index + 1};
+      run.Count = k;
+      FRuns.insert(FRuns.begin() + static_cast<std::ptrdiff_t>(++r), tail);
+    }
+    --FCount;
+    for (size_t i = r; i < FRuns.size(); ++i)
+      --FRuns[i].Start;
+    delete line;
+  }
+
+  // Destroys every line.
+  void Clear() {
+    for (const TRun& run : FRuns)
+      for (size_t k = 0; k < run.Count; ++k)
+        delete run.At(k);
+    Forget();
+  }
+
+  // Lets go of every line without destroying any (the caller has taken them all over).
+  void Forget() {
+    FRuns.clear();
+    FCount = 0;
+  }
+
+  void Swap(TLineList& other) noexcept {
+    FRuns.swap(other.FRuns);
+    std::swap(FCount, other.FCount);
+    std::swap(FHint, other.FHint);
+  }
+
+private:
+  struct TRun {
+    THostItem* First;
+    size_t Count;
+    size_t Start; // the place of its first line in the list
+    THostItem* At(size_t k) const {
+      return reinterpret_cast<THostItem*>(reinterpret_cast<char*>(First) + k * sizeof(THostItem));
+    }
+    const THostItem* End() const { return At(Count); }
+  };
+
+  // The run that holds the place: most callers go along the list, so the run found last, or the
+  // one after it, is looked at first.
+  size_t Find(size_t index) const {
+    const auto holds = [&](size_t r) {
+      return r < FRuns.size() && index >= FRuns[r].Start && index - FRuns[r].Start < FRuns[r].Count;
+    };
+    if (holds(FHint))
+      return FHint;
+    if (holds(FHint + 1))
+      return ++FHint;
+    const auto after = std::upper_bound(FRuns.begin(), FRuns.end(), index,
+                                        [](size_t i, const TRun& run) { return i < run.Start; });
+    FHint = static_cast<size_t>(after - FRuns.begin()) - 1;
+    return FHint;
+  }
+
+  std::vector<TRun> FRuns;
+  size_t FCount = 0;
+  mutable size_t FHint = 0;
+};
+
 // Name text, one after another in large blocks that live as long as the document. A text is
 // stored in one byte a character where all of its characters allow it, else in UTF-16; a text
 // of LongLength characters or more has its length in the size_t before it.
@@ -170,7 +308,7 @@ struct THosts::TTextArena {
   // no page is ever taken twice), and by the end of the load the block holds little more than its
   // names.
   void ClearReadBytes(const char* readAt, const char* end) {
-    constexpr size_t Step = size_t{1} << 20;
+    constexpr size_t Step = size_t{256} << 10;
     if (!FInPlace || static_cast<size_t>(readAt - FCleared) < Step)
       return;
     FCleared = readAt;
