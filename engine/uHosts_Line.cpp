@@ -518,6 +518,19 @@ int THostItem::RemoveNames(uint8_t flags) {
 }
 
 void THostItem::TransferNames(int count, THostItem& target) {
+  if (count == 1 && FNameMode == OneName && target.FNameMode == ManyNames &&
+      target.FMany->Count < target.FMany->Capacity) {
+    // The merge pass's common step: a line's only name goes to a line with room for it.
+    THostName* moved =
+        ::new (target.FMany->Names() + target.FMany->Count) THostName(std::move(FOne));
+    moved->Owner.Set(&target.FMany->Owner, true);
+    ++target.FMany->Count;
+    std::destroy_at(&FOne);
+    FNameMode = NoName;
+    FMany = nullptr;
+    target.FFlags |= Entry;
+    return;
+  }
   count = std::clamp(count, 0, NameCount());
   if (count == 0)
     return;
@@ -608,8 +621,11 @@ void THostItem::SetComment(std::u16string_view text) {
 bool THostItem::IsInvalid() const {
   if ((FFlags & Invalid) != 0)
     return true;
+  // A shared value is always a numeric address; only a value of the line's own may be none.
+  if ((FFlags & Entry) == 0 || FAddress)
+    return false;
   const THostsIP* address = Address();
-  return (FFlags & Entry) != 0 && address && (address->IsTextOnly() || address->IsEmpty());
+  return address && (address->IsTextOnly() || address->IsEmpty());
 }
 
 // ---- The scanner ----

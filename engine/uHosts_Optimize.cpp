@@ -45,7 +45,9 @@ TIPTrackerItem* TIPTracker::Items(int index) const {
 int TIPTracker::IndexOf(const THostsIP* address) const {
   if (!address || FItems.empty())
     return -1;
-  if (FIndex->LastAddress && address->SameAddress(FIndex->LastAddress))
+  // Lines that read the same text share one value: most lines are found by the pointer alone.
+  if (FIndex->LastAddress &&
+      (address == FIndex->LastAddress || address->SameAddress(FIndex->LastAddress)))
     return FIndex->LastIndex;
   const auto found = FIndex->Map.find(address);
   if (found == FIndex->Map.end())
@@ -117,8 +119,14 @@ private:
       ++lines;
       if (!TakesPart(line))
         return;
-      TIPTrackerItem& tracked = *FTracker.FindOrAdd(line.Address());
-      const size_t index = static_cast<size_t>(FTracker.IndexOf(line.Address()));
+      const THostsIP* address = line.Address();
+      int found = FTracker.IndexOf(address);
+      if (found < 0) {
+        FTracker.FindOrAdd(address);
+        found = FTracker.Count() - 1;
+      }
+      const size_t index = static_cast<size_t>(found);
+      TIPTrackerItem& tracked = *FTracker.Items(found);
       if (index >= FOpenCount.size()) {
         FOpenCount.resize(index + 1, 0);
         FRoomCounted.resize(index + 1, false);
@@ -185,6 +193,10 @@ private:
 #if VORN_POOLS_ENABLED
     FHosts.FSlabs->Reserve(lines);
     FMoveLines = true;
+    // The slabs the walk empties give room for names before the plan's block does: their pages
+    // are in memory already, where the block's would be fresh ones for the system to clear.
+    if (FRooms)
+      FHosts.FText->ReserveKept(FHosts.FSlabs->KeepEmpty());
 #endif
   }
 
@@ -226,6 +238,7 @@ private:
     });
     old.Forget();
     old.Swap(FKept);
+    FHosts.FSlabs->StopKeepingEmpty();
   }
 
   // Moves the line's names onto the open line of its address, as long as there is one with room;
@@ -286,8 +299,19 @@ private:
       line.ReserveNames(MaxNames);
       return;
     }
-    line.ReserveNamesAt(FRoom, MaxNames);
-    FRoom += FRoomBytes;
+    if (static_cast<size_t>(FEmptyEnd - FEmptyNext) < FRoomBytes) {
+      if (TLargeBuffer slab = FHosts.FSlabs->TakeEmpty(); slab.Data()) {
+        FEmptyEnd = slab.Data() + slab.Capacity();
+        FEmptyNext = FHosts.FText->Keep(std::move(slab)); // within the room the plan took
+      }
+    }
+    if (static_cast<size_t>(FEmptyEnd - FEmptyNext) >= FRoomBytes) {
+      line.ReserveNamesAt(FEmptyNext, MaxNames);
+      FEmptyNext += FRoomBytes;
+    } else {
+      line.ReserveNamesAt(FRoom, MaxNames);
+      FRoom += FRoomBytes;
+    }
     --FRooms;
   }
 
@@ -312,7 +336,9 @@ private:
   std::vector<bool> FRoomCounted; // by tracker item: the open line's room is counted
   size_t FRooms = 0;              // rooms for nine names the plan took and the walk has not used
   size_t FRoomBytes = 0;
-  char* FRoom = nullptr; // the next one
+  char* FRoom = nullptr;      // the next one
+  char* FEmptyNext = nullptr; // the next room in a slab the walk emptied
+  char* FEmptyEnd = nullptr;
   bool FMoveLines = false;
   TLineList FKept;                               // the new list
   std::vector<std::unique_ptr<THostItem>> FMade; // the lines splits make, in order

@@ -71,11 +71,16 @@ struct THosts::TLineSlabs {
 
   void Release(void* line) {
     char* at = static_cast<char*>(line);
-    // The slab whose start is the last one at or before the line.
-    auto slab = std::upper_bound(FSlabs.begin(), FSlabs.end(), at,
-                                 [](const char* a, const TSlab& s) { return a < s.Base; });
-    --slab;
-    const size_t index = static_cast<size_t>(slab - FSlabs.begin());
+    // Lines mostly go in the order they sit: the slab of the line before is looked at first,
+    // else the slab whose start is the last one at or before the line.
+    if (FHint >= FSlabs.size() || at < FSlabs[FHint].Base ||
+        at >= FSlabs[FHint].Base + FSlabs[FHint].Bytes) {
+      const auto after = std::upper_bound(FSlabs.begin(), FSlabs.end(), at,
+                                          [](const char* a, const TSlab& s) { return a < s.Base; });
+      FHint = static_cast<size_t>(after - FSlabs.begin()) - 1;
+    }
+    const size_t index = FHint;
+    const auto slab = FSlabs.begin() + static_cast<std::ptrdiff_t>(index);
     if (index == FCurrent && at + LineBytes == FNext)
       FNext = at;
     if (--slab->Live > 0)
@@ -84,10 +89,33 @@ struct THosts::TLineSlabs {
       FNext = slab->Base; // empty: filled again from its start
       return;
     }
-    ReleaseLargeBlock(slab->Base, slab->Bytes);
+    if (FKeepEmpty && FEmpty.empty()) // one waits at most; the others go back at once
+      FEmpty.push_back(TLargeBuffer::Adopt(slab->Base, slab->Bytes)); // within the room reserved
+    else
+      ReleaseLargeBlock(slab->Base, slab->Bytes);
     FSlabs.erase(slab);
     if (FCurrent > index)
       --FCurrent;
+  }
+
+  // From now on a slab that empties, its pages still in memory, waits for TakeEmpty when no other
+  // does, until StopKeepingEmpty. Returns how many slabs may be taken.
+  size_t KeepEmpty() {
+    FEmpty.reserve(1);
+    FKeepEmpty = true;
+    return FSlabs.size();
+  }
+  // A slab that emptied (its bytes are of no use any more), or an empty buffer when none did.
+  TLargeBuffer TakeEmpty() {
+    if (FEmpty.empty())
+      return TLargeBuffer();
+    TLargeBuffer slab = std::move(FEmpty.back());
+    FEmpty.pop_back();
+    return slab;
+  }
+  void StopKeepingEmpty() {
+    FEmpty.clear();
+    FKeepEmpty = false;
   }
 
   // The next count lines take no memory from the system: a fresh slab holds them all, and only
@@ -123,6 +151,9 @@ private:
 
   std::vector<TSlab> FSlabs; // by where they start
   size_t FCurrent = 0;       // the slab being filled
+  size_t FHint = 0;          // the slab the last line released sat in
+  bool FKeepEmpty = false;
+  std::vector<TLargeBuffer> FEmpty; // slabs that emptied while FKeepEmpty
   char* FNext = nullptr;
   char* FEnd = nullptr;
 };
@@ -317,6 +348,8 @@ struct THosts::TTextArena {
     DiscardLargeBlockPages(const_cast<char*>(from), static_cast<size_t>(readAt - from));
   }
 
+  // Room for count more blocks to keep.
+  void ReserveKept(size_t count) { FBlocks.reserve(FBlocks.size() + count); }
   // Keeps a block for as long as the document lives; returns where it starts.
   char* Keep(TLargeBuffer block) {
     FBlocks.push_back(std::move(block));

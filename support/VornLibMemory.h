@@ -23,6 +23,13 @@ public:
   explicit TLargeBuffer(size_t capacity, bool hugePages = true)
       : FData(capacity ? static_cast<char*>(AllocateLargeBlock(capacity, hugePages)) : nullptr),
         FCapacity(capacity) {}
+  // Takes over a block from AllocateLargeBlock.
+  static TLargeBuffer Adopt(void* block, size_t capacity) {
+    TLargeBuffer buffer;
+    buffer.FData = static_cast<char*>(block);
+    buffer.FCapacity = capacity;
+    return buffer;
+  }
   ~TLargeBuffer() {
     if (FData)
       ReleaseLargeBlock(FData, FCapacity);
