@@ -701,33 +701,28 @@ template <typename CharT> size_t THostItem::ScanAddress(std::basic_string_view<C
       FFlags = Invalid;
     return None;
   };
-  // The token is the run of address characters from tokenStart.
-  size_t tokenStart = None;
-  for (size_t pos = commented ? 1 : 0; pos < text.size(); ++pos) {
-    const CharT c = text[pos];
-    if (IsSeparator(c)) {
-      if (tokenStart == None) {
-        if (commented)
-          return giveUp(); // "# ..." is a comment line
-        continue;          // leading blanks
-      }
-      std::unique_ptr<THostsIP> own;
-      uint32_t shared = 0;
-      if (!ReadAddressToken(text.substr(tokenStart, pos - tokenStart), Owner(), shared, own))
-        return giveUp();
-      if (own) {
-        MakeExtra().OwnAddress = std::move(own);
-        FOwnAddress = 1;
-      }
-      FAddress = shared;
-      return pos + 1;
-    }
-    if (!IsAddressChar(c))
-      return giveUp();
-    if (tokenStart == None)
-      tokenStart = pos;
+  // Leading blanks go; after a '#' there are none ("# ..." is a comment line). The token is the
+  // run of address characters that follows, and a blank must end it.
+  const size_t n = text.size();
+  size_t pos = commented ? 1 : 0;
+  if (!commented)
+    while (pos < n && IsSeparator(text[pos]))
+      ++pos;
+  const size_t tokenStart = pos;
+  while (pos < n && IsAddressChar(text[pos]))
+    ++pos;
+  if (pos == tokenStart || pos == n || !IsSeparator(text[pos]))
+    return giveUp();
+  std::unique_ptr<THostsIP> own;
+  uint32_t shared = 0;
+  if (!ReadAddressToken(text.substr(tokenStart, pos - tokenStart), Owner(), shared, own))
+    return giveUp();
+  if (own) {
+    MakeExtra().OwnAddress = std::move(own);
+    FOwnAddress = 1;
   }
-  return giveUp();
+  FAddress = shared;
+  return pos + 1;
 }
 
 template <typename CharT>
