@@ -491,6 +491,28 @@ private:
   static inline std::vector<THosts*> FLive; // by number less one
 };
 
+// A header and then Capacity names. Small arrays come from pools of their exact size.
+struct alignas(alignof(THostName)) THostItem::TNameArray {
+  THostItem* Owner;
+  uint32_t Count;
+  uint32_t Capacity : 31;
+  uint32_t Borrowed : 1; // in a block the document keeps: never freed on its own
+
+  THostName* Names() { return reinterpret_cast<THostName*>(this + 1); }
+
+  static size_t Bytes(size_t capacity) { return sizeof(TNameArray) + capacity * sizeof(THostName); }
+  static TNameArray* Make(THostItem* owner, size_t capacity);
+  static TNameArray* MakeAt(void* place, THostItem* owner, size_t capacity);
+  static void Free(TNameArray* array);
+  static TBlockPool& Pool(size_t capacity); // of arrays of this many names
+};
+
+inline int THostItem::NameCount() const {
+  if (FNameMode == ManyNames)
+    return static_cast<int>(FMany->Count);
+  return FNameMode == OneName ? 1 : 0;
+}
+
 inline THosts* THostItem::Owner() const {
   return FOwner ? THosts::FLive[FOwner - 1] : nullptr;
 }

@@ -112,13 +112,6 @@ template <typename At> size_t LineOf(size_t n, At&& at) {
   return line;
 }
 
-bool IsAscii(std::string_view bytes) {
-  unsigned char any = 0;
-  for (const char c : bytes)
-    any |= static_cast<unsigned char>(c);
-  return any < 0x80;
-}
-
 // Encodes text in one save encoding into pieces for a sink. Pieces are whole lines, so a
 // surrogate pair is never cut between two of them; a line may still be taken back while it is
 // being written.
@@ -151,7 +144,7 @@ public:
       // ASCII goes straight across in every 8-bit encoding.
       const size_t at = FOut.size();
       FOut.append(text);
-      if (IsAscii(text))
+      if (IsAsciiText(text))
         return;
       FOut.resize(at);
     }
@@ -569,7 +562,7 @@ int THosts::LoadByteText(std::string_view body, bool utf8) {
       [&](size_t b, size_t e) {
         FText->ClearReadBytes(text + b, text + body.size());
         const std::string_view line(text + b, e - b);
-        if (FLoadInfo.Ascii || IsAscii(line))
+        if (FLoadInfo.Ascii || IsAsciiText(line))
           appended += TakeLine(line);
         else
           appended += TakeLine(

@@ -191,62 +191,59 @@ void THostName::FreeText() {
 
 // ---- The names of a line ----
 
-// A header and then Capacity names. Small arrays come from pools of their exact size.
-struct alignas(alignof(THostName)) THostItem::TNameArray {
-  THostItem* Owner;
-  uint32_t Count;
-  uint32_t Capacity : 31;
-  uint32_t Borrowed : 1; // in a block the document keeps: never freed on its own
+namespace {
 
-  THostName* Names() { return reinterpret_cast<THostName*>(this + 1); }
+constexpr size_t PooledCapacity = 16;          // arrays of up to 16 names come from pools
+constexpr size_t LargeBytes = size_t{1} << 20; // and more: a large block of its own
 
-  static constexpr size_t PooledCapacity = 16;
-  static constexpr size_t LargeBytes = size_t{1} << 20; // and more: a large block of its own
-  static size_t Bytes(size_t capacity) { return sizeof(TNameArray) + capacity * sizeof(THostName); }
-  static TBlockPool& Pool(size_t capacity) {
-    static std::unique_ptr<TBlockPool> pools[PooledCapacity + 1];
-    if (!pools[capacity])
-      pools[capacity] = std::make_unique<TBlockPool>(Bytes(capacity), alignof(TNameArray));
-    return *pools[capacity];
-  }
-  static TNameArray* Make(THostItem* owner, size_t capacity) {
-    // A name finds its line at most 2 GiB away.
-    if (capacity > (size_t{1} << 26))
-      throw std::length_error("a line of more than 67 million names");
-    void* block;
+} // namespace
+
+TBlockPool& THostItem::TNameArray::Pool(size_t capacity) {
+  static std::unique_ptr<TBlockPool> pools[PooledCapacity + 1];
+  if (!pools[capacity])
+    pools[capacity] = std::make_unique<TBlockPool>(Bytes(capacity), alignof(TNameArray));
+  return *pools[capacity];
+}
+
+THostItem::TNameArray* THostItem::TNameArray::Make(THostItem* owner, size_t capacity) {
+  // A name finds its line at most 2 GiB away.
+  if (capacity > (size_t{1} << 26))
+    throw std::length_error("a line of more than 67 million names");
+  void* block;
 #if VORN_POOLS_ENABLED
-    if (capacity <= PooledCapacity)
-      block = Pool(capacity).Allocate();
-    else
+  if (capacity <= PooledCapacity)
+    block = Pool(capacity).Allocate();
+  else
 #endif
-        if (Bytes(capacity) >= LargeBytes)
-      block = AllocateLargeBlock(Bytes(capacity));
-    else
-      block = ::operator new(Bytes(capacity));
-    auto* array = ::new (block) TNameArray{owner, 0, static_cast<uint32_t>(capacity), 0};
-    return array;
-  }
-  static TNameArray* MakeAt(void* place, THostItem* owner, size_t capacity) {
-    return ::new (place) TNameArray{owner, 0, static_cast<uint32_t>(capacity), 1};
-  }
-  static void Free(TNameArray* array) {
-    [[maybe_unused]] const size_t capacity = array->Capacity;
-    const bool borrowed = array->Borrowed;
-    array->~TNameArray();
-    if (borrowed)
-      return;
+      if (Bytes(capacity) >= LargeBytes)
+    block = AllocateLargeBlock(Bytes(capacity));
+  else
+    block = ::operator new(Bytes(capacity));
+  return ::new (block) TNameArray{owner, 0, static_cast<uint32_t>(capacity), 0};
+}
+
+THostItem::TNameArray* THostItem::TNameArray::MakeAt(void* place, THostItem* owner,
+                                                     size_t capacity) {
+  return ::new (place) TNameArray{owner, 0, static_cast<uint32_t>(capacity), 1};
+}
+
+void THostItem::TNameArray::Free(TNameArray* array) {
+  [[maybe_unused]] const size_t capacity = array->Capacity;
+  const bool borrowed = array->Borrowed;
+  array->~TNameArray();
+  if (borrowed)
+    return;
 #if VORN_POOLS_ENABLED
-    if (capacity <= PooledCapacity) {
-      Pool(capacity).Release(array);
-      return;
-    }
-#endif
-    if (Bytes(capacity) >= LargeBytes)
-      ReleaseLargeBlock(array, Bytes(capacity));
-    else
-      ::operator delete(static_cast<void*>(array));
+  if (capacity <= PooledCapacity) {
+    Pool(capacity).Release(array);
+    return;
   }
-};
+#endif
+  if (Bytes(capacity) >= LargeBytes)
+    ReleaseLargeBlock(array, Bytes(capacity));
+  else
+    ::operator delete(static_cast<void*>(array));
+}
 
 THostItem::THostItem(THosts* owner) noexcept : FMany(nullptr), FOwner(owner ? owner->FNumber : 0) {}
 
@@ -326,17 +323,6 @@ THostName* THostItem::NameData() const {
     return FMany->Names();
   default:
     return nullptr;
-  }
-}
-
-int THostItem::NameCount() const {
-  switch (FNameMode) {
-  case OneName:
-    return 1;
-  case ManyNames:
-    return static_cast<int>(FMany->Count);
-  default:
-    return 0;
   }
 }
 

@@ -119,14 +119,8 @@ private:
       ++lines;
       if (!TakesPart(line))
         return;
-      const THostsIP* address = line.Address();
-      int found = FTracker.IndexOf(address);
-      if (found < 0) {
-        FTracker.FindOrAdd(address);
-        found = FTracker.Count() - 1;
-      }
-      const size_t index = static_cast<size_t>(found);
-      TIPTrackerItem& tracked = *FTracker.Items(found);
+      const size_t index = TrackedIndex(line.Address());
+      TIPTrackerItem& tracked = *FTracker.Items(static_cast<int>(index));
       if (index >= FOpenCount.size()) {
         FOpenCount.resize(index + 1, 0);
         FRoomCounted.resize(index + 1, false);
@@ -219,7 +213,7 @@ private:
         Keep(std::move(slot));
         return;
       }
-      TIPTrackerItem* tracked = FTracker.FindOrAdd(line->Address()); // met in the plan
+      TIPTrackerItem* tracked = FTracker.Items(static_cast<int>(TrackedIndex(line->Address())));
       if (!tracked->OpenLine) {
         // Met while its address has no open line: never split, open when it has room.
         const bool open = line->NameCount() < MaxNames;
@@ -291,6 +285,21 @@ private:
     tracked.OpenLine = last->NameCount() < MaxNames ? last : nullptr;
   }
 
+  // The tracker's item for the address, added when new. Lines that read the same text share one
+  // value, and most lines repeat the address of the line before: that one is known at once.
+  size_t TrackedIndex(const THostsIP* address) {
+    if (address == FLastAddress)
+      return FLastIndex;
+    int found = FTracker.IndexOf(address);
+    if (found < 0) {
+      FTracker.FindOrAdd(address);
+      found = FTracker.Count() - 1;
+    }
+    FLastAddress = address;
+    FLastIndex = static_cast<size_t>(found);
+    return FLastIndex;
+  }
+
   // Room for nine names on a line about to receive names, from the plan's block.
   void GiveRoom(THostItem& line) {
     if (!line.NeedsRoomFor(MaxNames))
@@ -332,6 +341,8 @@ private:
 
   THosts& FHosts;
   TIPTracker FTracker;
+  const THostsIP* FLastAddress = nullptr; // the address TrackedIndex found last, and its item
+  size_t FLastIndex = 0;
   std::vector<int> FOpenCount;    // by tracker item, in the plan
   std::vector<bool> FRoomCounted; // by tracker item: the open line's room is counted
   size_t FRooms = 0;              // rooms for nine names the plan took and the walk has not used
