@@ -15,6 +15,10 @@
 #include "uHosts.h"
 #include "uHosts_Text.h"
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 namespace {
 
 std::string_view BreakText(TLineBreak lineBreak) {
@@ -50,10 +54,20 @@ void ForEachLine(size_t n, At&& at, Take&& take, TLineBreak& first) {
     take(start, n);
 }
 
-// The index of the first CR or LF in p[from..n), or n; eight bytes at a time.
+// The index of the first CR or LF in p[from..n), or n; sixteen bytes at a time where the
+// processor has SSE2, else eight.
 size_t FindBreak(const char* p, size_t from, size_t n) {
   constexpr uint64_t Ones = 0x0101010101010101ULL, High = 0x8080808080808080ULL;
   size_t i = from;
+#if defined(__SSE2__)
+  for (; i + 16 <= n; i += 16) {
+    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + i));
+    const __m128i breaks = _mm_or_si128(_mm_cmpeq_epi8(v, _mm_set1_epi8('\n')),
+                                        _mm_cmpeq_epi8(v, _mm_set1_epi8('\r')));
+    if (const int mask = _mm_movemask_epi8(breaks))
+      return i + static_cast<size_t>(std::countr_zero(static_cast<unsigned>(mask)));
+  }
+#endif
   if constexpr (std::endian::native == std::endian::little) {
     for (; i + 8 <= n; i += 8) {
       uint64_t word;
@@ -298,13 +312,9 @@ uint32_t THosts::SharedAddressNumber(std::string_view token) {
   TAddressTable& table = *FAddresses;
   // Most lines repeat the address of the line before; a short text is compared in place.
   const std::string& last = table.LastText;
-  if (!last.empty() && token.size() == last.size()) {
-    size_t i = 0;
-    while (i < token.size() && token[i] == last[i])
-      ++i;
-    if (i == token.size())
-      return table.LastNumber;
-  }
+  if (!last.empty() && token.size() == last.size() &&
+      std::memcmp(token.data(), last.data(), token.size()) == 0)
+    return table.LastNumber;
   auto found = table.Numbers.find(token);
   if (found == table.Numbers.end()) {
     auto value = std::make_unique<THostsIP>();

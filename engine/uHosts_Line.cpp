@@ -1,6 +1,7 @@
 // uHosts: one line of a hosts file, its names, and the single-pass scanner that reads it.
 #include <algorithm>
 #include <array>
+#include <bit>
 #include <cstring>
 #include <limits>
 #include <memory>
@@ -11,6 +12,10 @@
 #include "VornLibMemory.h"
 #include "uHosts.h"
 #include "uHosts_Text.h"
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 namespace {
 
@@ -50,6 +55,30 @@ template <typename CharT> inline bool IsAddressChar(CharT c) {
 
 template <typename CharT> inline bool IsForbiddenInName(CharT c) {
   return ClassOf(c) == ClassForbidden;
+}
+
+// Where a run of plain name characters from pos ends: at the first separator, '#' or forbidden
+// character, or at the end. Sixteen characters at a time where the processor has SSE2.
+template <typename CharT> size_t PlainRunEnd(std::basic_string_view<CharT> text, size_t pos) {
+  const size_t len = text.size();
+#if defined(__SSE2__)
+  if constexpr (sizeof(CharT) == 1) {
+    const auto is = [](__m128i v, char c) { return _mm_cmpeq_epi8(v, _mm_set1_epi8(c)); };
+    while (pos + 16 <= len) {
+      const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(text.data() + pos));
+      const __m128i stop = _mm_or_si128(
+          _mm_or_si128(_mm_or_si128(is(v, ' '), is(v, '\t')), _mm_or_si128(is(v, '#'), is(v, '*'))),
+          _mm_or_si128(_mm_or_si128(is(v, '/'), is(v, '=')),
+                       _mm_or_si128(is(v, '?'), is(v, '\\'))));
+      if (const int mask = _mm_movemask_epi8(stop))
+        return pos + static_cast<size_t>(std::countr_zero(static_cast<unsigned>(mask)));
+      pos += 16;
+    }
+  }
+#endif
+  while (pos < len && (ClassOf(text[pos]) & (ClassSeparator | ClassHash | ClassForbidden)) == 0)
+    ++pos;
+  return pos;
 }
 
 template <typename CharT> bool IsLocalhost(std::basic_string_view<CharT> name) {
@@ -308,7 +337,8 @@ void THostItem::TakeOver(THostItem& other) noexcept {
 }
 
 THostItem::~THostItem() {
-  ClearNames();
+  if (FNameMode != NoName)
+    ClearNames();
   if (FNameMode == ManyNames)
     TNameArray::Free(FMany);
   if (FHasExtra)
@@ -511,8 +541,7 @@ void THostItem::TransferNames(int count, THostItem& target) {
         ::new (target.FMany->Names() + target.FMany->Count) THostName(std::move(FOne));
     moved->Owner.Set(&target.FMany->Owner, true);
     ++target.FMany->Count;
-    std::destroy_at(&FOne);
-    FNameMode = NoName;
+    FNameMode = NoName; // what the name held went along: nothing is left to free
     FMany = nullptr;
     target.FFlags |= Entry;
     return;
@@ -732,8 +761,7 @@ void THostItem::ScanNames(std::basic_string_view<CharT> text, size_t pos, bool& 
     size_t forbidden = 0;
     for (;;) {
       // Nearly every name is plain characters up to its end.
-      while (pos < len && (ClassOf(text[pos]) & (ClassSeparator | ClassHash | ClassForbidden)) == 0)
-        ++pos;
+      pos = PlainRunEnd(text, pos);
       if (pos == len || ClassOf(text[pos]) != ClassForbidden)
         break;
       ++forbidden;

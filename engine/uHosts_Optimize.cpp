@@ -123,23 +123,23 @@ private:
       TIPTrackerItem& tracked = *FTracker.Items(static_cast<int>(index));
       if (index >= FOpenCount.size()) {
         FOpenCount.resize(index + 1, 0);
-        FRoomCounted.resize(index + 1, false);
+        FRoomCounted.resize(index + 1, 0);
       }
       int& openCount = FOpenCount[index];
-      auto roomCounted = FRoomCounted[index];
+      uint8_t& roomCounted = FRoomCounted[index];
       int n = line.NameCount();
       if (!tracked.OpenLine) {
         if (n < MaxNames) {
           tracked.OpenLine = &line;
           openCount = n;
-          roomCounted = false;
+          roomCounted = 0;
         }
         return;
       }
       while (n > 0 && tracked.OpenLine && openCount < MaxNames && tracked.OpenLine != &line) {
         // A line that receives names fills up to nine.
         if (!roomCounted) {
-          roomCounted = true;
+          roomCounted = 1;
           if (tracked.OpenLine->NeedsRoomFor(MaxNames))
             ++FRooms;
         }
@@ -158,7 +158,7 @@ private:
           }
           tracked.OpenLine = last < MaxNames ? FMade.back().get() : nullptr;
           openCount = last;
-          roomCounted = true; // a new line has its room counted
+          roomCounted = 1; // a new line has its room counted
           continue;
         }
         const int take = std::min(MaxNames - openCount, n);
@@ -173,7 +173,7 @@ private:
         if (openCount == MaxNames) {
           tracked.OpenLine = n < MaxNames ? &line : nullptr;
           openCount = n;
-          roomCounted = false;
+          roomCounted = 0;
         }
       }
     });
@@ -343,9 +343,9 @@ private:
   TIPTracker FTracker;
   const THostsIP* FLastAddress = nullptr; // the address TrackedIndex found last, and its item
   size_t FLastIndex = 0;
-  std::vector<int> FOpenCount;    // by tracker item, in the plan
-  std::vector<bool> FRoomCounted; // by tracker item: the open line's room is counted
-  size_t FRooms = 0;              // rooms for nine names the plan took and the walk has not used
+  std::vector<int> FOpenCount;       // by tracker item, in the plan
+  std::vector<uint8_t> FRoomCounted; // by tracker item: the open line's room is counted
+  size_t FRooms = 0;                 // rooms for nine names the plan took and the walk has not used
   size_t FRoomBytes = 0;
   char* FRoom = nullptr;      // the next one
   char* FEmptyNext = nullptr; // the next room in a slab the walk emptied
