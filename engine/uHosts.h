@@ -385,6 +385,143 @@ struct THostsReadLine {
 };
 using THostsLoadWatcher = std::function<void(const THostsReadLine&)>;
 
+// The lines of a document in order. A document's lines are made in its slabs in the order they
+// are read, and the merge pass moves the lines it keeps into a slab in the order it keeps them, so
+// the list holds runs of lines that sit one after another in memory: a million lines are a handful
+// of runs rather than a million pointers. The list owns its lines.
+class THostsLineList {
+public:
+  THostsLineList() = default;
+  THostsLineList(const THostsLineList&) = delete;
+  THostsLineList& operator=(const THostsLineList&) = delete;
+  ~THostsLineList() { Clear(); }
+
+  size_t Size() const { return FCount; }
+
+  THostItem* Get(size_t index) const {
+    const TRun& run = FRuns[Find(index)];
+    return run.At(index - run.Start);
+  }
+
+  // Every line in order.
+  template <typename Visit> void ForEach(Visit&& visit) const {
+    for (const TRun& run : FRuns)
+      for (size_t k = 0; k < run.Count; ++k)
+        visit(*run.At(k));
+  }
+
+  // Room for runs more runs: what is added within it takes no memory.
+  void ReserveRuns(size_t runs) { FRuns.reserve(FRuns.size() + runs); }
+
+  // Appends the line; on failure it stays with the caller.
+  void Append(std::unique_ptr<THostItem>& line) {
+    if (!FRuns.empty() && FRuns.back().End() == line.get()) {
+      ++FRuns.back().Count;
+    } else {
+      FRuns.push_back(TRun{line.get(), 1, FCount});
+    }
+    line.release();
+    ++FCount;
+  }
+
+  void Insert(size_t index, std::unique_ptr<THostItem>& line) {
+    if (index >= FCount) {
+      Append(line);
+      return;
+    }
+    FRuns.reserve(FRuns.size() + 2); // nothing fails after this
+    size_t r = Find(index);
+    const size_t k = index - FRuns[r].Start;
+    if (k > 0) {
+      // The run is split before the place.
+      TRun tail{FRuns[r].At(k), FRuns[r].Count - k, index};
+      FRuns[r].Count = k;
+      FRuns.insert(FRuns.begin() + static_cast<std::ptrdiff_t>(++r), tail);
+    }
+    FRuns.insert(FRuns.begin() + static_cast<std::ptrdiff_t>(r), TRun{line.release(), 1, index});
+    ++FCount;
+    for (size_t i = r + 1; i < FRuns.size(); ++i)
+      ++FRuns[i].Start;
+  }
+
+  // Destroys the line at the place.
+  void Erase(size_t index) {
+    FRuns.reserve(FRuns.size() + 1); // nothing fails after this
+    size_t r = Find(index);
+    TRun& run = FRuns[r];
+    const size_t k = index - run.Start;
+    THostItem* line = run.At(k);
+    if (run.Count == 1) {
+      FRuns.erase(FRuns.begin() + static_cast<std::ptrdiff_t>(r));
+    } else if (k == 0) {
+      run.First = run.At(1);
+      --run.Count;
+      ++r;
+    } else if (k == run.Count - 1) {
+      --run.Count;
+      ++r;
+    } else {
+      TRun tail{run.At(k + 1), run.Count - k - 1, index + 1};
+      run.Count = k;
+      FRuns.insert(FRuns.begin() + static_cast<std::ptrdiff_t>(++r), tail);
+    }
+    --FCount;
+    for (size_t i = r; i < FRuns.size(); ++i)
+      --FRuns[i].Start;
+    delete line;
+  }
+
+  // Destroys every line.
+  void Clear() {
+    for (const TRun& run : FRuns)
+      for (size_t k = 0; k < run.Count; ++k)
+        delete run.At(k);
+    Forget();
+  }
+
+  // Lets go of every line without destroying any (the caller has taken them all over).
+  void Forget() {
+    FRuns.clear();
+    FCount = 0;
+  }
+
+  void Swap(THostsLineList& other) noexcept {
+    FRuns.swap(other.FRuns);
+    std::swap(FCount, other.FCount);
+    std::swap(FHint, other.FHint);
+  }
+
+private:
+  struct TRun {
+    THostItem* First;
+    size_t Count;
+    size_t Start; // the place of its first line in the list
+    THostItem* At(size_t k) const {
+      return reinterpret_cast<THostItem*>(reinterpret_cast<char*>(First) + k * sizeof(THostItem));
+    }
+    const THostItem* End() const { return At(Count); }
+  };
+
+  // The run that holds the place: most callers go along the list, so the run found last, or the
+  // one after it, is looked at first.
+  size_t Find(size_t index) const {
+    const auto holds = [&](size_t r) {
+      return r < FRuns.size() && index >= FRuns[r].Start && index - FRuns[r].Start < FRuns[r].Count;
+    };
+    if (holds(FHint))
+      return FHint;
+    if (holds(FHint + 1))
+      return ++FHint;
+    return Search(index);
+  }
+  // The run that holds the place, by a binary search.
+  size_t Search(size_t index) const;
+
+  std::vector<TRun> FRuns;
+  size_t FCount = 0;
+  mutable size_t FHint = 0;
+};
+
 // The in-memory hosts file: an ordered, owning list of lines.
 class THosts {
 public:
@@ -393,8 +530,10 @@ public:
   THosts(const THosts&) = delete;
   THosts& operator=(const THosts&) = delete;
 
-  int Count() const;
-  THostItem* Items(int index) const;
+  int Count() const { return static_cast<int>(FLines.Size()); }
+  THostItem* Items(int index) const {
+    return index < 0 || index >= Count() ? nullptr : FLines.Get(static_cast<size_t>(index));
+  }
   bool Delete(int index);
   // Puts the line before the one at index (at the end past the last); false, and the line
   // destroyed, when it was made for another document or none.
@@ -452,7 +591,7 @@ private:
   struct TAddressTable;
   struct TTextArena;
   struct TLineSlabs;
-  class TLineList;
+  using TLineList = THostsLineList;
   class TMergePass;
   struct TWatch;
   int LoadText(std::string_view bytes);
@@ -478,7 +617,7 @@ private:
   std::unique_ptr<TWatch> FWatch;                  // none unless a caller follows the load
   std::unique_ptr<THostItem::TExtraTable> FExtras; // the extras of the few lines that have any
   std::unique_ptr<TLineSlabs> FSlabs;              // where the lines sit; outlives them
-  std::unique_ptr<TLineList> FLines;
+  TLineList FLines;
   THostsLoadOptions FLoadOptions;
   THostsSaveOptions FSaveOptions;
   THostsLoadInfo FLoadInfo;
@@ -506,6 +645,18 @@ struct alignas(alignof(THostName)) THostItem::TNameArray {
   static void Free(TNameArray* array);
   static TBlockPool& Pool(size_t capacity); // of arrays of this many names
 };
+
+inline THostName* THostItem::NameData() const {
+  if (FNameMode == ManyNames)
+    return FMany->Names();
+  return FNameMode == OneName ? const_cast<THostName*>(&FOne) : nullptr;
+}
+
+inline THostName* THostItem::GetName(int index) const {
+  if (index < 0 || index >= NameCount())
+    return nullptr;
+  return NameData() + index;
+}
 
 inline int THostItem::NameCount() const {
   if (FNameMode == ManyNames)

@@ -95,7 +95,7 @@ const void* TextOf(const THostName& name) {
 
 // The lines whose names resolve: entries not commented out, with an address whose text the
 // resolver reads as the same address (the merge moves names only between such lines).
-bool IsResolving(const THostItem& line) {
+inline bool IsResolving(const THostItem& line) {
   return line.IsEntry() && !line.IsCommented() && line.Address() != nullptr &&
          line.Address()->ResolverReadsAlike();
 }
@@ -119,21 +119,26 @@ TKeys SharedKeys(const TKeys& keys) {
   for (size_t b = 1; b < next.size(); ++b)
     next[b] += next[b - 1];
   const std::vector<uint32_t> starts = next;
-  TKeys bucketed(n);
+  // Every place is written once below, so the room is not cleared first; a megabyte and more
+  // comes straight from the system.
+  const bool large = n * sizeof(uint64_t) >= (size_t{1} << 20);
+  TLargeBuffer largeRoom(large ? n * sizeof(uint64_t) : 0);
+  const auto smallRoom = std::make_unique_for_overwrite<uint64_t[]>(large ? 0 : n);
+  uint64_t* bucketed = large ? reinterpret_cast<uint64_t*>(largeRoom.Data()) : smallRoom.get();
   for (const uint64_t key : keys)
     bucketed[next[key >> shift]++] = key;
 
   TKeys shared;
   std::vector<uint32_t> table; // a key's index in its bucket + 1; 0: free
-  std::vector<bool> marked;
+  std::vector<uint8_t> marked;
   for (size_t b = 0; b + 1 < starts.size(); ++b) {
-    const uint64_t* first = bucketed.data() + starts[b];
+    const uint64_t* first = bucketed + starts[b];
     const size_t size = starts[b + 1] - starts[b];
     if (size < 2)
       continue;
     const size_t mask = std::bit_ceil(2 * size) - 1;
     table.assign(mask + 1, 0);
-    marked.assign(size, false);
+    marked.assign(size, 0);
     for (size_t i = 0; i < size; ++i) {
       const uint32_t hash = static_cast<uint32_t>(first[i] >> 32);
       size_t slot = hash & mask; // the low bits, apart from the bucket's top bits
@@ -142,8 +147,8 @@ TKeys SharedKeys(const TKeys& keys) {
       if (table[slot] == 0) {
         table[slot] = static_cast<uint32_t>(i + 1);
       } else {
-        marked[table[slot] - 1] = true;
-        marked[i] = true;
+        marked[table[slot] - 1] = 1;
+        marked[i] = 1;
       }
     }
     for (size_t i = 0; i < size; ++i)
@@ -235,8 +240,11 @@ struct THostsNameSurvey::TBuilder {
 
   // Address ids, in the order first met; the lines of a document share the value of one text.
   uint32_t IdOf(const THostsIP* address) {
-    if (address == LastValue)
+    if (address == LastValue) [[likely]]
       return LastId;
+    return NewIdOf(address);
+  }
+  uint32_t NewIdOf(const THostsIP* address) {
     int index = Tracker.IndexOf(address);
     if (index < 0) {
       Tracker.FindOrAdd(address);

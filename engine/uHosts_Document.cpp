@@ -285,8 +285,7 @@ struct THosts::TAddressTable {
 
 THosts::THosts()
     : FAddresses(std::make_unique<TAddressTable>()), FText(std::make_unique<TTextArena>()),
-      FExtras(std::make_unique<THostItem::TExtraTable>()), FSlabs(std::make_unique<TLineSlabs>()),
-      FLines(std::make_unique<TLineList>()) {
+      FExtras(std::make_unique<THostItem::TExtraTable>()), FSlabs(std::make_unique<TLineSlabs>()) {
   // Numbered last: a constructor that fails leaves no number behind. Few documents live at a
   // time, so the first free number is found by a look along the list.
   auto free = std::find(FLive.begin(), FLive.end(), nullptr);
@@ -299,7 +298,7 @@ THosts::THosts()
   FNumber = static_cast<uint16_t>(free - FLive.begin() + 1);
 }
 THosts::~THosts() {
-  FLines->Clear(); // the lines go before the values and the text they share
+  FLines.Clear(); // the lines go before the values and the text they share
   FLive[FNumber - 1] = nullptr;
 }
 
@@ -342,14 +341,11 @@ uint32_t THosts::SharedAddressNumber(std::string_view token) {
   return table.LastNumber;
 }
 
-int THosts::Count() const {
-  return static_cast<int>(FLines->Size());
-}
-
-THostItem* THosts::Items(int index) const {
-  if (index < 0 || index >= Count())
-    return nullptr;
-  return FLines->Get(static_cast<size_t>(index));
+size_t THostsLineList::Search(size_t index) const {
+  const auto after = std::upper_bound(FRuns.begin(), FRuns.end(), index,
+                                      [](size_t i, const TRun& run) { return i < run.Start; });
+  FHint = static_cast<size_t>(after - FRuns.begin()) - 1;
+  return FHint;
 }
 
 std::unique_ptr<THostItem> THosts::NewLine() {
@@ -373,7 +369,7 @@ std::unique_ptr<THostItem> THosts::MoveToNewestSlab(std::unique_ptr<THostItem> l
 bool THosts::Delete(int index) {
   if (index < 0 || index >= Count())
     return false;
-  FLines->Erase(static_cast<size_t>(index));
+  FLines.Erase(static_cast<size_t>(index));
   return true;
 }
 
@@ -385,7 +381,7 @@ bool THosts::Insert(int index, std::unique_ptr<THostItem> line) {
     index = 0;
   if (index > Count())
     index = Count();
-  FLines->Insert(static_cast<size_t>(index), line);
+  FLines.Insert(static_cast<size_t>(index), line);
   return true;
 }
 
@@ -464,7 +460,7 @@ template <typename CharT> bool THosts::TakeLine(std::basic_string_view<CharT> te
   bool keep = false;
   auto line = ReadLine(text, keep);
   if (keep)
-    FLines->Append(line);
+    FLines.Append(line);
   return keep;
 }
 
@@ -481,7 +477,7 @@ template <typename CharT> bool THosts::TakeWatchedLine(std::basic_string_view<Ch
   read.Line = line.get();
   read.LocalhostNames = FLoadInfo.LocalhostNames - localhostBefore;
   if (read.Kept)
-    FLines->Append(line);
+    FLines.Append(line);
   watch.Watcher(read);
   return read.Kept;
 }
@@ -601,7 +597,7 @@ THostsSaveInfo THosts::SaveToSink(SaveEncoding encoding, const TByteSink& sink) 
     }
   }
 
-  FLines->ForEach([&](const THostItem& item) {
+  FLines.ForEach([&](const THostItem& item) {
     const THostItem* line = &item;
     if (line->IsEntry() && line->NameCount() > 0) {
       // The line is produced only when at least one of its names is written.

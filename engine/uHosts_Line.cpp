@@ -345,17 +345,6 @@ THostItem::~THostItem() {
     DropExtra();
 }
 
-THostName* THostItem::NameData() const {
-  switch (FNameMode) {
-  case OneName:
-    return const_cast<THostName*>(&FOne);
-  case ManyNames:
-    return FMany->Names();
-  default:
-    return nullptr;
-  }
-}
-
 void THostItem::ReserveNames(size_t count) {
   ReserveNamesAt(nullptr, count);
 }
@@ -455,12 +444,6 @@ void THostItem::EraseName(size_t index) {
     std::destroy_at(names + i);
   }
   --FMany->Count;
-}
-
-THostName* THostItem::GetName(int index) const {
-  if (index < 0 || index >= NameCount())
-    return nullptr;
-  return NameData() + index;
 }
 
 std::unique_ptr<THostName> THostItem::ExtractName(int index) {

@@ -113,7 +113,7 @@ private:
   // would receive names, FOpenCount the names it would hold.
   void Plan() {
     size_t lines = 0;
-    FHosts.FLines->ForEach([&](THostItem& line) {
+    FHosts.FLines.ForEach([&](THostItem& line) {
       if (!line.IsEntry())
         return;
       ++lines;
@@ -196,7 +196,7 @@ private:
 
   // Every line of the old list is taken over: it goes, or it is kept in the new list.
   void Walk() {
-    TLineList& old = *FHosts.FLines;
+    TLineList& old = FHosts.FLines;
     old.ForEach([&](THostItem& item) {
       std::unique_ptr<THostItem> slot(&item);
       THostItem* line = slot.get();
@@ -358,6 +358,6 @@ private:
 };
 
 void THosts::Optimize() {
-  if (FLines->Size() != 0)
+  if (FLines.Size() != 0)
     TMergePass(*this).Run();
 }
