@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <new>
 #include <random>
 #include <sstream>
@@ -235,6 +236,39 @@ TEST(Optimize, FastPassEqualsTheLiteralPassOnRandomDocuments) {
     }
     ASSERT_EQ(DescribeAll(failing), failed ? before : fastLines) << "input:\n" << input;
   }
+}
+
+// A document of several hundred thousand lines spans many of the blocks its lines are kept in,
+// which the pass gives back and takes room from as it goes: three addresses taking turns, one
+// name a line, with commented-out entries (kept in place, with their comments) and comment lines
+// between. Each address's names fill lines of nine in reading order; a line opens where the line
+// of its address before it is full.
+TEST(Optimize, ManyLinesFillLinesOfNineInOrder) {
+  const char* const addresses[] = {"0.0.0.0", "127.0.0.1", "10.1.2.3"};
+  std::string input;
+  std::vector<std::string> expected;                   // the output lines, in order
+  std::vector<size_t> open(3, SIZE_MAX), filled(3, 0); // per address: its open line, its names
+  for (int i = 0; i < 300000; ++i) {
+    if (i % 1000 == 999) {
+      input += "#0.0.0.0 off" + std::to_string(i) + " #note\n# a comment\n";
+      expected.push_back("#0.0.0.0 off" + std::to_string(i) + " #note");
+      continue;
+    }
+    const int a = i % 3;
+    const std::string name = "h" + std::to_string(i) + ".example";
+    input += std::string(addresses[a]) + " " + name + (i % 7 == 0 ? " # gone\n" : "\n");
+    if (open[a] == SIZE_MAX || filled[a] == 9) {
+      open[a] = expected.size();
+      expected.push_back(addresses[a]);
+      filled[a] = 0;
+    }
+    expected[open[a]] += " " + name;
+    ++filled[a];
+  }
+  std::string text;
+  for (const std::string& line : expected)
+    text += line + "\n";
+  EXPECT_EQ(Optimized(input), text);
 }
 
 // A second pass changes nothing where no line had to be split and every name is written. (A split
