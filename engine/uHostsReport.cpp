@@ -519,8 +519,13 @@ void MeasureSave(const THosts& hosts, SaveEncoding encoding, size_t& lines, size
       for (size_t i = from; i + 1 < piece.size(); i += 2)
         lines += piece[i] == last && piece[i + 1] == '\0';
     } else {
-      lines += static_cast<size_t>(
-          std::count(piece.begin() + static_cast<std::ptrdiff_t>(from), piece.end(), last));
+      // Line ends are far apart: the library's search finds each one fastest.
+      const char* at = piece.data() + from;
+      const char* const end = piece.data() + piece.size();
+      while (const void* found = std::memchr(at, last, static_cast<size_t>(end - at))) {
+        ++lines;
+        at = static_cast<const char*>(found) + 1;
+      }
     }
   });
 }
