@@ -300,12 +300,13 @@ struct THostsNameSurvey::TBuilder {
   // The key of every written name not sifted out, and the survey's counts of entries and names.
   TKeys Keys() {
     const int count = Hosts.Count();
-    FirstName.resize(static_cast<size_t>(count));
+    FirstName.clear();
+    FirstName.reserve(static_cast<size_t>(count));
     TKeys keys;
     keys.reserve(static_cast<size_t>(count));
     uint64_t place = 0;
     for (int i = 0; i < count; ++i) {
-      FirstName[static_cast<size_t>(i)] = static_cast<uint32_t>(place);
+      FirstName.push_back(static_cast<uint32_t>(place));
       const THostItem& line = *Hosts.Items(i);
       if (!IsResolving(line))
         continue;
