@@ -367,6 +367,36 @@ bool THandleStream::Flush() {
 
 // ---- TVornFileStream ----
 
+namespace {
+
+// A call that another program stands in the way of is tried this often, this far apart: about a
+// second in all.
+constexpr int BusyTries = 10;
+constexpr DWORD BusyPauseMilliseconds = 100;
+
+// Refusals that pass by themselves: a scanner, indexer or backup agent holding a file open without
+// delete sharing (sharing and lock violations; ReplaceFileW's error 1175, the old file could not
+// be removed), or a file of the name still waiting to be deleted (access denied).
+bool IsPassingRefusal(DWORD error) {
+  return error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION ||
+         error == ERROR_ACCESS_DENIED || error == ERROR_UNABLE_TO_REMOVE_REPLACED;
+}
+
+// Makes the call until it succeeds, fails for another reason, or has been refused for about a
+// second; mayRetry(error) says, after a refusal, whether nothing stands in the way of another try.
+template <typename Call, typename MayRetry> bool TryWhileBusy(Call call, MayRetry mayRetry) {
+  for (int attempt = 1;; ++attempt) {
+    if (call())
+      return true;
+    const DWORD error = GetLastError();
+    if (attempt >= BusyTries || !IsPassingRefusal(error) || !mayRetry(error))
+      return false;
+    Sleep(BusyPauseMilliseconds);
+  }
+}
+
+} // namespace
+
 TVornFileStream::TVornFileStream(std::u16string_view fileName, uint16_t mode)
     : FFileName(fileName) {
   const std::wstring name = SystemPath(fileName);
@@ -390,8 +420,19 @@ TVornFileStream::TVornFileStream(std::u16string_view fileName, uint16_t mode)
     static constexpr DWORD rights[] = {GENERIC_READ, GENERIC_WRITE, GENERIC_READ | GENERIC_WRITE};
     static constexpr DWORD shares[] = {0, 0, FILE_SHARE_READ, FILE_SHARE_WRITE,
                                        FILE_SHARE_READ | FILE_SHARE_WRITE};
-    handle = CreateFileW(name.c_str(), rights[access], shares[sharing], nullptr, OPEN_EXISTING,
-                         FILE_ATTRIBUTE_NORMAL, nullptr);
+    const auto open = [&] {
+      handle = CreateFileW(name.c_str(), rights[access], shares[sharing], nullptr, OPEN_EXISTING,
+                           FILE_ATTRIBUTE_NORMAL, nullptr);
+      return handle != INVALID_HANDLE_VALUE;
+    };
+    // A scanner or indexer that has just opened a file keeps others out for a moment: a read is
+    // tried again for about a second while the file is in use.
+    if (access == 0)
+      TryWhileBusy(open, [](DWORD error) {
+        return error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION;
+      });
+    else
+      open();
   }
   if (handle == INVALID_HANDLE_VALUE) {
     FLastError = static_cast<int>(GetLastError());
@@ -423,36 +464,6 @@ bool TVornFileStream::Close() {
 std::u16string ResolveFinalPath(std::u16string_view path) {
   return std::u16string(path);
 }
-
-namespace {
-
-// A call that another program stands in the way of is tried this often, this far apart: about a
-// second in all.
-constexpr int BusyTries = 10;
-constexpr DWORD BusyPauseMilliseconds = 100;
-
-// Refusals that pass by themselves: a scanner, indexer or backup agent holding a file open without
-// delete sharing (sharing and lock violations; ReplaceFileW's error 1175, the old file could not
-// be removed), or a file of the name still waiting to be deleted (access denied).
-bool IsPassingRefusal(DWORD error) {
-  return error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION ||
-         error == ERROR_ACCESS_DENIED || error == ERROR_UNABLE_TO_REMOVE_REPLACED;
-}
-
-// Makes the call until it succeeds, fails for another reason, or has been refused for about a
-// second; mayRetry(error) says, after a refusal, whether nothing stands in the way of another try.
-template <typename Call, typename MayRetry> bool TryWhileBusy(Call call, MayRetry mayRetry) {
-  for (int attempt = 1;; ++attempt) {
-    if (call())
-      return true;
-    const DWORD error = GetLastError();
-    if (attempt >= BusyTries || !IsPassingRefusal(error) || !mayRetry(error))
-      return false;
-    Sleep(BusyPauseMilliseconds);
-  }
-}
-
-} // namespace
 
 TReplaceResult ReplaceFileAtomically(std::u16string_view target, std::u16string_view replacement) {
   const std::wstring to = SystemPath(target);
