@@ -66,8 +66,8 @@ public:
   bool IsEmpty() const { return FKind == KindEmpty; }
   bool IsTextOnly() const { return (FKind & KindTextOnly) != 0; }
   bool IsIPv6() const { return (FKind & KindFamilyIPv6) != 0; }
-  // The system's resolver reads the text as this same address (family and value); only such
-  // lines take part in the merge.
+  // The readers of hosts files (inet_pton) read the text as this same address (family and
+  // value); only such lines take part in the merge.
   bool ResolverReadsAlike() const { return FResolverAlike; }
 
   const std::string& Text() const { return FText; }
@@ -90,11 +90,11 @@ bool ParseIPv6(std::u16string_view text, TIPv6Groups& groups);
 // Appends the hexadecimal groups of one side of "::" to the list. False when malformed.
 bool ParseIPv6Groups(std::u16string_view part, TSorIntegerList& list);
 
-// An address text as the system's resolver reads it (the C library is not asked). IPv4 by
-// inet_aton's rules: one to four numbers joined by dots, each 0x hexadecimal, octal with a leading
-// 0, else decimal, the last one filling the bytes left. IPv6 by inet_pton's: eight groups of one to
-// four hexadecimal digits, or fewer and one "::" standing for at least one zero group, the last
-// two groups possibly a dotted quad (decimal, no leading zero).
+// An address text as the readers of hosts files read it (inet_pton; the C library is not asked).
+// IPv4: four decimal numbers of 0 to 255 joined by dots, no leading zero ("0", "127.1",
+// "010.0.0.1" and "0x7f.0.0.1" are no address). IPv6: eight groups of one to four hexadecimal
+// digits, or fewer and one "::" standing for at least one zero group, the last two groups possibly
+// a dotted quad as IPv4.
 bool ResolverParseIPv4(std::string_view text, uint32_t& number);
 bool ResolverParseIPv6(std::string_view text, TIPv6Groups& groups);
 // IPv6 when the text reads so, else IPv4, else none.
@@ -102,6 +102,15 @@ THostsIPValue ResolverReadAddress(std::string_view text);
 
 // ---------------------------------------------------------------------------------------------
 // Hosts line
+
+// How a text is cut into lines, and a line into fields.
+enum class TLineRules : uint8_t {
+  // A line ends at CR LF, a lone CR or a lone LF; the blanks between fields are spaces and tabs.
+  Windows,
+  // As glibc reads a hosts file: a line ends at LF (a CR right before it belongs to the line
+  // end); a lone CR, a form feed and a vertical tab are blanks, like spaces and tabs.
+  Glibc,
+};
 
 // The line that holds a name. Names are made by the million and moved between lines in the merge
 // pass, so a name keeps no pointer of its own: it keeps the distance to its line (or to the
@@ -248,16 +257,24 @@ private:
   struct TExtraTable; // the extras of the lines of one document
   struct TNameArray;  // the names of a line that holds more than one, behind a small header
 
-  // The same scan over a line of one-byte characters (ASCII as read from the file).
-  void ParseLine8(std::string_view text, bool& FoundLocalhost, bool KeepLocalhost);
+  struct TScanRules; // what the scanner takes for a blank, a '#', a forbidden character
+
+  // The scan of a document's load, under its line rules: over a line of one-byte characters
+  // (ASCII as read from the file), or of UTF-16.
+  void ParseLine8(std::string_view text, bool& FoundLocalhost, bool KeepLocalhost,
+                  TLineRules rules);
+  void ParseLine16(std::u16string_view text, bool& FoundLocalhost, bool KeepLocalhost,
+                   TLineRules rules);
   template <typename CharT>
-  void Scan(std::basic_string_view<CharT> text, bool& FoundLocalhost, bool KeepLocalhost);
+  void Scan(std::basic_string_view<CharT> text, bool& FoundLocalhost, bool KeepLocalhost,
+            const TScanRules& rules);
   // The scan's steps: the address (where the names start, npos when the line ends there) and
   // the names with the comment after them.
-  template <typename CharT> size_t ScanAddress(std::basic_string_view<CharT> text);
+  template <typename CharT>
+  size_t ScanAddress(std::basic_string_view<CharT> text, const TScanRules& rules);
   template <typename CharT>
   void ScanNames(std::basic_string_view<CharT> text, size_t pos, bool& FoundLocalhost,
-                 bool KeepLocalhost);
+                 bool KeepLocalhost, const TScanRules& rules);
   template <typename CharT> void SetCommentOf(std::basic_string_view<CharT> comment);
   template <typename CharT> void StoreName(THostName& name, const CharT* text, size_t length);
   // Stores the comment text without touching the flags.
@@ -278,9 +295,11 @@ private:
   // A new empty name at the end (its owner set).
   THostName& AppendName();
   // Moves count names from index from on to the end of target; the places they leave stay as
-  // empty names until EraseFrontNames takes them away.
+  // empty names until EraseFrontNames or KeepFrontNames takes them away.
   void MoveNamesTo(size_t from, size_t count, THostItem& target);
   void EraseFrontNames(size_t count);
+  // Takes away every name from the index count on.
+  void KeepFrontNames(size_t count);
   void EraseName(size_t index);
   // Whether the line lacks room for count names in all.
   bool NeedsRoomFor(size_t count) const;
@@ -323,6 +342,7 @@ struct THostsLoadOptions {
   bool DropComments = false;
   bool DropCommentedEntries = false;
   bool DropBlankLines = true;
+  TLineRules LineRules = TLineRules::Windows;
 };
 
 // How lines end.
@@ -354,6 +374,8 @@ struct THostsLoadInfo {
   size_t Bytes = 0;
   // How many lines the text held, kept or not.
   size_t Lines = 0;
+  // TLineRules::Glibc: the CRs inside lines (not before a LF), read as blanks.
+  size_t LoneCRs = 0;
 };
 
 // What a save wrote.
@@ -560,7 +582,8 @@ public:
   // The file format without the file: decodes the bytes (byte-order mark, lines, NUL) and
   // appends the kept lines; returns how many.
   int LoadFromBytes(std::string_view bytes);
-  // The bytes SaveToFile writes: byte-order mark, header lines, every line ended by CR LF.
+  // The bytes SaveToFile writes: byte-order mark (and an empty line after it), header lines, every
+  // line ended by the line break of the save options.
   std::string SaveToBytes(SaveEncoding encoding) const;
   // The same bytes handed to the sink in pieces of about a megabyte; returns what it wrote.
   THostsSaveInfo SaveToSink(SaveEncoding encoding, const TByteSink& sink) const;

@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <bit>
 #include <cstring>
+#include <optional>
 #include <stdexcept>
 #include <unordered_map>
 
@@ -34,9 +35,9 @@ uint64_t FoldAscii(uint64_t word) {
 
 constexpr uint64_t Step = 0x9E3779B97F4A7C15ULL;
 
-uint32_t HashName(const THostName& name, bool ipv6) {
+uint32_t HashName(const THostName& name) {
   if (name.IsWide()) {
-    uint64_t h = (ipv6 ? 0x6A09E667F3BCC909ULL : 0) ^ (name.Length() * Step);
+    uint64_t h = name.Length() * Step;
     for (char16_t c : name.Text16()) {
       if (c >= u'A' && c <= u'Z')
         c = static_cast<char16_t>(c + (u'a' - u'A'));
@@ -48,7 +49,7 @@ uint32_t HashName(const THostName& name, bool ipv6) {
   const std::string_view text = name.Text8();
   const char* p = text.data();
   const size_t n = text.size();
-  uint64_t h = (ipv6 ? 0x6A09E667F3BCC909ULL : 0) ^ (n * Step);
+  uint64_t h = n * Step;
   uint64_t word = 0;
   if (n >= 8) {
     for (size_t i = 0; i + 8 < n; i += 8) {
@@ -91,6 +92,73 @@ bool SameName(const THostName& a, const THostName& b) {
 const void* TextOf(const THostName& name) {
   return name.IsWide() ? static_cast<const void*>(name.Text16().data())
                        : static_cast<const void*>(name.Text8().data());
+}
+
+// A number of an IPv4 text as inet_aton reads it, the whole text: one to four numbers joined by
+// dots, each 0x hexadecimal, octal with a leading 0, else decimal, the last filling the bytes left.
+bool ReadsAsInetAton(std::string_view text) {
+  static constexpr uint64_t Max[4] = {0xFFFFFFFFu, 0xFFFFFFu, 0xFFFFu, 0xFFu};
+  const auto digit = [](char c, uint64_t base) -> int {
+    const int d = c >= '0' && c <= '9'   ? c - '0'
+                  : c >= 'a' && c <= 'f' ? c - 'a' + 10
+                  : c >= 'A' && c <= 'F' ? c - 'A' + 10
+                                         : 99;
+    return static_cast<uint64_t>(d) < base ? d : -1;
+  };
+  size_t i = 0;
+  const size_t len = text.size();
+  for (int count = 0;; ++count) {
+    if (i >= len || digit(text[i], 10) < 0)
+      return false;
+    uint64_t base = 10;
+    if (text[i] == '0') {
+      base = 8;
+      if (i + 2 < len && (text[i + 1] == 'x' || text[i + 1] == 'X') &&
+          digit(text[i + 2], 16) >= 0) {
+        base = 16;
+        i += 2;
+      }
+    }
+    uint64_t value = 0;
+    for (int d; i < len && (d = digit(text[i], base)) >= 0; ++i)
+      if ((value = value * base + static_cast<uint64_t>(d)) > 0xFFFFFFFFu)
+        return false;
+    if (i < len && text[i] == '.' && count < 3 && value <= 0xFF) {
+      ++i;
+      continue;
+    }
+    return i == len && value <= Max[count];
+  }
+}
+
+// A name that getaddrinfo takes for an address without looking it up: an IPv4 text as inet_aton
+// reads it, or an IPv6 text as inet_pton reads it, possibly with a "%" and a zone after it.
+bool IsAddressName(const THostName& name) {
+  if (name.IsWide())
+    return false;
+  const std::string_view text = name.Text8();
+  const char first = text.empty() ? '\0' : text[0];
+  if (!((first >= '0' && first <= '9') || (first >= 'a' && first <= 'f') ||
+        (first >= 'A' && first <= 'F') || first == ':'))
+    return false; // nearly every name
+  TIPv6Groups groups;
+  return ReadsAsInetAton(text) || ResolverParseIPv6(text.substr(0, text.find('%')), groups);
+}
+
+// The answer a line of the address gives when IPv4 is asked for: its own number, or for an IPv6
+// address mapped from IPv4 (::ffff:a.b.c.d) that IPv4 address, for the IPv6 loopback 127.0.0.1;
+// none for any other IPv6 address.
+std::optional<uint32_t> IPv4Answer(const THostsIP& address) {
+  if (const uint32_t* number = std::get_if<uint32_t>(&address.Value()))
+    return *number;
+  const TIPv6Groups* g = std::get_if<TIPv6Groups>(&address.Value());
+  if (g == nullptr || ((*g)[0] | (*g)[1] | (*g)[2] | (*g)[3] | (*g)[4]) != 0)
+    return std::nullopt;
+  if ((*g)[5] == 0xFFFF)
+    return (uint32_t{(*g)[6]} << 16) | (*g)[7];
+  if ((*g)[5] == 0 && (*g)[6] == 0 && (*g)[7] == 1)
+    return 0x7F000001u;
+  return std::nullopt;
 }
 
 // The lines whose names resolve: entries not commented out, with an address whose text the
@@ -171,8 +239,7 @@ void THostsLoadSurvey::Follow(THosts& hosts) {
   hosts.WatchLoad([this](const THostsReadLine& read) { Take(read); });
 }
 
-void THostsLoadSurvey::Note(TKind kind, size_t count, const THostsReadLine& read) {
-  TDropped& dropped = Dropped[kind];
+void THostsLoadSurvey::Note(TDropped& dropped, size_t count, const THostsReadLine& read) {
   dropped.Count += count;
   if (dropped.Examples.size() >= ExampleCount)
     return;
@@ -196,20 +263,22 @@ void THostsLoadSurvey::Take(const THostsReadLine& read) {
     LineNumbers.push_back(static_cast<uint32_t>(read.Number));
     if (line.IsEntry() && line.IsCommented())
       ++CommentedEntries;
+    else if (line.IsEntry() && !IsResolving(line))
+      Note(KeptApart, 1, read);
   }
   if (line.IsInvalid()) {
-    Note(Invalid, 1, read);
+    Note(Dropped[Invalid], 1, read);
     return;
   }
   size_t forbidden = 0;
   for (int k = 0; k < line.NameCount(); ++k)
     forbidden += line.GetName(k)->Flags == THostName::Malformed;
   if (forbidden != 0)
-    Note(Forbidden, forbidden, read);
+    Note(Dropped[Forbidden], forbidden, read);
   if (read.LocalhostNames != 0)
-    Note(Localhost, read.LocalhostNames, read);
+    Note(Dropped[Localhost], read.LocalhostNames, read);
   else if (!line.IsEntry() && (line.IsCommented() || line.IsBlank()))
-    Note(CommentOrBlank, 1, read);
+    Note(Dropped[CommentOrBlank], 1, read);
 }
 
 // ---- The names ----
@@ -226,7 +295,7 @@ struct THostsNameSurvey::TBuilder {
   TIPTracker Tracker;
   const THostsIP* LastValue = nullptr;
   uint32_t LastId = 0;
-  std::vector<bool> Major; // by address id: a family's most listed address (only when sifting)
+  std::vector<bool> Major; // by address id: the most listed address (only when sifting)
   std::vector<bool> Signs; // by Sign: met among the names of the other addresses
   TLineNumbers FirstName;  // by line: the place of its first name
 
@@ -257,10 +326,10 @@ struct THostsNameSurvey::TBuilder {
     return LastId;
   }
 
-  // Where only names under several addresses matter, the names of each family's most listed
-  // address are left out unless a name of another address may be the same: in most lists nearly
-  // every name is under one address, and a cheap sign (length and last letter) of the few others
-  // rules out nearly all of them without a hash. False when no family has two addresses.
+  // Where only names under several addresses matter, the names of the most listed address are
+  // left out unless a name of another address may be the same: in most lists nearly every name is
+  // under one address, and a cheap sign (length and last letter) of the few others rules out
+  // nearly all of them without a hash. False when there are not two addresses.
   bool Sift() {
     const int count = Hosts.Count();
     std::vector<size_t> listed;
@@ -273,18 +342,11 @@ struct THostsNameSurvey::TBuilder {
         listed.resize(id + 1, 0);
       listed[id] += static_cast<size_t>(line.NameCount());
     }
-    if (Survey.Addresses[0] <= 1 && Survey.Addresses[1] <= 1)
+    if (Survey.Addresses[0] + Survey.Addresses[1] <= 1)
       return false;
     Major.assign(listed.size(), false);
-    std::array<int64_t, 2> most = {-1, -1};
-    for (uint32_t id = 0; id < listed.size(); ++id) {
-      const size_t family = Survey.FAddressValues[id]->IsIPv6() ? 1 : 0;
-      if (most[family] < 0 || listed[id] > listed[static_cast<size_t>(most[family])])
-        most[family] = id;
-    }
-    for (const int64_t id : most)
-      if (id >= 0)
-        Major[static_cast<size_t>(id)] = true;
+    Major[static_cast<size_t>(std::max_element(listed.begin(), listed.end()) - listed.begin())] =
+        true;
     Signs.assign(SignCount, false);
     for (int i = 0; i < count; ++i) {
       const THostItem& line = *Hosts.Items(i);
@@ -310,7 +372,6 @@ struct THostsNameSurvey::TBuilder {
       const THostItem& line = *Hosts.Items(i);
       if (!IsResolving(line))
         continue;
-      const bool ipv6 = line.Address()->IsIPv6();
       const uint32_t id = IdOf(line.Address());
       const bool sifted = !Major.empty() && Major[id];
       size_t written = 0;
@@ -320,7 +381,7 @@ struct THostsNameSurvey::TBuilder {
         if (name->Flags == 0) {
           ++written;
           if (!sifted || Signs[Sign(*name)])
-            keys.push_back((uint64_t{HashName(*name, ipv6)} << 32) | place);
+            keys.push_back((uint64_t{HashName(*name)} << 32) | place);
         }
         ++place; // every name has its place, so that it is found again by its index
       }
@@ -364,8 +425,7 @@ struct THostsNameSurvey::TBuilder {
           continue;
         listings.clear();
         for (size_t k = head; k < run.size(); ++k) {
-          if (!taken[k] && run[k].IPv6 == run[head].IPv6 &&
-              SameName(*run[k].Name, *run[head].Name)) {
+          if (!taken[k] && SameName(*run[k].Name, *run[head].Name)) {
             taken[k] = true;
             listings.push_back(run[k]);
           }
@@ -377,7 +437,7 @@ struct THostsNameSurvey::TBuilder {
   }
 
   // Each listing of one name: a repeat of a place, or a new place; a name of two places or more
-  // is spread.
+  // is followed (unless it is an address text, which is never looked up).
   void Place(const std::vector<TListing>& listings) {
     std::vector<TPlace>& places = Survey.Places;
     const uint32_t firstPlace = static_cast<uint32_t>(places.size());
@@ -403,10 +463,8 @@ struct THostsNameSurvey::TBuilder {
         places.push_back({r.Address, r.Line, TextOf(*r.Name)});
     }
     const uint32_t placeCount = static_cast<uint32_t>(places.size()) - firstPlace;
-    if (placeCount > 1)
-      Survey.Spreads.push_back({Utf8Of(*listings.front().Name),
-                                Survey.FAddressValues[listings.front().Address]->IsIPv6(),
-                                firstPlace, placeCount});
+    if (placeCount > 1 && !IsAddressName(*listings.front().Name))
+      Survey.Named.push_back({Utf8Of(*listings.front().Name), firstPlace, placeCount});
     else
       places.resize(firstPlace);
   }
@@ -414,9 +472,8 @@ struct THostsNameSurvey::TBuilder {
 
 THostsNameSurvey::THostsNameSurvey(const THosts& hosts, TScope scope,
                                    const TLineNumbers* lineNumbers) {
-  // A name can resolve elsewhere only in a family of more than one address.
-  if (scope == TScope::Moves && hosts.AddressValuesMade()[0] <= 1 &&
-      hosts.AddressValuesMade()[1] <= 1)
+  // A name can resolve elsewhere only where there are two addresses.
+  if (scope == TScope::Moves && hosts.AddressValuesMade()[0] + hosts.AddressValuesMade()[1] <= 1)
     return;
   TBuilder builder(*this, hosts, lineNumbers);
   if (scope == TScope::Moves && !builder.Sift())
@@ -428,9 +485,32 @@ THostsNameSurvey::THostsNameSurvey(const THosts& hosts, TScope scope,
   });
   for (size_t i = 0; i < Repeats.size() && i < ExampleCount; ++i)
     RepeatNames.push_back(Utf8Of(*Repeats[i].Name));
-  std::stable_sort(Spreads.begin(), Spreads.end(), [this](const TSpread& a, const TSpread& b) {
+  std::stable_sort(Named.begin(), Named.end(), [this](const TNamed& a, const TNamed& b) {
     return Places[a.First].Line < Places[b.First].Line;
   });
+  // The names under two addresses or more of one family, by the first line of that family.
+  std::vector<uint32_t> firstLines;
+  for (uint32_t n = 0; n < Named.size(); ++n) {
+    for (const bool ipv6 : {false, true}) {
+      uint32_t count = 0, firstLine = 0;
+      for (uint32_t p = Named[n].First; p < Named[n].First + Named[n].Count; ++p)
+        if (Address(Places[p].Address)->IsIPv6() == ipv6 && count++ == 0)
+          firstLine = Places[p].Line;
+      if (count > 1) {
+        Spreads.push_back({n, ipv6});
+        firstLines.push_back(firstLine);
+      }
+    }
+  }
+  std::vector<uint32_t> order(Spreads.size());
+  for (uint32_t i = 0; i < order.size(); ++i)
+    order[i] = i;
+  std::stable_sort(order.begin(), order.end(),
+                   [&](uint32_t a, uint32_t b) { return firstLines[a] < firstLines[b]; });
+  std::vector<TSpread> sorted;
+  for (const uint32_t i : order)
+    sorted.push_back(Spreads[i]);
+  Spreads.swap(sorted);
 }
 
 size_t THostsNameSurvey::RemoveRepeats(THosts& hosts) const {
@@ -446,22 +526,44 @@ size_t THostsNameSurvey::RemoveRepeats(THosts& hosts) const {
 
 std::vector<THostsNameSurvey::TMove> THostsNameSurvey::ChangedByMerge(const THosts& merged) const {
   std::vector<TMove> moves;
-  if (Spreads.empty())
+  if (Named.empty())
     return moves;
+  constexpr size_t Lookups = 3;
+  // Which lookups read a place's line.
+  const auto reads = [this](uint32_t place, size_t lookup) {
+    const THostsIP& address = *Address(Places[place].Address);
+    switch (static_cast<TLookup>(lookup)) {
+    case TLookup::IPv4:
+      return IPv4Answer(address).has_value();
+    case TLookup::IPv6:
+      return address.IsIPv6();
+    default:
+      return true;
+    }
+  };
   // The places by their text, which the merge does not move; the first met in the merged
-  // document is where each name resolves now.
-  std::vector<std::pair<const void*, uint32_t>> byText; // text -> spread
-  std::vector<uint32_t> spreadOf(Places.size());
-  for (uint32_t s = 0; s < Spreads.size(); ++s)
-    for (uint32_t p = Spreads[s].First; p < Spreads[s].First + Spreads[s].Count; ++p) {
+  // document that a lookup reads is where the lookup finds the name now.
+  std::vector<std::pair<const void*, uint32_t>> byText; // text -> place
+  std::vector<uint32_t> namedOf(Places.size());
+  for (uint32_t n = 0; n < Named.size(); ++n)
+    for (uint32_t p = Named[n].First; p < Named[n].First + Named[n].Count; ++p) {
       byText.emplace_back(Places[p].Text, p);
-      spreadOf[p] = s;
+      namedOf[p] = n;
     }
   std::sort(byText.begin(), byText.end());
   const void* lowest = byText.front().first;
   const void* highest = byText.back().first;
-  std::vector<uint32_t> now(Spreads.size(), UINT32_MAX);
-  size_t open = Spreads.size();
+  std::vector<std::array<uint32_t, Lookups>> now(Named.size());
+  size_t open = 0; // lookups that read some place of their name and have not found one yet
+  for (uint32_t n = 0; n < Named.size(); ++n)
+    for (size_t lookup = 0; lookup < Lookups; ++lookup) {
+      now[n][lookup] = UINT32_MAX;
+      for (uint32_t p = Named[n].First; p < Named[n].First + Named[n].Count; ++p)
+        if (reads(p, lookup)) {
+          ++open;
+          break;
+        }
+    }
   for (int i = 0; i < merged.Count() && open != 0; ++i) {
     const THostItem& line = *merged.Items(i);
     if (!IsResolving(line))
@@ -476,17 +578,43 @@ std::vector<THostsNameSurvey::TMove> THostsNameSurvey::ChangedByMerge(const THos
           [](const auto& entry, const void* key) { return std::less<>()(entry.first, key); });
       if (found == byText.end() || found->first != text)
         continue;
-      uint32_t& first = now[spreadOf[found->second]];
-      if (first == UINT32_MAX) {
-        first = found->second;
-        --open;
+      const uint32_t place = found->second;
+      for (size_t lookup = 0; lookup < Lookups; ++lookup) {
+        uint32_t& first = now[namedOf[place]][lookup];
+        if (first == UINT32_MAX && reads(place, lookup)) {
+          first = place;
+          --open;
+        }
       }
     }
   }
-  for (uint32_t s = 0; s < Spreads.size(); ++s) {
-    const uint32_t before = Spreads[s].First, after = now[s];
-    if (after != UINT32_MAX && Places[after].Address != Places[before].Address)
-      moves.push_back({s, before, after});
+  for (uint32_t n = 0; n < Named.size(); ++n) {
+    for (size_t lookup = 0; lookup < Lookups; ++lookup) {
+      uint32_t before = UINT32_MAX;
+      for (uint32_t p = Named[n].First; p < Named[n].First + Named[n].Count && before == UINT32_MAX;
+           ++p)
+        if (reads(p, lookup))
+          before = p;
+      const uint32_t after = now[n][lookup];
+      if (before == UINT32_MAX || after == UINT32_MAX)
+        continue;
+      const THostsIP& was = *Address(Places[before].Address);
+      const THostsIP& is = *Address(Places[after].Address);
+      bool changed = false;
+      switch (static_cast<TLookup>(lookup)) {
+      case TLookup::IPv4:
+        changed = IPv4Answer(was) != IPv4Answer(is);
+        break;
+      case TLookup::IPv6:
+        changed = Places[before].Address != Places[after].Address;
+        break;
+      default: // the lookups of one family tell a change within it
+        changed = was.IsIPv6() != is.IsIPv6();
+        break;
+      }
+      if (changed)
+        moves.push_back({n, static_cast<TLookup>(lookup), before, after});
+    }
   }
   return moves;
 }
@@ -559,6 +687,12 @@ std::string FormatHostsReport(const THostsLoadSurvey& load, const THostsNameSurv
   line("Entries: " + Number(names.Entries) + " lines, " + Number(names.Names) + " names, " +
        Number(names.Addresses[0]) + " IPv4 and " + Number(names.Addresses[1]) + " IPv6 addresses");
   line("Commented-out entries kept: " + Number(load.CommentedEntries));
+  line("Kept apart: the system reads no address in " + Number(load.KeptApart.Count) +
+       (load.KeptApart.Count == 1 ? " line" : " lines"));
+  for (const THostsLoadSurvey::TExample& example : load.KeptApart.Examples)
+    line("    line " + Number(example.Number) + ": " + example.Text);
+  if (figures.LoneCRs != 0)
+    line("CRs inside lines, read as blanks (as glibc reads them): " + Number(figures.LoneCRs));
   line("Dropped:");
   static constexpr const char* Kinds[] = {"invalid lines", "names with forbidden characters",
                                           "localhost names", "comment and blank lines"};
@@ -578,23 +712,25 @@ std::string FormatHostsReport(const THostsLoadSurvey& load, const THostsNameSurv
          names.Address(repeat.Address)->Text() + ", first on line " + Number(repeat.FirstLine));
   }
 
-  const auto family = [](const THostsNameSurvey::TSpread& spread) {
-    return spread.IPv6 ? " (IPv6)" : " (IPv4)";
-  };
   line("Names under more than one address: " + Number(names.Spreads.size()));
   for (size_t i = 0; i < names.Spreads.size() && i < Examples; ++i) {
     const THostsNameSurvey::TSpread& spread = names.Spreads[i];
-    std::string text = "    " + spread.Name + family(spread) + ":";
-    for (uint32_t p = 0; p < spread.Count; ++p)
-      text += (p == 0 ? " " : ", ") + Where(names, names.Places[spread.First + p]);
+    const THostsNameSurvey::TNamed& named = names.Named[spread.Named];
+    std::string text = "    " + named.Name + (spread.IPv6 ? " (IPv6):" : " (IPv4):");
+    bool first = true;
+    for (uint32_t p = named.First; p < named.First + named.Count; ++p) {
+      if (names.Address(names.Places[p].Address)->IsIPv6() != spread.IPv6)
+        continue;
+      text += (first ? " " : ", ") + Where(names, names.Places[p]);
+      first = false;
+    }
     line(text);
   }
 
   line("Names the merge makes resolve to another address: " + Number(moves.size()));
-  for (const THostsNameSurvey::TMove& move : moves) {
-    const THostsNameSurvey::TSpread& spread = names.Spreads[move.Spread];
-    line("    " + spread.Name + family(spread) + ": " + Where(names, names.Places[move.Before]) +
-         " -> " + Where(names, names.Places[move.After]));
-  }
+  static constexpr const char* Lookups[] = {" (IPv4)", " (IPv6)", " (either family)"};
+  for (const THostsNameSurvey::TMove& move : moves)
+    line("    " + names.Named[move.Named].Name + Lookups[static_cast<size_t>(move.Lookup)] + ": " +
+         Where(names, names.Places[move.Before]) + " -> " + Where(names, names.Places[move.After]));
   return out;
 }

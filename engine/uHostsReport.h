@@ -37,25 +37,31 @@ public:
   size_t Lines = 0;
   std::array<TDropped, KindCount> Dropped;
   size_t CommentedEntries = 0; // commented-out entries the document kept
+  // Entries whose address text the system reads as no address (or another): kept as they are,
+  // apart from the merge.
+  TDropped KeptApart;
   // The line number of every line the document kept, by its index in the document.
   TLineNumbers LineNumbers;
 
 private:
   void Take(const THostsReadLine& read);
-  void Note(TKind kind, size_t count, const THostsReadLine& read);
+  void Note(TDropped& dropped, size_t count, const THostsReadLine& read);
 };
 
 // The names of a document's written entries (entries not commented out whose address text the
 // resolver reads as the same address, names that are written), sorted by name as the resolver
-// compares them: ASCII letters in either case are the same letter, and a name's IPv4 and IPv6
-// addresses are looked up apart. A name listed again under an address it already has is a repeat; a
-// name under more than one address of a family resolves to the address of the first line that lists
-// it.
+// compares them: ASCII letters in either case are the same letter. A name listed again under an
+// address it already has is a repeat. A name under more than one address resolves as glibc answers
+// it with "multi off" (its default): the first line that lists it decides, among the lines the
+// lookup reads. Asked for IPv4, glibc reads the IPv4 lines and, as IPv4, the IPv6 lines of mapped
+// addresses (::ffff:a.b.c.d as a.b.c.d) and of the loopback (::1 as 127.0.0.1); asked for IPv6, the
+// IPv6 lines; asked for either family (what most programs ask), every line. A name that is an
+// address text itself (1.2.3.4, ::1) is never looked up in the file and is left out of those.
 class THostsNameSurvey {
 public:
   enum class TScope : uint8_t {
-    Everything, // repeats and names under several addresses, in every family
-    Moves,      // only what ChangedByMerge needs: families of one address are left out
+    Everything, // repeats and names under several addresses
+    Moves,      // only what ChangedByMerge needs
   };
 
   // lineNumbers: the line number of every line of hosts (none: its index + 1).
@@ -76,16 +82,25 @@ public:
     uint32_t Line;
     const void* Text; // the name's text, which stays where it is while the merge moves names
   };
-  // A name under more than one address of a family: its places in line order.
-  struct TSpread {
+  // A name under more than one address: its places in line order, Places[First, First + Count).
+  struct TNamed {
     std::string Name; // UTF-8
-    bool IPv6 = false;
-    uint32_t First = 0; // the first of its places in Places
+    uint32_t First = 0;
     uint32_t Count = 0;
   };
-  // A name that resolved to the address of one place and, after the merge, to another's.
+  // A name under more than one address of one family, for the report.
+  struct TSpread {
+    uint32_t Named;
+    bool IPv6 = false;
+  };
+  // What the resolver is asked for.
+  enum class TLookup : uint8_t { IPv4, IPv6, Either };
+  // A name that one lookup answered from one place and, after the merge, from another that gives
+  // another answer. A lookup of either family is told only where the family of the answer changes
+  // (else the lookup of that family tells the same).
   struct TMove {
-    uint32_t Spread;
+    uint32_t Named;
+    TLookup Lookup;
     uint32_t Before; // place indexes
     uint32_t After;
   };
@@ -95,6 +110,7 @@ public:
   std::array<size_t, 2> Addresses{};    // distinct IPv4, IPv6 addresses of those lines
   std::vector<TRepeat> Repeats;         // in line order
   std::vector<std::string> RepeatNames; // of the first ExampleCount repeats, UTF-8
+  std::vector<TNamed> Named;            // in the order of their first line
   std::vector<TSpread> Spreads;         // in the order of their first line
   std::vector<TPlace> Places;
 
@@ -103,8 +119,9 @@ public:
   // Takes every repeat out of the document (the first listing of each name under each address
   // stays, in its place). Call it before the document changes otherwise; returns how many went.
   size_t RemoveRepeats(THosts& hosts) const;
-  // Compares each spread name's first place with its first place in the merged document (the
-  // names that RemoveRepeats took out were never first); the names whose address changed.
+  // Compares the answer of each lookup of each name under more than one address with its answer
+  // in the merged document (the names that RemoveRepeats took out were never first); the answers
+  // that changed, by name in the order of Named, then by lookup.
   std::vector<TMove> ChangedByMerge(const THosts& merged) const;
 
 private:
@@ -123,6 +140,7 @@ struct THostsReportFigures {
   size_t LinesAfter = 0;
   size_t BytesAfter = 0;
   size_t RepeatsRemoved = 0;
+  size_t LoneCRs = 0; // read as blanks (THostsLoadInfo::LoneCRs)
   // Said first, one line each ("Warning: ...").
   std::vector<std::string> Warnings;
 };

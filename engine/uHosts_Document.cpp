@@ -32,18 +32,25 @@ std::string_view BreakText(TLineBreak lineBreak) {
   }
 }
 
-// Calls take(begin, end) for every line of the n characters at(0) .. at(n - 1): lines end at
-// CR LF, a lone CR or a lone LF; the last line counts without a break, a break at the very end adds
-// no empty line. The first break met is noted in first.
+// Calls take(begin, end) for every line of the n characters at(0) .. at(n - 1). Lines end at CR
+// LF, a lone CR or a lone LF; under the glibc rules only at LF or CR LF, and a lone CR stays in its
+// line (counted in loneCRs). The last line counts without a break, a break at the very end adds no
+// empty line. The first break met is noted in first.
 template <typename At, typename Take>
-void ForEachLine(size_t n, At&& at, Take&& take, TLineBreak& first) {
+void ForEachLine(size_t n, At&& at, Take&& take, TLineRules rules, TLineBreak& first,
+                 size_t& loneCRs) {
+  const bool glibc = rules == TLineRules::Glibc;
   size_t start = 0;
   for (size_t i = 0; i < n; ++i) {
     const char16_t c = at(i);
     if (c != u'\r' && c != u'\n')
       continue;
-    take(start, i);
     const bool crLf = c == u'\r' && i + 1 < n && at(i + 1) == u'\n';
+    if (glibc && c == u'\r' && !crLf) {
+      ++loneCRs;
+      continue;
+    }
+    take(start, i);
     if (first == TLineBreak::None)
       first = crLf ? TLineBreak::CrLf : (c == u'\r' ? TLineBreak::Cr : TLineBreak::Lf);
     if (crLf)
@@ -87,10 +94,16 @@ size_t FindBreak(const char* p, size_t from, size_t n) {
 
 // The same over bytes.
 template <typename Take>
-void ForEachLine8(const char* p, size_t n, Take&& take, TLineBreak& first) {
+void ForEachLine8(const char* p, size_t n, Take&& take, TLineRules rules, TLineBreak& first,
+                  size_t& loneCRs) {
+  const bool glibc = rules == TLineRules::Glibc;
   size_t start = 0;
   while (start < n) {
-    const size_t end = FindBreak(p, start, n);
+    size_t end = FindBreak(p, start, n);
+    while (glibc && end < n && p[end] == '\r' && !(end + 1 < n && p[end + 1] == '\n')) {
+      ++loneCRs;
+      end = FindBreak(p, end + 1, n);
+    }
     take(start, end);
     if (end == n)
       break;
@@ -116,11 +129,12 @@ bool IsAsciiText(std::string_view bytes) {
 }
 
 // The line (from 1) that the character at(n) stands on: one more than the breaks before it.
-template <typename At> size_t LineOf(size_t n, At&& at) {
+template <typename At> size_t LineOf(size_t n, At&& at, TLineRules rules) {
+  const bool loneCrEnds = rules != TLineRules::Glibc;
   size_t line = 1;
   for (size_t i = 0; i < n; ++i) {
     const char16_t c = at(i);
-    if (c == u'\n' || (c == u'\r' && (i + 1 >= n || at(i + 1) != u'\n')))
+    if (c == u'\n' || (loneCrEnds && c == u'\r' && (i + 1 >= n || at(i + 1) != u'\n')))
       ++line;
   }
   return line;
@@ -437,9 +451,9 @@ std::unique_ptr<THostItem> THosts::ReadLine(std::basic_string_view<CharT> text, 
   auto line = NewLine();
   bool foundLocalhost = false;
   if constexpr (sizeof(CharT) == 1)
-    line->ParseLine8(text, foundLocalhost, keepLocalhost);
+    line->ParseLine8(text, foundLocalhost, keepLocalhost, FLoadOptions.LineRules);
   else
-    line->ParseLine(text, foundLocalhost, keepLocalhost);
+    line->ParseLine16(text, foundLocalhost, keepLocalhost, FLoadOptions.LineRules);
   if (line->IsInvalid())
     keep = false;
   else if (!keepLocalhost && foundLocalhost && line->NameCount() == 0)
@@ -526,7 +540,7 @@ int THosts::LoadUtf16Text(std::string_view body, bool bigEndian) {
       const std::string_view after = body.substr(2 * i + 2);
       FLoadInfo.TextWasCut = after.find_first_not_of('\0') != std::string_view::npos;
       units = i;
-      FLoadInfo.CutLine = LineOf(i, unit);
+      FLoadInfo.CutLine = LineOf(i, unit, FLoadOptions.LineRules);
       break;
     }
   }
@@ -540,7 +554,7 @@ int THosts::LoadUtf16Text(std::string_view body, bool bigEndian) {
           line[i - b] = unit(i);
         appended += TakeLine(std::u16string_view(line));
       },
-      FLoadInfo.FirstBreak);
+      FLoadOptions.LineRules, FLoadInfo.FirstBreak, FLoadInfo.LoneCRs);
   return appended;
 }
 
@@ -548,7 +562,8 @@ int THosts::LoadByteText(std::string_view body, bool utf8) {
   const size_t nul = body.find('\0');
   if (nul != std::string_view::npos) {
     FLoadInfo.TextWasCut = body.find_first_not_of('\0', nul) != std::string_view::npos;
-    FLoadInfo.CutLine = LineOf(nul, [&body](size_t i) { return static_cast<char16_t>(body[i]); });
+    FLoadInfo.CutLine = LineOf(
+        nul, [&body](size_t i) { return static_cast<char16_t>(body[i]); }, FLoadOptions.LineRules);
     body = body.substr(0, nul);
   }
 
@@ -574,7 +589,7 @@ int THosts::LoadByteText(std::string_view body, bool utf8) {
           appended += TakeLine(
               std::u16string_view(utf8 ? Utf8ToUtf16(line) : systemCodePage->Decode(line)));
       },
-      FLoadInfo.FirstBreak);
+      FLoadOptions.LineRules, FLoadInfo.FirstBreak, FLoadInfo.LoneCRs);
   return appended;
 }
 
@@ -583,10 +598,12 @@ THostsSaveInfo THosts::SaveToSink(SaveEncoding encoding, const TByteSink& sink) 
     encoding = EncodingUtf16LE;
   TTextWriter text(encoding, TSystemCodePageDecoder::AsRead(ReadAsUtf8(FLoadInfo)), sink,
                    FSaveOptions.LineBreak);
-  if (encoding == EncodingUtf8)
-    text.Raw("\xEF\xBB\xBF");
-  else if (encoding == EncodingUtf16LE)
-    text.Raw("\xFF\xFE");
+  // The readers of hosts files (glibc, dnsmasq) do not skip a byte-order mark: it becomes part of
+  // the first line, which they then cannot read. An empty line after the mark is all they lose.
+  if (encoding == EncodingUtf8 || encoding == EncodingUtf16LE) {
+    text.Raw(encoding == EncodingUtf8 ? "\xEF\xBB\xBF" : "\xFF\xFE");
+    text.EndLine();
+  }
 
   if (FSaveOptions.IncludeLocalhost) {
     text.Ascii("127.0.0.1 localhost");

@@ -6,10 +6,11 @@
 // and ParseIPv6Groups are the reference readers built on the list and text helpers; the tests
 // check both against each other.
 //
-// The engine's readers are lenient (stray dots, fewer than eight groups without "::"). The system's
-// resolver is not: ResolverParseIPv4 and ResolverParseIPv6 read a text as it does (inet_aton's
-// rules for IPv4, inet_pton's for IPv6), and an address value remembers whether the resolver
-// reads its text as the same address, for the merge pass moves names only between such lines.
+// The engine's readers are lenient (stray dots, leading zeros, fewer than eight groups without
+// "::"). The readers of hosts files (glibc's, dnsmasq's) are not: they read an address with
+// inet_pton and skip a line whose address it refuses. ResolverParseIPv4 and ResolverParseIPv6 read
+// a text as inet_pton does, and an address value remembers whether they read its text as the same
+// address, for the merge pass moves names only between such lines.
 #include "uHosts.h"
 
 #include <cstdint>
@@ -233,7 +234,7 @@ bool THostsIP::Parse(std::string_view text, bool AllowTextOnly) {
     FText.assign(trimmed);
     FKind = KindIPv4Any;
     FValue = uint32_t{0};
-    FResolverAlike = true; // "0" is the number 0 to the resolver too
+    FResolverAlike = false; // the resolvers read no address in it
     return true;
   }
   if (text.empty()) {
@@ -440,7 +441,8 @@ bool IsDigit(char c) {
   return c >= '0' && c <= '9';
 }
 
-// One dotted quad of an IPv6 tail: four decimal numbers of 0 to 255, no leading zero.
+// A dotted quad as inet_pton reads it (an IPv4 address, or the tail of an IPv6 one): four decimal
+// numbers of 0 to 255, no leading zero.
 bool ResolverParseQuad(std::string_view t, uint8_t* bytes) {
   int octets = 0;
   bool sawDigit = false;
@@ -477,53 +479,12 @@ bool ResolverParseQuad(std::string_view t, uint8_t* bytes) {
 } // namespace
 
 bool ResolverParseIPv4(std::string_view text, uint32_t& number) {
-  // Up to four numbers joined by dots, each as a C number: 0x hexadecimal, a leading 0 octal,
-  // else decimal. The last number fills the bytes the others left.
-  static constexpr uint32_t Max[4] = {0xFFFFFFFFu, 0xFFFFFFu, 0xFFFFu, 0xFFu};
-  uint32_t parts[3] = {};
-  int count = 0;
-  size_t i = 0;
-  const size_t len = text.size();
-  for (;;) {
-    if (i >= len || !IsDigit(text[i])) {
-      return false;
-    }
-    uint64_t value = 0;
-    if (text[i] == '0' && i + 2 < len && (text[i + 1] == 'x' || text[i + 1] == 'X') &&
-        HexDigit(static_cast<unsigned char>(text[i + 2])) >= 0) {
-      for (i += 2; i < len && HexDigit(static_cast<unsigned char>(text[i])) >= 0; ++i) {
-        value = (value << 4) | static_cast<uint64_t>(HexDigit(static_cast<unsigned char>(text[i])));
-        if (value > 0xFFFFFFFFu) {
-          return false;
-        }
-      }
-    } else {
-      const uint64_t base = text[i] == '0' ? 8 : 10;
-      for (; i < len && IsDigit(text[i]) && static_cast<uint64_t>(text[i] - '0') < base; ++i) {
-        value = value * base + static_cast<uint64_t>(text[i] - '0');
-        if (value > 0xFFFFFFFFu) {
-          return false;
-        }
-      }
-    }
-    if (i < len && text[i] == '.') {
-      if (count == 3 || value > 0xFF) {
-        return false;
-      }
-      parts[count++] = static_cast<uint32_t>(value);
-      ++i;
-      continue;
-    }
-    if (i != len || value > Max[count]) {
-      return false;
-    }
-    uint32_t result = static_cast<uint32_t>(value);
-    for (int k = 0; k < count; ++k) {
-      result |= parts[k] << (24 - 8 * k);
-    }
-    number = result;
-    return true;
-  }
+  uint8_t bytes[4];
+  if (!ResolverParseQuad(text, bytes))
+    return false;
+  number = (uint32_t{bytes[0]} << 24) | (uint32_t{bytes[1]} << 16) | (uint32_t{bytes[2]} << 8) |
+           bytes[3];
+  return true;
 }
 
 bool ResolverParseIPv6(std::string_view text, TIPv6Groups& groups) {

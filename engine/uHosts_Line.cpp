@@ -21,10 +21,13 @@ namespace {
 
 // What a character is to the scanner, looked up in one table for the first 256 characters.
 constexpr uint8_t ClassSeparator = 1, ClassHash = 2, ClassForbidden = 4, ClassAddress = 8;
+using TClasses = std::array<uint8_t, 256>;
 
-constexpr std::array<uint8_t, 256> MakeClasses() {
-  std::array<uint8_t, 256> classes{};
+constexpr TClasses MakeClasses(TLineRules rules) {
+  TClasses classes{};
   classes['\t'] = classes[' '] = ClassSeparator;
+  if (rules == TLineRules::Glibc) // isspace() in the C locale, less the LF that ends the line
+    classes['\v'] = classes['\f'] = classes['\r'] = ClassSeparator;
   classes['#'] = ClassHash;
   for (const char c : {'*', '/', '=', '?', '\\'})
     classes[static_cast<unsigned char>(c)] = ClassForbidden;
@@ -36,50 +39,71 @@ constexpr std::array<uint8_t, 256> MakeClasses() {
     classes[c] = classes[c + ('a' - 'A')] = ClassAddress;
   return classes;
 }
-constexpr std::array<uint8_t, 256> Classes = MakeClasses();
 
-template <typename CharT> inline uint8_t ClassOf(CharT c) {
-  if constexpr (sizeof(CharT) == 1)
-    return Classes[static_cast<unsigned char>(c)];
-  else
-    return c < 256 ? Classes[c] : 0;
-}
+} // namespace
 
-template <typename CharT> inline bool IsSeparator(CharT c) {
-  return ClassOf(c) == ClassSeparator;
-}
+struct THostItem::TScanRules {
+  TClasses Classes;
 
-template <typename CharT> inline bool IsAddressChar(CharT c) {
-  return ClassOf(c) == ClassAddress;
-}
-
-template <typename CharT> inline bool IsForbiddenInName(CharT c) {
-  return ClassOf(c) == ClassForbidden;
-}
-
-// Where a run of plain name characters from pos ends: at the first separator, '#' or forbidden
-// character, or at the end. Sixteen characters at a time where the processor has SSE2.
-template <typename CharT> size_t PlainRunEnd(std::basic_string_view<CharT> text, size_t pos) {
-  const size_t len = text.size();
-#if defined(__SSE2__)
-  if constexpr (sizeof(CharT) == 1) {
-    const auto is = [](__m128i v, char c) { return _mm_cmpeq_epi8(v, _mm_set1_epi8(c)); };
-    while (pos + 16 <= len) {
-      const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(text.data() + pos));
-      const __m128i stop = _mm_or_si128(
-          _mm_or_si128(_mm_or_si128(is(v, ' '), is(v, '\t')), _mm_or_si128(is(v, '#'), is(v, '*'))),
-          _mm_or_si128(_mm_or_si128(is(v, '/'), is(v, '=')),
-                       _mm_or_si128(is(v, '?'), is(v, '\\'))));
-      if (const int mask = _mm_movemask_epi8(stop))
-        return pos + static_cast<size_t>(std::countr_zero(static_cast<unsigned>(mask)));
-      pos += 16;
-    }
+  template <typename CharT> uint8_t ClassOf(CharT c) const {
+    if constexpr (sizeof(CharT) == 1)
+      return Classes[static_cast<unsigned char>(c)];
+    else
+      return c < 256 ? Classes[c] : 0;
   }
+  template <typename CharT> bool IsSeparator(CharT c) const { return ClassOf(c) == ClassSeparator; }
+  template <typename CharT> bool IsAddressChar(CharT c) const { return ClassOf(c) == ClassAddress; }
+  template <typename CharT> bool IsForbiddenInName(CharT c) const {
+    return ClassOf(c) == ClassForbidden;
+  }
+  template <typename CharT> bool EndsPlainRun(CharT c) const {
+    return (ClassOf(c) & (ClassSeparator | ClassHash | ClassForbidden)) != 0;
+  }
+
+  // Where a run of plain name characters from pos ends: at the first separator, '#' or forbidden
+  // character, or at the end. Sixteen characters at a time where the processor has SSE2.
+  template <typename CharT>
+  size_t PlainRunEnd(std::basic_string_view<CharT> text, size_t pos) const {
+    const size_t len = text.size();
+#if defined(__SSE2__)
+    if constexpr (sizeof(CharT) == 1) {
+      const auto is = [](__m128i v, char c) { return _mm_cmpeq_epi8(v, _mm_set1_epi8(c)); };
+      while (pos + 16 <= len) {
+        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(text.data() + pos));
+        // VT, FF and CR (0x0B to 0x0D) stop the search too; the table says whether they end
+        // the run.
+        const __m128i control = _mm_sub_epi8(v, _mm_set1_epi8('\v'));
+        const __m128i stop = _mm_or_si128(
+            _mm_or_si128(_mm_or_si128(is(v, ' '), is(v, '\t')),
+                         _mm_or_si128(is(v, '#'), is(v, '*'))),
+            _mm_or_si128(_mm_or_si128(_mm_or_si128(is(v, '/'), is(v, '=')),
+                                      _mm_or_si128(is(v, '?'), is(v, '\\'))),
+                         _mm_cmpeq_epi8(_mm_min_epu8(control, _mm_set1_epi8(2)), control)));
+        if (const int mask = _mm_movemask_epi8(stop)) {
+          const size_t at =
+              pos + static_cast<size_t>(std::countr_zero(static_cast<unsigned>(mask)));
+          if (EndsPlainRun(text[at]))
+            return at;
+          pos = at + 1;
+          continue;
+        }
+        pos += 16;
+      }
+    }
 #endif
-  while (pos < len && (ClassOf(text[pos]) & (ClassSeparator | ClassHash | ClassForbidden)) == 0)
-    ++pos;
-  return pos;
-}
+    while (pos < len && !EndsPlainRun(text[pos]))
+      ++pos;
+    return pos;
+  }
+
+  static const TScanRules& Of(TLineRules rules) {
+    static constexpr TScanRules Windows{MakeClasses(TLineRules::Windows)};
+    static constexpr TScanRules Glibc{MakeClasses(TLineRules::Glibc)};
+    return rules == TLineRules::Glibc ? Glibc : Windows;
+  }
+};
+
+namespace {
 
 template <typename CharT> bool IsLocalhost(std::basic_string_view<CharT> name) {
   static constexpr char Localhost[] = "localhost";
@@ -430,6 +454,20 @@ void THostItem::EraseFrontNames(size_t count) {
   FMany->Count = static_cast<uint32_t>(have - count);
 }
 
+void THostItem::KeepFrontNames(size_t count) {
+  const size_t have = static_cast<size_t>(NameCount());
+  if (count >= have)
+    return;
+  if (count == 0) {
+    EraseFrontNames(have);
+    return;
+  }
+  THostName* names = FMany->Names();
+  for (size_t i = count; i < have; ++i)
+    std::destroy_at(names + i);
+  FMany->Count = static_cast<uint32_t>(count);
+}
+
 void THostItem::EraseName(size_t index) {
   const size_t have = static_cast<size_t>(NameCount());
   if (index == 0) {
@@ -644,15 +682,22 @@ void THostItem::StoreName(THostName& name, const CharT* text, size_t length) {
 }
 
 void THostItem::ParseLine(std::u16string_view text, bool& FoundLocalhost, bool KeepLocalhost) {
-  Scan(text, FoundLocalhost, KeepLocalhost);
+  Scan(text, FoundLocalhost, KeepLocalhost, TScanRules::Of(TLineRules::Windows));
 }
 
-void THostItem::ParseLine8(std::string_view text, bool& FoundLocalhost, bool KeepLocalhost) {
-  Scan(text, FoundLocalhost, KeepLocalhost);
+void THostItem::ParseLine8(std::string_view text, bool& FoundLocalhost, bool KeepLocalhost,
+                           TLineRules rules) {
+  Scan(text, FoundLocalhost, KeepLocalhost, TScanRules::Of(rules));
+}
+
+void THostItem::ParseLine16(std::u16string_view text, bool& FoundLocalhost, bool KeepLocalhost,
+                            TLineRules rules) {
+  Scan(text, FoundLocalhost, KeepLocalhost, TScanRules::Of(rules));
 }
 
 template <typename CharT>
-void THostItem::Scan(std::basic_string_view<CharT> text, bool& FoundLocalhost, bool KeepLocalhost) {
+void THostItem::Scan(std::basic_string_view<CharT> text, bool& FoundLocalhost, bool KeepLocalhost,
+                     const TScanRules& rules) {
   FFlags = 0;
   FoundLocalhost = false;
   if (FNameMode != NoName)
@@ -666,9 +711,9 @@ void THostItem::Scan(std::basic_string_view<CharT> text, bool& FoundLocalhost, b
     return; // blank
   if (text[0] == CharT('#'))
     FFlags = Commented;
-  const size_t names = ScanAddress(text);
+  const size_t names = ScanAddress(text, rules);
   if (names != text.npos)
-    ScanNames(text, names, FoundLocalhost, KeepLocalhost);
+    ScanNames(text, names, FoundLocalhost, KeepLocalhost, rules);
 
   if (NameCount() > 0)
     FFlags |= Entry;
@@ -687,7 +732,8 @@ template <typename CharT> void THostItem::SetCommentOf(std::basic_string_view<Ch
   }
 }
 
-template <typename CharT> size_t THostItem::ScanAddress(std::basic_string_view<CharT> text) {
+template <typename CharT>
+size_t THostItem::ScanAddress(std::basic_string_view<CharT> text, const TScanRules& rules) {
   constexpr size_t None = std::basic_string_view<CharT>::npos;
   const bool commented = FFlags == Commented;
   // A line that cannot be read further: a commented line keeps all of its text after the '#'
@@ -704,12 +750,12 @@ template <typename CharT> size_t THostItem::ScanAddress(std::basic_string_view<C
   const size_t n = text.size();
   size_t pos = commented ? 1 : 0;
   if (!commented)
-    while (pos < n && IsSeparator(text[pos]))
+    while (pos < n && rules.IsSeparator(text[pos]))
       ++pos;
   const size_t tokenStart = pos;
-  while (pos < n && IsAddressChar(text[pos]))
+  while (pos < n && rules.IsAddressChar(text[pos]))
     ++pos;
-  if (pos == tokenStart || pos == n || !IsSeparator(text[pos]))
+  if (pos == tokenStart || pos == n || !rules.IsSeparator(text[pos]))
     return giveUp();
   std::unique_ptr<THostsIP> own;
   uint32_t shared = 0;
@@ -725,12 +771,12 @@ template <typename CharT> size_t THostItem::ScanAddress(std::basic_string_view<C
 
 template <typename CharT>
 void THostItem::ScanNames(std::basic_string_view<CharT> text, size_t pos, bool& FoundLocalhost,
-                          bool KeepLocalhost) {
+                          bool KeepLocalhost, const TScanRules& rules) {
   const size_t len = text.size();
   // A name runs to the next separator, '#' or the end; a name of forbidden characters only is
   // none, one with some is kept without them and marked.
   while (pos < len) {
-    const uint8_t first = ClassOf(text[pos]);
+    const uint8_t first = rules.ClassOf(text[pos]);
     if (first == ClassSeparator) {
       ++pos;
       continue;
@@ -744,8 +790,8 @@ void THostItem::ScanNames(std::basic_string_view<CharT> text, size_t pos, bool& 
     size_t forbidden = 0;
     for (;;) {
       // Nearly every name is plain characters up to its end.
-      pos = PlainRunEnd(text, pos);
-      if (pos == len || ClassOf(text[pos]) != ClassForbidden)
+      pos = rules.PlainRunEnd(text, pos);
+      if (pos == len || rules.ClassOf(text[pos]) != ClassForbidden)
         break;
       ++forbidden;
       ++pos;
@@ -757,7 +803,7 @@ void THostItem::ScanNames(std::basic_string_view<CharT> text, size_t pos, bool& 
       std::basic_string<CharT> cleaned;
       cleaned.reserve(run.size() - forbidden);
       for (const CharT r : run)
-        if (!IsForbiddenInName(r))
+        if (!rules.IsForbiddenInName(r))
           cleaned.push_back(r);
       THostName& name = AppendName();
       StoreName(name, cleaned.data(), cleaned.size());

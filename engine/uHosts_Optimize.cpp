@@ -1,4 +1,7 @@
 // The merge pass: names of entries that share an address gathered onto lines of at most nine.
+// A line still holding more than nine names after the merge (one the merge leaves whole) is cut
+// where it stands into lines of nine: Windows reads nine names a line, and a long line costs a
+// reader such as dnsmasq time that grows with the square of its length.
 //
 // The pass walks the lines and builds the new line list as it goes: lines that go are not
 // carried over, and the lines a split makes follow the split line. Names move in runs rather than
@@ -90,10 +93,10 @@ bool TakesPart(const THostItem& line) {
 //
 // The pass goes twice over the lines. The plan counts names only and takes, while the document is
 // still untouched, everything that may fail: the tracker's items, one block with room for nine
-// names for each line that will receive names, the lines the splits will make, a slab for the
-// lines kept and, when there are any splits, the whole new line list. Running out of memory there
-// leaves the document as it was. The walk then moves the names and builds the list without taking
-// any memory, so it cannot fail halfway.
+// names for each line that will receive names, the lines the splits and cuts will make, a slab for
+// the lines kept and, when there are any splits, the whole new line list. Running out of memory
+// there leaves the document as it was. The walk then moves the names and builds the list without
+// taking any memory, so it cannot fail halfway.
 //
 // The walk moves every line it keeps into the slab the plan took, and the lines that go leave
 // theirs: the slabs of the lines read so far go back to the system while the walk goes on, and the
@@ -117,8 +120,11 @@ private:
       if (!line.IsEntry())
         return;
       ++lines;
-      if (!TakesPart(line))
+      if (!TakesPart(line)) {
+        if (!line.IsCommented())
+          PlanCut(line, lines);
         return;
+      }
       const size_t index = TrackedIndex(line.Address());
       TIPTrackerItem& tracked = *FTracker.Items(static_cast<int>(index));
       if (index >= FOpenCount.size()) {
@@ -134,6 +140,7 @@ private:
           openCount = n;
           roomCounted = 0;
         }
+        PlanCut(line, lines);
         return;
       }
       while (n > 0 && tracked.OpenLine && openCount < MaxNames && tracked.OpenLine != &line) {
@@ -194,6 +201,18 @@ private:
 #endif
   }
 
+  // The lines that cutting a line of more than nine names makes, with room for their names.
+  void PlanCut(const THostItem& line, size_t& lines) {
+    const int n = line.NameCount();
+    for (int rest = n - MaxNames; rest > 0; rest -= MaxNames) {
+      auto added = FHosts.NewLine();
+      added->ShareAddress(line);
+      FMade.push_back(std::move(added));
+      ++FRooms;
+      ++lines;
+    }
+  }
+
   // Every line of the old list is taken over: it goes, or it is kept in the new list.
   void Walk() {
     TLineList& old = FHosts.FLines;
@@ -210,7 +229,7 @@ private:
         line->SetComment(u"");
 
       if (!TakesPart(*line)) {
-        Keep(std::move(slot));
+        Cut(*Keep(std::move(slot)));
         return;
       }
       TIPTrackerItem* tracked = FTracker.Items(static_cast<int>(TrackedIndex(line->Address())));
@@ -220,6 +239,8 @@ private:
         THostItem* kept = Keep(std::move(slot));
         if (open)
           tracked->OpenLine = kept;
+        else
+          Cut(*kept);
         return;
       }
       FInsertedFrom = FNextMade;
@@ -283,6 +304,24 @@ private:
     line.EraseFrontNames(from);
     THostItem* last = FMade[FNextMade - 1].get();
     tracked.OpenLine = last->NameCount() < MaxNames ? last : nullptr;
+  }
+
+  // A line kept whole with more than nine names is cut where it stands: it keeps its first nine,
+  // and new lines behind it (made by the plan) take the rest in order, nine each, the last
+  // holding what is left. The new lines receive no names from the merge.
+  void Cut(THostItem& line) {
+    const size_t n = static_cast<size_t>(line.NameCount());
+    if (n <= MaxNames)
+      return;
+    FInsertedFrom = FNextMade;
+    for (size_t from = MaxNames; from < n; from += MaxNames) {
+      THostItem& added = *FMade[FNextMade++];
+      GiveRoom(added);
+      line.MoveNamesTo(from, std::min<size_t>(MaxNames, n - from), added);
+      added.FFlags |= THostItem::Entry;
+    }
+    line.KeepFrontNames(MaxNames);
+    KeepInserted();
   }
 
   // The tracker's item for the address, added when new. Lines that read the same text share one

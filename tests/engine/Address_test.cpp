@@ -31,13 +31,14 @@ using G = TIPv6Groups;
 
 const ParseRow kParseRows[] = {
     // The one-character "0" is the any-address; only the untrimmed text counts.
-    {"0", false, KindIPv4Any, "0", uint32_t{0}},
+    {"0", false, KindIPv4Any, "0", uint32_t{0}, Otherwise},
     {"0.0.0.0", false, KindIPv4Any, "0.0.0.0", uint32_t{0}},
     {" 0", false, KindIPv6Unspecified, "0", G{0, 0, 0, 0, 0, 0, 0, 0}, Otherwise},
     {"00", false, KindIPv6Unspecified, "00", G{0, 0, 0, 0, 0, 0, 0, 0}, Otherwise},
     // IPv4 kinds; the text is kept as written, only trimmed.
     {"127.0.0.1", false, KindIPv4Loopback, "127.0.0.1", uint32_t{0x7F000001}},
-    {"127.000.000.001", false, KindIPv4Loopback, "127.000.000.001", uint32_t{0x7F000001}},
+    {"127.000.000.001", false, KindIPv4Loopback, "127.000.000.001", uint32_t{0x7F000001},
+     Otherwise},
     {"127.0.0.2", false, KindIPv4Loopnet, "127.0.0.2", uint32_t{0x7F000002}},
     {"10.1.2.3", false, KindIPv4Private, "10.1.2.3", uint32_t{0x0A010203}},
     {"172.16.0.1", false, KindIPv4Private, "172.16.0.1", uint32_t{0xAC100001}},
@@ -48,10 +49,11 @@ const ParseRow kParseRows[] = {
     {"192.169.1.1", false, KindIPv4Other, "192.169.1.1", uint32_t{0xC0A90101}},
     {"255.255.255.255", false, KindIPv4Broadcast, "255.255.255.255", uint32_t{0xFFFFFFFF}},
     {"1.2.3.4", false, KindIPv4Other, "1.2.3.4", uint32_t{0x01020304}},
-    // A leading zero makes a number octal to the resolver: 010 is eight there.
+    // A leading zero is no address to the hosts readers (inet_pton).
     {"010.0.0.1", false, KindIPv4Private, "010.0.0.1", uint32_t{0x0A000001}, Otherwise},
     {"08.0.0.1", false, KindIPv4Other, "08.0.0.1", uint32_t{0x08000001}, Otherwise},
-    {"0000000000001.2.3.4", false, KindIPv4Other, "0000000000001.2.3.4", uint32_t{0x01020304}},
+    {"0000000000001.2.3.4", false, KindIPv4Other, "0000000000001.2.3.4", uint32_t{0x01020304},
+     Otherwise},
     {" \t1.2.3.4\r\n", false, KindIPv4Other, "1.2.3.4", uint32_t{0x01020304}},
     // Dots: runs and a leading dot are passed over, one trailing dot too; two are not.
     {"1..2.3.4", false, KindIPv4Other, "1..2.3.4", uint32_t{0x01020304}, Otherwise},
@@ -360,7 +362,7 @@ TEST(AddressReaders, GroupsAppendToTheList) {
   }
 }
 
-// The resolver's readers on their own: inet_aton's IPv4, inet_pton's IPv6.
+// The hosts readers' address reader on its own: inet_pton, for IPv4 and IPv6.
 TEST(AddressReaders, ReadAsTheResolverReads) {
   struct Row {
     const char* text;
@@ -368,21 +370,23 @@ TEST(AddressReaders, ReadAsTheResolverReads) {
   };
   const std::monostate none;
   const Row rows[] = {
-      // IPv4: one to four numbers, C notation, the last filling the bytes left.
+      // IPv4: four decimal numbers of 0 to 255, no leading zero, nothing shorter.
       {"1.2.3.4", uint32_t{0x01020304}},
-      {"0", uint32_t{0}},
       {"0.0.0.0", uint32_t{0}},
-      {"127.000.000.001", uint32_t{0x7F000001}},
-      {"010.0.0.1", uint32_t{0x08000001}},
-      {"0377.0.0.1", uint32_t{0xFF000001}},
-      {"0x7f.1", uint32_t{0x7F000001}},
-      {"0X7F000001", uint32_t{0x7F000001}},
-      {"127.1", uint32_t{0x7F000001}},
-      {"127.0.1", uint32_t{0x7F000001}},
-      {"1.2.65535", uint32_t{0x0102FFFF}},
-      {"4294967295", uint32_t{0xFFFFFFFF}},
-      {"0000000000001.2.3.4", uint32_t{0x01020304}},
-      {"0x00000000000ff.0.0.1", uint32_t{0xFF000001}},
+      {"255.255.255.255", uint32_t{0xFFFFFFFF}},
+      {"0", none},
+      {"127.000.000.001", none},
+      {"127.0.0.01", none},
+      {"010.0.0.1", none},
+      {"0377.0.0.1", none},
+      {"0x7f.1", none},
+      {"0x7f.0.0.1", none},
+      {"0X7F000001", none},
+      {"127.1", none},
+      {"127.0.1", none},
+      {"1.2.65535", none},
+      {"4294967295", none},
+      {"0000000000001.2.3.4", none},
       {"08.0.0.1", none},
       {"0400.0.0.1", none},
       {"..1.2.3.4", none},

@@ -31,11 +31,15 @@ TEST(Document, WritesEachEncodingExactly) {
   const Row rows[] = {
       {.Encoding = EncodingAnsi, .Localhost = true, .Expected = Header + lines},
       {.Encoding = EncodingAnsi, .Expected = lines},
-      {.Encoding = EncodingUtf8, .Localhost = true, .Expected = "\xEF\xBB\xBF" + Header + lines},
+      // A byte-order mark stands on a line of its own: the hosts readers take it for text.
+      {.Encoding = EncodingUtf8,
+       .Localhost = true,
+       .Expected = "\xEF\xBB\xBF\r\n" + Header + lines},
       {.Encoding = EncodingUtf16LE,
        .Localhost = true,
-       .Expected = "\xFF\xFE" + Utf16LEUnits(Header + lines)},
-      {.Encoding = static_cast<SaveEncoding>(9), .Expected = "\xFF\xFE" + Utf16LEUnits(lines)},
+       .Expected = "\xFF\xFE" + Utf16LEUnits("\r\n" + Header + lines)},
+      {.Encoding = static_cast<SaveEncoding>(9),
+       .Expected = "\xFF\xFE" + Utf16LEUnits("\r\n" + lines)},
       {.Encoding = EncodingAuto, .Expected = lines},
   };
   for (const auto& row : rows) {
@@ -51,8 +55,8 @@ TEST(Document, EmptyDocumentGivesTheHeaderOrNothing) {
   THosts hosts;
   EXPECT_EQ(Save(hosts, EncodingAnsi, true), Header);
   EXPECT_EQ(Save(hosts, EncodingAnsi, false), "");
-  EXPECT_EQ(Save(hosts, EncodingUtf8, false), "\xEF\xBB\xBF");
-  EXPECT_EQ(Save(hosts, EncodingUtf16LE, false), "\xFF\xFE");
+  EXPECT_EQ(Save(hosts, EncodingUtf8, false), "\xEF\xBB\xBF\r\n");
+  EXPECT_EQ(Save(hosts, EncodingUtf16LE, false), "\xFF\xFE" + Utf16LEUnits("\r\n"));
 }
 
 TEST(Document, ReadsEveryFormIntoTheSameLines) {
@@ -97,15 +101,51 @@ TEST(Document, LineBreaksAtTheEndAddNoEmptyLine) {
   EXPECT_EQ(hosts.LoadFromBytes("\n\r"), 2) << "LF CR counts as two breaks";
 }
 
+// Under the glibc rules only LF ends a line (with a CR before it), and a lone CR, FF and VT are
+// blanks; under the Windows rules CR ends a line too and the others are part of a name.
+TEST(Document, LineRulesCutLinesAndFields) {
+  struct Row {
+    const char* Name;
+    std::string Bytes;
+    std::string Windows, Glibc; // saved, LF after each line
+    size_t LoneCRs;             // under the glibc rules
+  };
+  const Row rows[] = {
+      {"a lone CR", "0.0.0.0 a\n1.2.3.4 b\r0.0.0.0 c\n", "0.0.0.0 a c\n1.2.3.4 b\n",
+       "0.0.0.0 a\n1.2.3.4 b 0.0.0.0 c\n", 1},
+      {"form feed and vertical tab", "0.0.0.0\fd.test\n0.0.0.0 e\vf\n", "0.0.0.0 e\vf\n",
+       "0.0.0.0 d.test e f\n", 0},
+      {"CR LF, and a CR before it", "0.0.0.0 a\r\n0.0.0.0 b\r\r\n", "0.0.0.0 a b\n",
+       "0.0.0.0 a b\n", 1},
+      {"a line of blanks only", "\r\f\v\n0.0.0.0 a\n", "0.0.0.0 a\n", "0.0.0.0 a\n", 1},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.Name);
+    for (const bool wide : {false, true}) {
+      for (const TLineRules rules : {TLineRules::Windows, TLineRules::Glibc}) {
+        THosts hosts;
+        hosts.LoadOptions().LineRules = rules;
+        hosts.LoadFromBytes(wide ? "\xFF\xFE" + Utf16LEUnits(row.Bytes) : row.Bytes);
+        hosts.Optimize();
+        hosts.SaveOptions().IncludeLocalhost = false;
+        hosts.SaveOptions().LineBreak = TLineBreak::Lf;
+        const bool glibc = rules == TLineRules::Glibc;
+        EXPECT_EQ(hosts.SaveToBytes(EncodingAnsi), glibc ? row.Glibc : row.Windows);
+        EXPECT_EQ(hosts.LoadInfo().LoneCRs, glibc ? row.LoneCRs : 0);
+      }
+    }
+  }
+}
+
 TEST(Document, NonAsciiTextInEveryEncoding) {
   // "# café", a name held in one byte a character ("bü") and one outside the BMP.
   const std::string input = "#caf\xC3\xA9\n10.0.0.1 b\xC3\xBC \xF0\x9F\x98\x80x\n";
   THosts hosts;
   ASSERT_EQ(hosts.LoadFromBytes("\xEF\xBB\xBF" + input), 2);
   EXPECT_EQ(Save(hosts, EncodingUtf8, false),
-            "\xEF\xBB\xBF#caf\xC3\xA9\r\n10.0.0.1 b\xC3\xBC \xF0\x9F\x98\x80x\r\n");
+            "\xEF\xBB\xBF\r\n#caf\xC3\xA9\r\n10.0.0.1 b\xC3\xBC \xF0\x9F\x98\x80x\r\n");
   EXPECT_EQ(Save(hosts, EncodingUtf16LE, false),
-            "\xFF\xFE" + Utf16LEUnits("#caf") + std::string("\xE9\x00", 2) +
+            "\xFF\xFE" + Utf16LEUnits("\r\n#caf") + std::string("\xE9\x00", 2) +
                 Utf16LEUnits("\r\n10.0.0.1 b") + std::string("\xFC\x00", 2) + Utf16LEUnits(" ") +
                 std::string("\x3D\xD8\x00\xDE", 4) + Utf16LEUnits("x\r\n"));
   // US-ASCII replaces what it cannot hold, even where the system code page could; the exact
@@ -123,7 +163,7 @@ TEST(Document, NonAsciiTextInEveryEncoding) {
             1);
   hosts.Optimize();
   EXPECT_EQ(Save(hosts, EncodingUtf8, false),
-            "\xEF\xBB\xBF"
+            "\xEF\xBB\xBF\r\n"
             "10.0.0.1 b\xC3\xBC \xF0\x9F\x98\x80x d\xC3\xA9j\xC3\xA0\r\n");
 }
 
@@ -133,15 +173,16 @@ TEST(Document, BadTextNeverCrashesOrVanishes) {
   ASSERT_EQ(hosts.LoadFromBytes("\xEF\xBB\xBF#a\xFF"
                                 "b\n"),
             1);
-  EXPECT_EQ(Save(hosts, EncodingUtf8, false), "\xEF\xBB\xBF#a\xEF\xBF\xBD"
+  EXPECT_EQ(Save(hosts, EncodingUtf8, false), "\xEF\xBB\xBF\r\n#a\xEF\xBF\xBD"
                                               "b\r\n");
   THosts lone;
   ASSERT_EQ(lone.LoadFromBytes("\xFF\xFE" + Utf16LEUnits("#a") + std::string("\x00\xD8", 2) +
                                Utf16LEUnits("b\n")),
             1);
-  EXPECT_EQ(Save(lone, EncodingUtf16LE, false),
-            "\xFF\xFE" + Utf16LEUnits("#a") + std::string("\x00\xD8", 2) + Utf16LEUnits("b\r\n"));
-  EXPECT_EQ(Save(lone, EncodingUtf8, false), "\xEF\xBB\xBF#a\xEF\xBF\xBD"
+  EXPECT_EQ(Save(lone, EncodingUtf16LE, false), "\xFF\xFE" + Utf16LEUnits("\r\n#a") +
+                                                    std::string("\x00\xD8", 2) +
+                                                    Utf16LEUnits("b\r\n"));
+  EXPECT_EQ(Save(lone, EncodingUtf8, false), "\xEF\xBB\xBF\r\n#a\xEF\xBF\xBD"
                                              "b\r\n");
 #ifndef _WIN32
   EXPECT_EQ(Save(lone, EncodingAnsi, false), "#a?b\r\n");
@@ -221,7 +262,7 @@ TEST(DocumentFile, LoadAndSaveRealFiles) {
   EXPECT_EQ(hosts.Count(), 4);
   hosts.SaveOptions().IncludeLocalhost = false;
   ASSERT_TRUE(hosts.SaveToFile(folder.Name("hosts"), EncodingUtf8));
-  EXPECT_EQ(ReadBytes(file), "\xEF\xBB\xBF# test\r\n0.0.0.0 a b\r\n# test\r\n0.0.0.0 a b\r\n");
+  EXPECT_EQ(ReadBytes(file), "\xEF\xBB\xBF\r\n# test\r\n0.0.0.0 a b\r\n# test\r\n0.0.0.0 a b\r\n");
   ASSERT_TRUE(hosts.SaveToFile(folder.Name("new"), EncodingAnsi)) << "a new file is created";
   EXPECT_EQ(ReadBytes(folder.File("new")), "# test\r\n0.0.0.0 a b\r\n# test\r\n0.0.0.0 a b\r\n");
 }

@@ -94,4 +94,17 @@ void OptimizeLiterally(THosts& hosts) {
     if (!removed)
       i = IndexOfLine(hosts, line) + 1 + inserted;
   }
+  // Then every active line of more than nine names is cut into lines of nine, in order.
+  for (i = 0; i < hosts.Count(); ++i) {
+    THostItem* line = hosts.Items(i);
+    int at = i;
+    while (!line->IsCommented() && line->NameCount() > Full) {
+      auto added = std::make_unique<THostItem>(&hosts);
+      added->SetAddress(line->Address());
+      THostItem* piece = added.get();
+      hosts.Insert(++at, std::move(added));
+      while (line->NameCount() > Full && piece->NameCount() < Full)
+        piece->AddName(line->ExtractName(Full));
+    }
+  }
 }
