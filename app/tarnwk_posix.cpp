@@ -387,7 +387,14 @@ private:
     case TOptimizeOutcome::NothingToDo:
       if (!reason.empty())
         return Fail(name, reason); // not a text file
-      if (!FOptions.Silent)
+      if (FOptions.Silent)
+        return;
+      if (FInto) // written all the same
+        WriteText(stdout, Utf16ToUtf8(MsgNothingToDo.substr(0, MsgNothingToDo.size() - 1)) + "; " +
+                              name +
+                              (FOptions.IncludeLocalhost ? " holds the localhost lines only.\n"
+                                                         : " is empty.\n"));
+      else
         WriteText(FOptions.Output == "-" ? stderr : stdout, Utf16ToUtf8(MsgNothingToDo) + "\n");
       return;
     case TOptimizeOutcome::Checked:
@@ -422,6 +429,7 @@ private:
     options.Encoding = FOptions.Encoding;
     options.LineBreak = FOptions.LineBreak;
     options.Dedupe = FOptions.Dedupe;
+    options.LineRules = TLineRules::Glibc; // the lines as the system's resolver reads them
     options.Notice = [this](const TOptimizeNotice& notice) { Tell(notice); };
     return options;
   }

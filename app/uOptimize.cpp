@@ -162,7 +162,8 @@ std::optional<TOptimizeOutcome> InterruptedSave(const TReporter& report,
 std::optional<TOptimizeOutcome> Load(TReporter& report, THosts& hosts,
                                      const TOptimizeSource& source,
                                      std::optional<TFileGuard>* guard, std::u16string& file,
-                                     int& count) {
+                                     int& count, TLineRules rules) {
+  hosts.LoadOptions().LineRules = rules;
   if (source.Bytes != nullptr) {
     count = hosts.LoadFromBytes(*source.Bytes);
   } else {
@@ -222,16 +223,23 @@ TOptimizeOutcome OptimizeHosts(intptr_t owner, const TOptimizeSource& source,
   int count = 0;
   std::u16string file;
   std::optional<TFileGuard> guard;
-  if (const auto failed = Load(report, hosts, source,
-                               inPlace && source.Bytes == nullptr ? &guard : nullptr, file, count))
+  if (const auto failed =
+          Load(report, hosts, source, inPlace && source.Bytes == nullptr ? &guard : nullptr, file,
+               count, options.LineRules))
     return *failed;
   // A text that stopped at a NUL with more bytes behind it was not read whole: saving it would
   // throw those bytes away, so nothing is written.
   if (hosts.TextWasCut())
     return report(count == 0 ? TOptimizeOutcome::NothingToDo : TOptimizeOutcome::CannotOpen,
                   CutReason(hosts.LoadInfo(), count));
-  if (count == 0)
+  // A file with nothing to optimize is left as it is; a result asked for elsewhere is written all
+  // the same (the localhost lines, or nothing), so that it never stays stale or missing.
+  const bool nothingToDo = count == 0;
+  if (nothingToDo && inPlace)
     return report(TOptimizeOutcome::NothingToDo);
+  const auto done = [&](const std::optional<TOptimizeTally>& tally) {
+    return nothingToDo ? report(TOptimizeOutcome::NothingToDo) : report.Optimized(tally);
+  };
 
   const SaveEncoding encoding = PrepareSave(hosts, options);
   const bool tellTally = options.Tally && !options.Silent;
@@ -251,7 +259,7 @@ TOptimizeOutcome OptimizeHosts(intptr_t owner, const TOptimizeSource& source,
     if (!written)
       return report(TOptimizeOutcome::CannotSave,
                     SystemErrorText(std::error_code(errno, std::generic_category())));
-    return report.Optimized(tally(saved));
+    return done(tally(saved));
   }
 
   if (!inPlace) {
@@ -274,7 +282,7 @@ TOptimizeOutcome OptimizeHosts(intptr_t owner, const TOptimizeSource& source,
                     backup.Error ? SystemErrorText(backup.Error) : std::u16string());
   }
   const TSaveResult saved = hosts.SaveToFileGuarded(file, encoding, held);
-  return saved ? report.Optimized(tally(hosts.SaveInfo())) : report.Unsaved(saved);
+  return saved ? done(tally(hosts.SaveInfo())) : report.Unsaved(saved);
 }
 
 TOptimizeOutcome CheckHosts(intptr_t owner, const TOptimizeSource& source,
@@ -285,7 +293,7 @@ TOptimizeOutcome CheckHosts(intptr_t owner, const TOptimizeSource& source,
   load.Follow(hosts);
   int count = 0;
   std::u16string file;
-  if (const auto failed = Load(tell, hosts, source, nullptr, file, count))
+  if (const auto failed = Load(tell, hosts, source, nullptr, file, count, options.LineRules))
     return *failed;
   if (hosts.TextWasCut())
     return tell(count == 0 ? TOptimizeOutcome::NothingToDo : TOptimizeOutcome::CannotOpen,
@@ -294,6 +302,7 @@ TOptimizeOutcome CheckHosts(intptr_t owner, const TOptimizeSource& source,
   const THostsNameSurvey names(hosts, THostsNameSurvey::TScope::Everything, &load.LineNumbers);
   THostsReportFigures figures;
   figures.BytesBefore = hosts.LoadInfo().Bytes;
+  figures.LoneCRs = hosts.LoadInfo().LoneCRs;
   // Nothing but the file resolves localhost where the system has no name of its own for it.
   if (!options.IncludeLocalhost && hosts.LoadInfo().LocalhostNames != 0)
     figures.Warnings.emplace_back("localhost will not resolve after this run: its lines are "

@@ -76,6 +76,8 @@ struct TOptimizeOptions {
   TLineBreak LineBreak = TLineBreak::CrLf;
   // A name listed again under an address it already has is written once (the first stays).
   bool Dedupe = false;
+  // How the text is cut into lines and fields: as Windows reads a hosts file, or as glibc does.
+  TLineRules LineRules = TLineRules::Windows;
   // When set, told how many names the merge makes resolve to another address, if any.
   std::function<void(size_t moved)> Moved;
   // The "optimized" message tells what the run changed (OptimizedMessage); else it is

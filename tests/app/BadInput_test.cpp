@@ -56,23 +56,24 @@ TEST(BadInput, EachKindGetsAClearResultAndLosesNothing) {
        .Outcome = TOptimizeOutcome::Optimized,
        .Message = Optimized("1 line before, 1 after"),
        .After = "10.0.0.1 a\r\n"},
+      // The byte-order mark stands on a line of its own.
       {.Name = "UTF-16 text ending in NUL padding",
        .Bytes = Utf16LE("10.0.0.1 a\n") + std::string(6, '\0'),
        .Outcome = TOptimizeOutcome::Optimized,
-       .Message = Optimized("1 line before, 1 after"),
-       .After = Utf16LE("10.0.0.1 a\r\n")},
+       .Message = Optimized("1 line before, 2 after"),
+       .After = Utf16LE("\r\n10.0.0.1 a\r\n")},
       {.Name = "odd-length UTF-16: the odd byte goes",
        .Bytes = Utf16LE("10.0.0.1 a\r\n") + "X",
        .Outcome = TOptimizeOutcome::Optimized,
-       .Message = Optimized("1 line before, 1 after"),
-       .After = Utf16LE("10.0.0.1 a\r\n")},
+       .Message = Optimized("1 line before, 2 after"),
+       .After = Utf16LE("\r\n10.0.0.1 a\r\n")},
       {.Name = "invalid UTF-8 after a mark: U+FFFD",
        .Bytes = "\xEF\xBB\xBF"
                 "10.0.0.1 a\xFF"
                 "b\n",
        .Outcome = TOptimizeOutcome::Optimized,
-       .Message = Optimized("1 line before, 1 after"),
-       .After = "\xEF\xBB\xBF"
+       .Message = Optimized("1 line before, 2 after"),
+       .After = "\xEF\xBB\xBF\r\n"
                 "10.0.0.1 a\xEF\xBF\xBD"
                 "b\r\n"},
       {.Name = "nothing but comments and blanks... and localhost",
@@ -142,15 +143,23 @@ TEST(BadInput, EachKindGetsAClearResultAndLosesNothing) {
 TEST(BadInput, ATenMegabyteLineKeepsAllItsNames) {
   TempFolder folder;
   std::string line = "0.0.0.0";
+  std::string cut = line; // the same names, nine a line
   int names = 0;
-  while (line.size() < 10'000'000)
-    line += " n" + std::to_string(names++) + ".example";
+  while (line.size() < 10'000'000) {
+    const std::string name = " n" + std::to_string(names) + ".example";
+    line += name;
+    cut += (names != 0 && names % 9 == 0 ? "\r\n0.0.0.0" : "") + name;
+    ++names;
+  }
   WriteBytes(folder.File("hosts"), line + "\n0.0.0.0 last.example\n");
   MessageRecorder recorder;
   EXPECT_EQ(Optimize(folder.Name("hosts")), TOptimizeOutcome::Optimized);
-  // A first line is never split, however many names it holds; the next line of its address
-  // stands on its own.
-  EXPECT_EQ(ReadBytes(folder.File("hosts")), line + "\r\n0.0.0.0 last.example\r\n");
+  // A first line gives no names away, however many it holds, and the next line of its address
+  // stands on its own; then the long line is cut where it stands into lines of nine.
+  const std::string expected = cut + "\r\n0.0.0.0 last.example\r\n";
+  const std::string after = ReadBytes(folder.File("hosts"));
+  EXPECT_EQ(after.size(), expected.size());
+  EXPECT_TRUE(after == expected) << "the names are not in lines of nine, in order";
 }
 
 TEST(BadInput, AFolderIsNoFile) {

@@ -55,9 +55,9 @@ TEST(Check, ReportLines) {
         "    line 3: A.Example under 0.0.0.0, first on line 1",
         "Names under more than one address: 0"}},
       {"a repeat under another text of the same address",
-       "0.0.0.0 a\n0 a\n",
+       "::1 a\n0:0::1 a\n",
        {"Repeated names (again under the same address): 1",
-        "    line 2: a under 0.0.0.0, first on line 1"}},
+        "    line 2: a under ::1, first on line 1"}},
       {"--dedupe: the repeats go, the result is smaller",
        "0.0.0.0 a\n0.0.0.0 A\n0.0.0.0 b a\n",
        {"Lines: 3 -> 1", "Bytes: 32 -> 12"},
@@ -85,10 +85,26 @@ TEST(Check, ReportLines) {
        {"Lines: 5 -> 4", "Bytes: 54 -> 46",
         "Entries: 3 lines, 3 names, 2 IPv4 and 0 IPv6 addresses"},
        true},
-      {"IPv4 and IPv6 are looked up apart: no name under two addresses",
+      {"either family asked: the first line of either decides",
        "10.0.0.1 a\nfd00::1 x\n10.0.0.1 x\n",
        {"Names under more than one address: 0",
+        "Names the merge makes resolve to another address: 1",
+        "    x (either family): fd00::1 (line 2) -> 10.0.0.1 (line 3)"}},
+      {"IPv4 asked: a mapped IPv6 line answers as IPv4, the IPv6 loopback as 127.0.0.1",
+       "10.0.0.1 a\n::ffff:10.0.0.2 x\n10.0.0.1 x\n127.0.0.1 b\n::1 y\n127.0.0.1 y\n",
+       {"Names the merge makes resolve to another address: 3",
+        "    x (IPv4): ::ffff:10.0.0.2 (line 2) -> 10.0.0.1 (line 3)",
+        "    x (either family): ::ffff:10.0.0.2 (line 2) -> 10.0.0.1 (line 3)",
+        "    y (either family): ::1 (line 5) -> 127.0.0.1 (line 6)"}},
+      {"a name that is an address text is never looked up",
+       "10.0.0.1 a\n10.0.0.2 1.2.3.4 127.1\n10.0.0.1 1.2.3.4 127.1\n",
+       {"Names under more than one address: 0",
         "Names the merge makes resolve to another address: 0"}},
+      {"lines kept apart, lone CRs",
+       "0 a.test\n0.0.0.0 b.test\n127.0.0.01 c\r1.2.3.4 d\n",
+       {"Commented-out entries kept: 0", "Kept apart: the system reads no address in 2 lines",
+        "    line 1: 0 a.test", "    line 3: 127.0.0.01 c?1.2.3.4 d",
+        "CRs inside lines, read as blanks (as glibc reads them): 1", "Dropped:"}},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.Name);
@@ -96,6 +112,7 @@ TEST(Check, ReportLines) {
     options.Silent = true;
     options.Dedupe = row.Dedupe;
     options.LineBreak = TLineBreak::None; // as the Linux program: the lines end as read
+    options.LineRules = TLineRules::Glibc;
     TOptimizeSource source;
     source.Bytes = &row.Text;
     std::string report;

@@ -138,30 +138,30 @@ const OutcomeRow OutcomeRows[] = {
     {.Name = "EncodingAuto keeps EF BB BF",
      .Before = "\xEF\xBB\xBF"
                "0.0.0.0 a.example\r\n0.0.0.0 b.example\r\n",
-     .Text = Optimized("2 lines before, 1 after"),
-     .After = "\xEF\xBB\xBF" + TwoEntriesMerged},
+     .Text = Optimized("2 lines before, 2 after"), // the mark stands on a line of its own
+     .After = "\xEF\xBB\xBF\r\n" + TwoEntriesMerged},
     {.Name = "EncodingAuto keeps FF FE 41 00",
      .Before = Utf16LE("A::1 a.example\r\nA::1 b.example\r\n"),
-     .Text = Optimized("2 lines before, 1 after"),
-     .After = Utf16LE("A::1 a.example b.example\r\n")},
+     .Text = Optimized("2 lines before, 2 after"),
+     .After = Utf16LE("\r\nA::1 a.example b.example\r\n")},
     {.Name = "EncodingAuto saves FE FF as UTF-16 LE with its mark, every character kept",
      .Before = Utf16BE("0.0.0.0 b\xC3\xBC"
                        "cher.de\r\n#0.0.0.0 old #caf\xC3\xA9\r\n"
                        "0.0.0.0 b.example\r\n"),
-     .Text = Optimized("3 lines before, 2 after"),
-     .After = Utf16LE("0.0.0.0 b\xC3\xBC"
+     .Text = Optimized("3 lines before, 3 after"),
+     .After = Utf16LE("\r\n0.0.0.0 b\xC3\xBC"
                       "cher.de b.example\r\n#0.0.0.0 old #caf\xC3\xA9\r\n")},
     {.Name = "explicit encoding overrides the mark",
      .Before = "\xEF\xBB\xBF"
                "0.0.0.0 a.example\r\n0.0.0.0 b.example\r\n",
      .Encoding = EncodingUtf16LE,
-     .Text = Optimized("2 lines before, 1 after"),
-     .After = Utf16LE(TwoEntriesMerged)},
+     .Text = Optimized("2 lines before, 2 after"),
+     .After = Utf16LE("\r\n" + TwoEntriesMerged)},
     {.Name = "explicit UTF-8 on a file without mark",
      .Before = TwoEntries,
      .Encoding = EncodingUtf8,
-     .Text = Optimized("4 lines before, 1 after"),
-     .After = "\xEF\xBB\xBF" + TwoEntriesMerged},
+     .Text = Optimized("4 lines before, 2 after"),
+     .After = "\xEF\xBB\xBF\r\n" + TwoEntriesMerged},
     {.Name = "explicit ANSI on a UTF-16 file",
      .Before = Utf16LE("0.0.0.0 a.example\r\n0.0.0.0 b.example\r\n"),
      .Encoding = EncodingAnsi,
