@@ -632,7 +632,7 @@ TEST_F(MainWindow, RelaunchesElevatedForTheChosenFile) {
   });
   ASSERT_NE(box, nullptr) << "no message box of a second instance";
   EXPECT_EQ(Printable(Text(GetDlgItem(box, MessageTextId))),
-            "The hosts file has been optimized: 7 lines before, 4 after.");
+            "The hosts file has been optimized: 7 lines before, 5 after.");
   // The window waits for the second instance and owns no message box meanwhile.
   EXPECT_EQ(FindDialog([&program](HWND window) {
               return GetWindow(window, GW_OWNER) == program.Window();
@@ -641,7 +641,7 @@ TEST_F(MainWindow, RelaunchesElevatedForTheChosenFile) {
   CloseMessageBox(box);
   EXPECT_TRUE(program.Responds());
 
-  EXPECT_EQ(ReadBytes(file), Utf8Mark + LocalhostLines + PlainOutput);
+  EXPECT_EQ(ReadBytes(file), Utf8Mark + "\r\n" + LocalhostLines + PlainOutput);
   EXPECT_FALSE(fs::exists(folder.File("my hosts.txt.bak")));
   EXPECT_EQ(ReadBytes(FHosts.Name()), SystemHostsBytes);
 }
