@@ -7,23 +7,38 @@
 //   tarnwick_bench time RUNS COMMAND...      runs the command RUNS times (its standard output to
 //                                            /dev/null) and prints the best wall time in seconds
 //                                            and the largest peak memory in KiB
+//   tarnwick_bench lookup RUNS NAME HOSTCONF FILE...
+//                                            as root in a private mount namespace (unshare -m):
+//                                            the time glibc's getaddrinfo takes to answer NAME
+//                                            from each FILE bound over /etc/hosts (with
+//                                            nsswitch.conf "hosts: files" and HOSTCONF over
+//                                            /etc/host.conf), the files taken in turn, one
+//                                            lookup a fresh process, RUNS times; prints each
+//                                            file's median in milliseconds
 #include <fcntl.h>
+#include <netdb.h>
+#include <sys/mount.h>
 #include <sys/resource.h>
+#include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <string>
+#include <vector>
 
 #include "uHosts.h"
 
 namespace {
 
-std::u16string Widen(const std::string& text) { return std::u16string(text.begin(), text.end()); }
+std::u16string Widen(const std::string& text) {
+  return std::u16string(text.begin(), text.end());
+}
 
 int Generate(const char* kind, long count, const char* file) {
   std::ofstream out(file, std::ios::binary | std::ios::trunc);
@@ -137,9 +152,82 @@ int Time(int runs, char** command) {
   return 0;
 }
 
+bool Bind(const char* file, const char* over) {
+  if (mount(file, over, nullptr, MS_BIND, nullptr) == 0)
+    return true;
+  std::perror(over);
+  return false;
+}
+
+// The time of one getaddrinfo of the name (either family), in a fresh process so that nothing
+// of the lookup before is reused; -1 when it failed.
+double LookupOnce(const char* name) {
+  int pipeEnds[2];
+  if (pipe(pipeEnds) != 0)
+    return -1;
+  const pid_t child = fork();
+  if (child == 0) {
+    addrinfo hints{};
+    hints.ai_socktype = SOCK_STREAM;
+    addrinfo* found = nullptr;
+    const auto start = std::chrono::steady_clock::now();
+    const int failed = getaddrinfo(name, nullptr, &hints, &found);
+    double ms =
+        std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
+    if (failed != 0)
+      ms = -1;
+    else
+      freeaddrinfo(found);
+    _exit(write(pipeEnds[1], &ms, sizeof ms) == sizeof ms ? 0 : 1);
+  }
+  close(pipeEnds[1]);
+  double ms = -1;
+  if (child < 0 || read(pipeEnds[0], &ms, sizeof ms) != sizeof ms)
+    ms = -1;
+  close(pipeEnds[0]);
+  int status = 0;
+  if (child > 0)
+    waitpid(child, &status, 0);
+  return ms;
+}
+
+int Lookup(int runs, const char* name, const char* hostConf, int fileCount, char** files) {
+  char nsswitch[] = "/tmp/tarnwick-bench-nsswitch-XXXXXX";
+  const int fd = mkstemp(nsswitch);
+  if (fd < 0 || write(fd, "hosts: files\n", 13) != 13)
+    return 1;
+  close(fd);
+  const bool bound = Bind(nsswitch, "/etc/nsswitch.conf") && Bind(hostConf, "/etc/host.conf");
+  unlink(nsswitch);
+  if (!bound)
+    return 1;
+  std::vector<std::vector<double>> times(static_cast<size_t>(fileCount));
+  for (int r = 0; r < runs; ++r) {
+    for (int f = 0; f < fileCount; ++f) {
+      if (!Bind(files[f], "/etc/hosts"))
+        return 1;
+      const double ms = LookupOnce(name);
+      umount2("/etc/hosts", MNT_DETACH);
+      if (ms < 0) {
+        std::fprintf(stderr, "%s: no answer for %s\n", files[f], name);
+        return 1;
+      }
+      times[static_cast<size_t>(f)].push_back(ms);
+    }
+  }
+  for (std::vector<double>& t : times) {
+    std::sort(t.begin(), t.end());
+    std::printf("%.2f ", t[t.size() / 2]);
+  }
+  std::printf("\n");
+  return 0;
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
+  if (argc >= 6 && std::strcmp(argv[1], "lookup") == 0)
+    return Lookup(std::atoi(argv[2]), argv[3], argv[4], argc - 5, argv + 5);
   if (argc >= 4 && std::strcmp(argv[1], "time") == 0)
     return Time(std::atoi(argv[2]), argv + 3);
   if (argc == 4 && std::strncmp(argv[1], "generate-", 9) == 0)
@@ -148,6 +236,7 @@ int main(int argc, char** argv) {
     return Run(argv[2], argc == 4 ? argv[3] : "/dev/null");
   std::fprintf(stderr, "usage: tarnwick_bench generate-single|generate-pairs|generate-long N FILE\n"
                        "       tarnwick_bench run FILE [OUTPUT]\n"
-                       "       tarnwick_bench time RUNS COMMAND...\n");
+                       "       tarnwick_bench time RUNS COMMAND...\n"
+                       "       tarnwick_bench lookup RUNS NAME HOSTCONF FILE...\n");
   return 2;
 }

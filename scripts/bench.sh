@@ -6,6 +6,7 @@
 # there is no mawk): four lines that group the names of an address nine to a line, a yardstick
 # anyone can rerun. The rows for --check (the report to /dev/null) and --dedupe on the
 # 1,000,000-line file also show their ratio to the normal run just before them.
+# The last rows time glibc's lookups in the files before and after the run (root only).
 # Usage: scripts/bench.sh [--quick] [--wine]
 #   --quick  leaves out the 10,000,000-line file
 #   --wine   also times tarnwk.exe (windows-x64 build) under Wine on the 1,000,000-line file, less
@@ -76,6 +77,38 @@ fi
 row "(d) 50,000 addresses x 2" "$data/pairs-50k"
 row "(e) 2nd line of 400,000 names" "$data/long-400k"
 row "(e) 2nd line of 1,000,000 names" "$data/long-1M"
+
+# What the compact form buys: the time glibc's getaddrinfo takes to answer a name near the end of
+# a file, before the run and after it (`tarnwk -s -r`), the files taken in turn, the median of 15
+# lookups each in a fresh process; with "multi off" (glibc's default: the first listing answers)
+# and "multi on" (Debian's /etc/host.conf: every line is read). Root only: the files are bound
+# over /etc/hosts in a private mount namespace.
+lookup_row() {
+  local label=$1 file=$2 name=$3
+  "$tarnwk" -s -r -o "$data/lookup-after" "$file"
+  local off on
+  off=$(unshare -m --propagation private "$bench" lookup 15 "$name" "$data/host.conf.off" \
+    "$file" "$data/lookup-after")
+  on=$(unshare -m --propagation private "$bench" lookup 15 "$name" "$data/host.conf.on" \
+    "$file" "$data/lookup-after")
+  echo "$off $on" | awk -v l="$label" -v n="$name" '{
+    printf "%-26s %-26s %8.2f ms %8.2f ms %5.1fx   %8.2f ms %8.2f ms %5.1fx\n",
+      l, n, $1, $2, $1 / $2, $3, $4, $3 / $4 }'
+  rm -f "$data/lookup-after"
+}
+if [ "$(id -u)" = 0 ] && command -v unshare >/dev/null; then
+  printf 'multi off\n' >"$data/host.conf.off"
+  printf 'multi on\n' >"$data/host.conf.on"
+  echo
+  echo "Lookups through glibc (median of 15): multi off before, after, ratio; multi on the same"
+  lookup_row "(a) 1M one-name lines" "$data/single-1M" host999990.example
+  if [ -f "$corpus" ]; then
+    lookup_row "(c) stevenblack-hosts" "$corpus" \
+      "$(awk '!/^[[:space:]]*#/ && NF >= 2 { n = $2 } END { print n }' "$corpus")"
+  fi
+else
+  echo "Lookups through glibc: root only (a private mount namespace); skipped"
+fi
 
 if [ "$wine" = 1 ]; then
   exe=build/windows-x64/app/tarnwk.exe
