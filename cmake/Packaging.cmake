@@ -1,8 +1,10 @@
 # What the packages hold and how CPack makes them: `cmake --build <folder> --target package`.
 #   Windows presets: tarnwick-<version>-win64.zip / -win32.zip with tarnwk.exe, README.txt and
 #                    LICENSE.txt (both with CR LF line endings).
-#   Linux:           a .deb with /usr/bin/tarnwk, its man page, bash completion and copyright.
-# Only the program and its documents are installed; the tests and the benchmark are not.
+#   Linux:           a .deb with /usr/bin/tarnwk, its man page, bash completion, copyright and
+#                    changelog.
+# Only the program and its documents are installed; the tests and the benchmark are not. Each
+# packages folder also gets SHA256SUMS for what it holds.
 
 set(TARNWICK_PACKAGING_DIR ${CMAKE_SOURCE_DIR}/packaging)
 set(TARNWICK_PACKAGING_OUT ${CMAKE_BINARY_DIR}/packaging)
@@ -11,7 +13,9 @@ set(CPACK_PACKAGE_NAME tarnwick)
 set(CPACK_PACKAGE_VENDOR "The Tarnwick developers")
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "compacts large hosts files")
-set(CPACK_PACKAGE_CONTACT "Tarnwick developers")
+# The project has no mail address of its own: the reserved ".invalid" domain says so, in the form
+# Debian's tools require for a contact.
+set(CPACK_PACKAGE_CONTACT "Tarnwick developers <developers@tarnwick.invalid>")
 set(CPACK_RESOURCE_FILE_LICENSE ${CMAKE_SOURCE_DIR}/LICENSE)
 set(CPACK_STRIP_FILES TRUE)
 set(CPACK_OUTPUT_FILE_PREFIX ${CMAKE_BINARY_DIR}/packages)
@@ -49,7 +53,17 @@ else()
     DEPENDS ${TARNWICK_PACKAGING_OUT}/tarnwk.1
     COMMENT "Compressing the man page"
     VERBATIM)
-  add_custom_target(tarnwick_manpage ALL DEPENDS ${TARNWICK_PACKAGING_OUT}/tarnwk.1.gz)
+  # The changelog of the package (a native one: changelog.gz), compressed the same way.
+  configure_file(${TARNWICK_PACKAGING_DIR}/changelog ${TARNWICK_PACKAGING_OUT}/changelog @ONLY)
+  add_custom_command(
+    OUTPUT ${TARNWICK_PACKAGING_OUT}/changelog.gz
+    COMMAND ${TARNWICK_GZIP} -9 -n -c ${TARNWICK_PACKAGING_OUT}/changelog
+            > ${TARNWICK_PACKAGING_OUT}/changelog.gz
+    DEPENDS ${TARNWICK_PACKAGING_OUT}/changelog
+    COMMENT "Compressing the changelog"
+    VERBATIM)
+  add_custom_target(tarnwick_manpage ALL DEPENDS ${TARNWICK_PACKAGING_OUT}/tarnwk.1.gz
+                                                 ${TARNWICK_PACKAGING_OUT}/changelog.gz)
 
   # Debian's copyright file, from the licence.
   file(READ ${CMAKE_SOURCE_DIR}/LICENSE licence)
@@ -68,14 +82,14 @@ License: MIT
   install(FILES ${TARNWICK_PACKAGING_OUT}/tarnwk.1.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
   install(FILES ${TARNWICK_PACKAGING_DIR}/tarnwk.bash-completion
           DESTINATION ${CMAKE_INSTALL_DATADIR}/bash-completion/completions RENAME tarnwk)
-  install(FILES ${TARNWICK_PACKAGING_OUT}/copyright
+  install(FILES ${TARNWICK_PACKAGING_OUT}/copyright ${TARNWICK_PACKAGING_OUT}/changelog.gz
           DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/${CPACK_PACKAGE_NAME})
 
   set(CPACK_GENERATOR DEB)
   set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
   set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
   set(CPACK_DEBIAN_PACKAGE_NAME tarnwick)
-  set(CPACK_DEBIAN_PACKAGE_MAINTAINER "Tarnwick developers")
+  set(CPACK_DEBIAN_PACKAGE_MAINTAINER ${CPACK_PACKAGE_CONTACT})
   set(CPACK_DEBIAN_PACKAGE_SECTION utils)
   set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
   # Below the one-line summary (CPACK_PACKAGE_DESCRIPTION_SUMMARY).
@@ -89,5 +103,8 @@ License: MIT
   # The C and C++ runtime libraries the program links against.
   set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 endif()
+
+# SHA256SUMS beside the packages.
+set(CPACK_POST_BUILD_SCRIPTS ${CMAKE_SOURCE_DIR}/cmake/WriteChecksums.cmake)
 
 include(CPack)

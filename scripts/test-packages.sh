@@ -21,6 +21,14 @@ build_package() { # preset
     cmake --build "$builds/$1" --target package >"$work/$1.log" 2>&1
 }
 
+# Every packages folder holds SHA256SUMS for what it holds.
+check_sums() { # preset
+  local folder="$builds/$1/packages"
+  (cd "$folder" && sha256sum --quiet -c SHA256SUMS) >/dev/null 2>&1 &&
+    [ "$(wc -l <"$folder/SHA256SUMS")" -eq "$(find "$folder" -maxdepth 1 -type f ! -name SHA256SUMS | wc -l)" ] ||
+    fail "$folder/SHA256SUMS does not check every package"
+}
+
 check_zip() { # preset system
   local preset=$1 system=$2
   local name="tarnwick-$version-$system"
@@ -56,6 +64,7 @@ check_zip() { # preset system
       strings -el "$dir/tarnwk.exe" | grep -x "$version.0" >/dev/null ||
         fail "tarnwk.exe has no version record $version.0"
     fi
+    check_sums "$preset"
   fi
   if [ "$problems" -eq 0 ]; then passed=$((passed + 1)); echo "  ok"; else failed=$((failed + 1)); fi
 }
@@ -74,13 +83,19 @@ check_deb() {
     [ "$(dpkg-deb -f "$deb" Package)" = tarnwick ] || fail "the package name is not tarnwick"
     [ "$(dpkg-deb -f "$deb" Version)" = "$version" ] || fail "the package version is not $version"
     [ "$(dpkg-deb -f "$deb" Section)" = utils ] || fail "the section is not utils"
-    [ "$(dpkg-deb -f "$deb" Maintainer)" = "Tarnwick developers" ] || fail "wrong maintainer"
+    [ "$(dpkg-deb -f "$deb" Maintainer)" = "Tarnwick developers <developers@tarnwick.invalid>" ] ||
+      fail "wrong maintainer"
+    # Debian's own checks: no error and no warning (information is allowed).
+    local findings
+    findings=$(lintian --no-tag-display-limit "$deb" 2>&1 | grep -E '^[EW]: ')
+    [ -z "$findings" ] || fail "lintian reports: $findings"
     [ -n "$(dpkg-deb -f "$deb" Description)" ] || fail "no description"
 
     # Exactly these files, nothing else (no test programs, no benchmark).
     dpkg -c "$deb" | awk '$1 !~ /^d/ { print $6 }' | sort >"$work/deb.list"
     printf '%s\n' ./usr/bin/tarnwk ./usr/share/bash-completion/completions/tarnwk \
-      ./usr/share/doc/tarnwick/copyright ./usr/share/man/man1/tarnwk.1.gz | sort >"$work/deb.expected"
+      ./usr/share/doc/tarnwick/changelog.gz ./usr/share/doc/tarnwick/copyright \
+      ./usr/share/man/man1/tarnwk.1.gz | sort >"$work/deb.expected"
     diff -u "$work/deb.expected" "$work/deb.list" || fail "the package holds other files than expected"
 
     root="$work/root"
@@ -118,9 +133,11 @@ check_deb() {
     else
       fail "dpkg -x failed"
     fi
+    check_sums release
   fi
   if [ "$problems" -eq 0 ]; then passed=$((passed + 1)); echo "  ok"; else failed=$((failed + 1)); fi
 }
+
 
 check_zip windows-x64 win64
 check_zip windows-x86 win32
