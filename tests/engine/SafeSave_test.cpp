@@ -110,10 +110,9 @@ TEST(SafeSave, EveryFailingStepLeavesTheOldOrTheNewFile) {
        .Faults = {{S::Replace, 1}},
        .Expected = Result::Saved,
        .NewContent = true},
-      {.Name = "in place, no file beside for the old bytes: written unprotected",
+      {.Name = "in place, no file beside for the old bytes: nothing written",
        .Faults = {{S::CreateTemporary, 1}, {S::CreateTemporary, 2}},
-       .Expected = Result::Saved,
-       .NewContent = true},
+       .Expected = Result::NotSaved},
       {.Name = "in place, write fails half-way: old bytes back",
        .Faults = {{S::CreateTemporary, 1}, {S::Write, 2, -1}},
        .Expected = Result::Raised},
@@ -191,8 +190,12 @@ TEST(SafeSave, EveryFailingStepLeavesTheOldOrTheNewFile) {
     ASSERT_TRUE(FileGetAttributes(name, before));
     const auto permissionsBefore = fs::status(file).permissions();
 
-    if (row.Leftover)
-      WriteBytes(fs::path(SaveNameBeside(name, u".tmp")), "half a file");
+    if (row.Leftover) {
+      // As the program makes its own: no access for others.
+      const fs::path leftover(NewSaveName(name, u".tmp"));
+      WriteBytes(leftover, "half a file");
+      fs::permissions(leftover, fs::perms::owner_read | fs::perms::owner_write);
+    }
 
     TFileGuard guard(name);
     THosts hosts;
@@ -221,7 +224,7 @@ TEST(SafeSave, EveryFailingStepLeavesTheOldOrTheNewFile) {
       }
     }
     EXPECT_EQ(result, row.Expected);
-    EXPECT_FALSE(whileWritten.empty());
+    EXPECT_TRUE(result != Result::Saved || !whileWritten.empty());
     for (const uint32_t now : whileWritten)
       EXPECT_EQ(now & (FileAttributeReadOnly | FileAttributeHidden | FileAttributeSystem),
                 row.Lifted ? 0u : extra)
