@@ -410,8 +410,9 @@ TSaveResult WriteInPlace(std::u16string_view target, const TByteProducer& produc
   // The bytes are on disk: what the close says changes nothing of them.
   out.Close();
   if (aside) {
-    if (FileFaultAt(TFileStep::RemoveCopy) || !DeleteFileName(aside->Name())) {
-      result.LateError = LastFileError();
+    const bool injected = FileFaultAt(TFileStep::RemoveCopy);
+    if (injected || !DeleteFileName(aside->Name())) {
+      result.LateError = injected ? std::make_error_code(std::errc::io_error) : LastFileError();
       result.LateCopy = aside->Name();
     }
   }
