@@ -2,8 +2,10 @@
 #include "VornLibFilesystem.h"
 #include "VornLibHandle_win32.h"
 
+#include <aclapi.h>
 #include <algorithm>
 #include <climits>
+#include <cstring>
 #include <string>
 #include <system_error>
 #include <utility>
@@ -622,7 +624,45 @@ std::vector<std::u16string> NamesStartingWith(std::u16string_view prefix) {
   return names;
 }
 
-TLeftoverKind LeftoverKindOf(std::u16string_view name, std::u16string_view, int64_t size) {
+namespace {
+
+// The owner of a file held open with READ_CONTROL, as a SID in its descriptor (freed with it).
+struct TOwner {
+  PSID Sid = nullptr;
+  ScopedLocalMemory Descriptor;
+};
+bool OwnerOf(HANDLE handle, TOwner& owner) {
+  PSECURITY_DESCRIPTOR descriptor = nullptr;
+  const bool read = GetSecurityInfo(handle, SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION, &owner.Sid,
+                                    nullptr, nullptr, nullptr, &descriptor) == ERROR_SUCCESS;
+  owner.Descriptor = ScopedLocalMemory(descriptor);
+  return read && owner.Sid != nullptr;
+}
+
+// True when the SID is the running user's, or the owner that the user's new files get (the
+// Administrators group for an elevated run).
+bool IsRunningUsers(PSID sid) {
+  ScopedKernelHandle token;
+  if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, token.Receive()))
+    return false;
+  for (const TOKEN_INFORMATION_CLASS kind : {TokenUser, TokenOwner}) {
+    DWORD size = 0;
+    GetTokenInformation(token.Get(), kind, nullptr, 0, &size);
+    std::vector<BYTE> buffer(size + sizeof(PSID));
+    if (size == 0 || !GetTokenInformation(token.Get(), kind, buffer.data(), size, &size))
+      continue;
+    // Both structures begin with the SID's pointer.
+    PSID own = nullptr;
+    std::memcpy(&own, buffer.data(), sizeof own);
+    if (own != nullptr && EqualSid(own, sid))
+      return true;
+  }
+  return false;
+}
+
+} // namespace
+
+TLeftoverKind LeftoverKindOf(std::u16string_view name, std::u16string_view target, int64_t size) {
   WIN32_FILE_ATTRIBUTE_DATA data{};
   if (!GetFileAttributesExW(SystemPath(name).c_str(), GetFileExInfoStandard, &data))
     return TLeftoverKind::None;
@@ -634,14 +674,25 @@ TLeftoverKind LeftoverKindOf(std::u16string_view name, std::u16string_view, int6
       length > largest)
     return TLeftoverKind::Foreign;
   // Another run keeps every file of its own open, for nobody else to read, while it is at work.
-  const HANDLE handle =
-      CreateFileW(SystemPath(name).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE,
-                  nullptr, OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
-  if (handle == INVALID_HANDLE_VALUE)
+  const ScopedFileHandle handle(CreateFileW(SystemPath(name).c_str(), GENERIC_READ | READ_CONTROL,
+                                            FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr,
+                                            OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+  if (!handle)
     return GetLastError() == ERROR_SHARING_VIOLATION ? TLeftoverKind::InUse
                                                      : TLeftoverKind::Foreign;
-  CloseHandle(handle);
-  return TLeftoverKind::Own;
+  // Made by the running user, or by the file's owner.
+  TOwner owner;
+  if (!OwnerOf(handle.Get(), owner))
+    return TLeftoverKind::Foreign;
+  if (IsRunningUsers(owner.Sid))
+    return TLeftoverKind::Own;
+  const ScopedFileHandle file(CreateFileW(SystemPath(target).c_str(), READ_CONTROL,
+                                          FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                          nullptr, OPEN_EXISTING, 0, nullptr));
+  TOwner fileOwner;
+  return file && OwnerOf(file.Get(), fileOwner) && EqualSid(owner.Sid, fileOwner.Sid)
+             ? TLeftoverKind::Own
+             : TLeftoverKind::Foreign;
 }
 
 // The new file is created under a fresh ".tmp" name of the save; ReplaceFileW later gives it the
