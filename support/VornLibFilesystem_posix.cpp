@@ -604,9 +604,15 @@ TLeftoverKind LeftoverAt(const std::string& name, const struct stat& file, int64
   // The program makes its files beside a file of this size no larger than this.
   const int64_t largest = 16 * size + (int64_t{64} << 20);
   // A new file for the file's content has its mode from the moment it could be killed under a
-  // name; every other file of the save keeps others out.
+  // name, and so has a copy of the old content that an earlier version made under the short name
+  // ".tarnwick-" and 16 digits; every other file of the save keeps others out.
+  constexpr std::string_view ShortStart = ".tarnwick-";
+  const size_t shortLength = ShortStart.size() + 16 + 4;
+  const bool earlierCopy =
+      name.size() >= shortLength &&
+      std::string_view(name).substr(name.size() - shortLength, ShortStart.size()) == ShortStart;
   const bool newContent =
-      name.ends_with(".tmp") && (seen.st_mode & 07777) == (file.st_mode & 07777);
+      (name.ends_with(".tmp") || earlierCopy) && (seen.st_mode & 07777) == (file.st_mode & 07777);
   if (!S_ISREG(seen.st_mode) || (seen.st_uid != ::geteuid() && seen.st_uid != file.st_uid) ||
       ((seen.st_mode & 077) != 0 && !newContent) || seen.st_size > largest)
     return TLeftoverKind::Foreign;

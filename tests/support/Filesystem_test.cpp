@@ -836,7 +836,7 @@ struct LeftoverCase {
   const char* name;
   const char* ofFile = "hosts"; // the file whose save the name is of
   const char* suffix = ".old";
-  enum TMade : uint8_t { Copy, OpenCopy, Folder, Link, HeldCopy } made = Copy;
+  enum TMade : uint8_t { Copy, OpenCopy, Folder, Link, HeldCopy, EarlierCopy } made = Copy;
   bool sameBytes = false; // the copy holds the file's bytes
   bool cleared = false;   // the name is gone afterwards
   bool kept = false;      // the run must stop: an interrupted save's copy, named
@@ -849,8 +849,12 @@ TEST_P(Leftovers, OnlyThoseOfTheProgramsOwnMakingAreClearedOrNamed) {
   const LeftoverCase& c = GetParam();
   TempFolder temp;
   WriteBytes(temp.File("hosts"), "0.0.0.0 a\n");
-  const std::u16string name = NewSaveName(temp.Name(c.ofFile), U16(c.suffix));
-  EXPECT_NE(name, NewSaveName(temp.Name(c.ofFile), U16(c.suffix))) << "a name others can guess";
+  const std::u16string name = c.made == LeftoverCase::EarlierCopy
+                                  ? SaveNamePrefix(temp.Name(c.ofFile)) + U16(c.suffix)
+                                  : NewSaveName(temp.Name(c.ofFile), U16(c.suffix));
+  EXPECT_NE(NewSaveName(temp.Name(c.ofFile), U16(c.suffix)),
+            NewSaveName(temp.Name(c.ofFile), U16(c.suffix)))
+      << "a name others can guess";
   const fs::path path(name);
   std::unique_ptr<TVornFileStream> holder;
   if (c.made == LeftoverCase::Folder) {
@@ -861,7 +865,7 @@ TEST_P(Leftovers, OnlyThoseOfTheProgramsOwnMakingAreClearedOrNamed) {
     WriteBytes(path, c.sameBytes ? "0.0.0.0 a\n" : "0.0.0.0 old\n");
 #ifndef _WIN32
     // The program's own copies keep others out.
-    if (c.made != LeftoverCase::OpenCopy)
+    if (c.made != LeftoverCase::OpenCopy && c.made != LeftoverCase::EarlierCopy)
       fs::permissions(path, fs::perms::owner_read | fs::perms::owner_write);
 #endif
     if (c.made == LeftoverCase::HeldCopy) {
@@ -896,6 +900,8 @@ const LeftoverCase LeftoverCases[] = {
 #else
     {.name = "CopyOthersMayRead", .made = LeftoverCase::OpenCopy, .foreign = true},
     {.name = "LinkAtACopysName", .made = LeftoverCase::Link, .foreign = true},
+    // An earlier version made its copy under the short name, with the file's own mode.
+    {.name = "CopyOfAnEarlierVersion", .made = LeftoverCase::EarlierCopy, .kept = true},
     // Names are bytes: "Hosts" is another file, whose copies are none of this one's business.
     {.name = "CopyOfAnotherFile", .ofFile = "Hosts"},
 #endif
