@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <exception>
 #include <getopt.h>
@@ -287,6 +288,17 @@ bool SameFile(const std::u16string& a, const std::u16string& b) {
          first.st_ino == second.st_ino;
 }
 
+// The name with every link and "." or ".." resolved; the name itself when it cannot be.
+std::string CanonicalName(const std::u16string& name) {
+  const std::string bytes = Utf16ToFileName(name);
+  char* real = ::realpath(bytes.c_str(), nullptr);
+  if (real == nullptr)
+    return bytes;
+  std::string resolved(real);
+  std::free(real);
+  return resolved;
+}
+
 bool ReadDescriptor(int fd, std::string& bytes) {
   char buffer[65536];
   for (;;) {
@@ -324,8 +336,17 @@ public:
       return Run(TOptimizeSource{ToName(FOptions.Input)}, TOptimizeTarget{});
     if (FOptions.Output != "-" && FOptions.Input != "-") {
       const std::u16string input = ResolveInput(FOptions.Input);
-      if (SameFile(input, ToName(FOptions.Output)))
+      const std::u16string output = ToName(FOptions.Output);
+      if (SameFile(input, output)) {
+        // Another name of the file (a hard link) would keep the old text while the file is
+        // replaced under its own: as cp does, the run refuses.
+        if (CanonicalName(input) != CanonicalName(output) && FileLinkCount(input) > 1) {
+          Fail(Utf16ToFileName(output),
+               "it and " + Utf16ToFileName(input) + " are the same file; nothing was written");
+          return ExitFailure;
+        }
         return Run(TOptimizeSource{input}, TOptimizeTarget{});
+      }
     }
 
     std::string bytes;
@@ -335,6 +356,7 @@ public:
     if (FOptions.Output == "-") {
       TOptimizeTarget target;
       target.Kind = TOptimizeTarget::Writer;
+      target.FileName = u"standard output";
       target.Write = [](std::string_view piece) { return WriteDescriptor(STDOUT_FILENO, piece); };
       return Run(source, target);
     }
@@ -383,6 +405,12 @@ private:
       if (!FOptions.Silent && FOptions.Output != "-")
         WriteText(stdout, FInto ? "The hosts file has been optimized into " + name + ".\n"
                                 : std::string("The hosts file has been optimized.\n"));
+      // A step after the save failed: the file is written, but not everything is as it should be.
+      if (!reason.empty() && !kept.empty())
+        return Fail(name, "the copy of its old content " + kept +
+                              " could not be removed: " + reason + " (delete it)");
+      if (!reason.empty())
+        return Fail(name, "the folder could not be flushed to disk after the save: " + reason);
       return;
     case TOptimizeOutcome::NothingToDo:
       if (!reason.empty())
@@ -400,12 +428,19 @@ private:
     case TOptimizeOutcome::Checked:
       return;
     case TOptimizeOutcome::FileChanged:
+      if (!kept.empty())
+        return Fail(name, "changed by another program while it was being saved; the file holds "
+                          "the optimized text, and what the other program wrote is kept in " +
+                              kept);
       return Fail(name, "changed by another program while it was being optimized; nothing was "
                         "written");
+    case TOptimizeOutcome::Busy:
+      return Fail(name, "another program holds a lock on it; nothing was written");
     case TOptimizeOutcome::Interrupted:
       return Fail(name, "an earlier run was interrupted while it rewrote this file; its old "
                         "content is kept in " +
-                            kept + " (put it back or delete it, then run again)");
+                            kept + " (put it back with: cat " + ShellWord(kept) + " > " +
+                            ShellWord(name) + ", or delete it; then run again)");
     case TOptimizeOutcome::NotRegular:
       return Fail(name, "not a regular file");
     case TOptimizeOutcome::BackupFailed:
@@ -414,6 +449,11 @@ private:
       if (!notice.KeptOld.empty())
         return Fail(name, "the swap stopped half-way: the new content is in " + kept +
                               ", the old content in " + Utf16ToFileName(notice.KeptOld));
+      if (notice.Failure == TSaveFailure::NoCopyBeside)
+        return Fail(name, "no copy of its old content can be kept beside it (" + reason +
+                              "); nothing was written");
+      if (notice.Failure == TSaveFailure::DanglingLink)
+        return Fail(name, "a symbolic link to a file that does not exist; not written");
       return Fail(name, reason.empty() ? std::string("cannot be written") : reason);
     default: // missing, refused, unreadable
       return Fail(name, reason.empty() ? std::string("cannot be read") : reason);
@@ -431,6 +471,19 @@ private:
     options.Dedupe = FOptions.Dedupe;
     options.LineRules = TLineRules::Glibc; // the lines as the system's resolver reads them
     options.Notice = [this](const TOptimizeNotice& notice) { Tell(notice); };
+    if (!FOptions.Silent) {
+      options.Waiting = [](const std::u16string& file) {
+        WriteText(stderr, "tarnwk: " + Utf16ToFileName(file) +
+                              ": another program holds a lock on it; waiting up to 10 seconds\n");
+      };
+      options.LeftAlone = [](const std::u16string& first, size_t count) {
+        std::string more;
+        if (count > 1)
+          more = " and " + std::to_string(count - 1) + " more";
+        WriteText(stderr, "tarnwk: left alone: " + Utf16ToFileName(first) + more +
+                              " (not of this program's making)\n");
+      };
+    }
     return options;
   }
 
@@ -440,8 +493,10 @@ private:
     try {
       body();
     } catch (const TOldContentKept& failure) {
-      Fail(name, failure.code().message() + " (the old content is kept in " +
-                     Utf16ToFileName(failure.Copy()) + ")");
+      // The file keeps its place (it may be bind-mounted): its old bytes are written back into it.
+      const std::string copy = Utf16ToFileName(failure.Copy());
+      Fail(name, failure.code().message() + "; its old content is kept in " + copy +
+                     " (put it back with: cat " + ShellWord(copy) + " > " + ShellWord(name) + ")");
     } catch (const std::system_error& failure) {
       Fail(name, failure.code().message());
     }

@@ -48,21 +48,45 @@ public:
     TOptimizeNotice notice;
     notice.Outcome = saved.Failure == TSaveFailure::Changed ? TOptimizeOutcome::FileChanged
                                                             : TOptimizeOutcome::CannotSave;
+    notice.Failure = saved.Failure;
     std::u16string detail;
+    if (saved.Error)
+      notice.Reason = SystemErrorText(saved.Error);
     if (saved.Failure == TSaveFailure::Stranded) {
       notice.Kept = saved.NewCopy;
       notice.KeptOld = saved.OldCopy;
       detail.append(MsgStranded).append(saved.NewCopy).append(MsgStrandedOld).append(saved.OldCopy);
-    } else if (saved.Error && notice.Outcome == TOptimizeOutcome::CannotSave) {
-      notice.Reason = SystemErrorText(saved.Error);
+    } else if (saved.Failure == TSaveFailure::Changed) {
+      // A change that showed only after the swap: the new content is in place.
+      notice.Kept = saved.OldCopy;
+    } else if (saved.Failure == TSaveFailure::NoCopyBeside) {
+      detail.append(MsgNoCopyBeside).append(notice.Reason);
+    } else {
       detail = notice.Reason;
     }
-    return Tell(notice, detail);
+    return Tell(notice, detail,
+                notice.Kept.empty() || saved.Failure != TSaveFailure::Changed
+                    ? std::u16string()
+                    : std::u16string(MsgChangedKept) + notice.Kept);
   }
-  // The file was rewritten: told with what changed when there is a tally.
-  TOptimizeOutcome Optimized(const std::optional<TOptimizeTally>& tally) const {
+  // The file was rewritten: told with what changed when there is a tally, and with a step after
+  // the save that failed.
+  TOptimizeOutcome Optimized(const std::optional<TOptimizeTally>& tally,
+                             const TSaveResult& saved = {}) const {
     TOptimizeNotice notice;
-    return Tell(notice, {}, tally ? OptimizedMessage(*tally) : std::u16string());
+    std::u16string detail;
+    if (saved.LateError) {
+      notice.Reason = SystemErrorText(saved.LateError);
+      notice.Kept = saved.LateCopy;
+      if (saved.LateCopy.empty())
+        detail.append(MsgFolderNotFlushed).append(notice.Reason);
+      else
+        detail.append(MsgCopyNotRemoved).append(notice.Reason).append(u"\n").append(saved.LateCopy);
+    }
+    return Tell(notice, detail,
+                tally            ? OptimizedMessage(*tally)
+                : detail.empty() ? std::u16string()
+                                 : std::u16string(MsgOptimized));
   }
 
 private:
@@ -97,6 +121,8 @@ private:
       return std::u16string(MsgFileChanged);
     case TOptimizeOutcome::BackupFailed:
       return std::u16string(MsgBackupFailed);
+    case TOptimizeOutcome::Busy:
+      return std::u16string(MsgBusy);
     case TOptimizeOutcome::FileMissing:
       return text.append(MsgFileMissing).append(notice.File);
     case TOptimizeOutcome::NotRegular:
@@ -148,42 +174,59 @@ std::u16string ResolveFile(std::u16string_view fileName) {
   return TrimControl(fileName).empty() ? GetHostsFileName() : std::u16string(fileName);
 }
 
-// The copy an interrupted save of the file left beside it, told; none when there is none.
+// The copy an interrupted save of the file left beside it, told; none when there is none. What
+// only looks like the save's own is left alone, and told where the caller asks.
 std::optional<TOptimizeOutcome> InterruptedSave(const TReporter& report,
+                                                const TOptimizeOptions& options,
                                                 const std::u16string& file) {
-  std::u16string kept;
-  if (ClearInterruptedSave(ResolveFinalPath(file), kept))
+  TLeftovers found;
+  const bool clear = ClearInterruptedSave(ResolveFinalPath(file), found);
+  if (found.ForeignCount != 0 && options.LeftAlone)
+    options.LeftAlone(found.Foreign, found.ForeignCount);
+  if (clear)
     return std::nullopt;
-  return report.Named(TOptimizeOutcome::Interrupted, kept);
+  return report.Named(TOptimizeOutcome::Interrupted, found.Kept);
 }
 
 // Loads the source into hosts; none when it was read, else the failure, told. guard: the file
 // itself is rewritten, and is held from here to its save.
 std::optional<TOptimizeOutcome> Load(TReporter& report, THosts& hosts,
-                                     const TOptimizeSource& source,
+                                     const TOptimizeSource& source, const TOptimizeOptions& options,
                                      std::optional<TFileGuard>* guard, std::u16string& file,
-                                     int& count, TLineRules rules) {
-  hosts.LoadOptions().LineRules = rules;
+                                     int& count) {
+  hosts.LoadOptions().LineRules = options.LineRules;
   if (source.Bytes != nullptr) {
     count = hosts.LoadFromBytes(*source.Bytes);
   } else {
     file = ResolveFile(source.FileName);
     report.About(file);
-    if (!FileExists(file))
+    // Why a name that is not there could not be looked at: no such file, a loop of links, a
+    // failing device.
+    std::error_code why;
+    const TFileKind kind = FileKindOf(file, why);
+    if (kind == TFileKind::Missing || kind == TFileKind::Folder)
       return report.Named(TOptimizeOutcome::FileMissing, {},
-                          SystemErrorText(std::make_error_code(
-                              DirectoryExists(file) ? std::errc::is_a_directory
-                                                    : std::errc::no_such_file_or_directory)));
+                          SystemErrorText(kind == TFileKind::Folder
+                                              ? std::make_error_code(std::errc::is_a_directory)
+                                              : why));
     // The save replaces the file under the name it has, not under the spelling asked for.
     file = StoredFileName(file);
     if (!CanReadFile(file) || (guard != nullptr && !CanModifyPath(file)))
       return report(TOptimizeOutcome::NoPrivileges, SystemErrorText(LastAccessError()));
     if (guard != nullptr) {
       // Only a regular file is rewritten; a device or a FIFO has no content to put back.
-      if (FileKindOf(ResolveFinalPath(file)) != TFileKind::Regular)
+      const TFileKind final = FileKindOf(ResolveFinalPath(file), why);
+      if (why)
+        return report.Named(TOptimizeOutcome::FileMissing, {}, SystemErrorText(why));
+      if (final != TFileKind::Regular)
         return report.Named(TOptimizeOutcome::NotRegular);
-      guard->emplace(file);
-      if (const auto interrupted = InterruptedSave(report, file))
+      guard->emplace(file, [&options, &file] {
+        if (options.Waiting)
+          options.Waiting(file);
+      });
+      if ((*guard)->Busy())
+        return report(TOptimizeOutcome::Busy);
+      if (const auto interrupted = InterruptedSave(report, options, file))
         return interrupted;
     }
     count = hosts.LoadFromFile(file);
@@ -204,7 +247,7 @@ std::u16string CutReason(const THostsLoadInfo& info, int count) {
 // The save options of a run, and the encoding it saves in.
 SaveEncoding PrepareSave(THosts& hosts, const TOptimizeOptions& options) {
   hosts.SaveOptions().IncludeLocalhost = options.IncludeLocalhost;
-  hosts.SaveOptions().LiftAttributes = true;
+  hosts.SaveOptions().LiftAttributes = AttributesStandInTheWayOfWriting();
   const TLineBreak asRead = hosts.LoadInfo().FirstBreak;
   hosts.SaveOptions().LineBreak = options.LineBreak != TLineBreak::None ? options.LineBreak
                                   : asRead != TLineBreak::None          ? asRead
@@ -223,9 +266,8 @@ TOptimizeOutcome OptimizeHosts(intptr_t owner, const TOptimizeSource& source,
   int count = 0;
   std::u16string file;
   std::optional<TFileGuard> guard;
-  if (const auto failed =
-          Load(report, hosts, source, inPlace && source.Bytes == nullptr ? &guard : nullptr, file,
-               count, options.LineRules))
+  if (const auto failed = Load(report, hosts, source, options,
+                               inPlace && source.Bytes == nullptr ? &guard : nullptr, file, count))
     return *failed;
   // A text that stopped at a NUL with more bytes behind it was not read whole: saving it would
   // throw those bytes away, so nothing is written.
@@ -237,8 +279,9 @@ TOptimizeOutcome OptimizeHosts(intptr_t owner, const TOptimizeSource& source,
   const bool nothingToDo = count == 0;
   if (nothingToDo && inPlace)
     return report(TOptimizeOutcome::NothingToDo);
-  const auto done = [&](const std::optional<TOptimizeTally>& tally) {
-    return nothingToDo ? report(TOptimizeOutcome::NothingToDo) : report.Optimized(tally);
+  const auto done = [&](const std::optional<TOptimizeTally>& tally, const TSaveResult& saved) {
+    return nothingToDo && !saved.LateError ? report(TOptimizeOutcome::NothingToDo)
+                                           : report.Optimized(tally, saved);
   };
 
   const SaveEncoding encoding = PrepareSave(hosts, options);
@@ -253,13 +296,17 @@ TOptimizeOutcome OptimizeHosts(intptr_t owner, const TOptimizeSource& source,
   };
 
   if (target.Kind == TOptimizeTarget::Writer) {
-    bool written = true;
-    const THostsSaveInfo saved = hosts.SaveToSink(
-        encoding, [&](std::string_view piece) { written = written && target.Write(piece); });
-    if (!written)
+    // The failure is the writer's, not the file's: the messages name what it writes to.
+    report.About(target.FileName);
+    int error = 0;
+    const THostsSaveInfo saved = hosts.SaveToSink(encoding, [&](std::string_view piece) {
+      if (error == 0 && !target.Write(piece))
+        error = errno != 0 ? errno : EIO;
+    });
+    if (error != 0)
       return report(TOptimizeOutcome::CannotSave,
-                    SystemErrorText(std::error_code(errno, std::generic_category())));
-    return done(tally(saved));
+                    SystemErrorText(std::error_code(error, std::generic_category())));
+    return done(tally(saved), {});
   }
 
   if (!inPlace) {
@@ -268,7 +315,7 @@ TOptimizeOutcome OptimizeHosts(intptr_t owner, const TOptimizeSource& source,
     if (FileExists(file) && (!CanReadFile(file) || !CanModifyPath(file)))
       return report(TOptimizeOutcome::NoPrivileges, SystemErrorText(LastAccessError()));
     if (FileKindOf(file) == TFileKind::Regular)
-      if (const auto interrupted = InterruptedSave(report, file))
+      if (const auto interrupted = InterruptedSave(report, options, file))
         return *interrupted;
   }
   TFileGuard* const held = guard ? &*guard : nullptr;
@@ -282,7 +329,7 @@ TOptimizeOutcome OptimizeHosts(intptr_t owner, const TOptimizeSource& source,
                     backup.Error ? SystemErrorText(backup.Error) : std::u16string());
   }
   const TSaveResult saved = hosts.SaveToFileGuarded(file, encoding, held);
-  return saved ? done(tally(hosts.SaveInfo())) : report.Unsaved(saved);
+  return saved ? done(tally(hosts.SaveInfo()), saved) : report.Unsaved(saved);
 }
 
 TOptimizeOutcome CheckHosts(intptr_t owner, const TOptimizeSource& source,
@@ -293,7 +340,7 @@ TOptimizeOutcome CheckHosts(intptr_t owner, const TOptimizeSource& source,
   load.Follow(hosts);
   int count = 0;
   std::u16string file;
-  if (const auto failed = Load(tell, hosts, source, nullptr, file, count, options.LineRules))
+  if (const auto failed = Load(tell, hosts, source, options, nullptr, file, count))
     return *failed;
   if (hosts.TextWasCut())
     return tell(count == 0 ? TOptimizeOutcome::NothingToDo : TOptimizeOutcome::CannotOpen,

@@ -6,6 +6,7 @@
 #include <string>
 #include <string_view>
 
+#include "VornLibFilesystem.h"
 #include "uHosts.h"
 
 // What became of one run; the Windows program ignores it, the Linux front end turns it into its
@@ -22,6 +23,7 @@ enum class TOptimizeOutcome : uint8_t {
   Interrupted,  // an earlier save of the file was interrupted; its copy beside waits; untouched
   NotRegular,   // the file to rewrite is a device, a FIFO or a socket; untouched
   BackupFailed, // the backup asked for could not be made; untouched
+  Busy,         // another program held the file (a lock) for as long as the run waited; untouched
 };
 
 // Message texts.
@@ -47,6 +49,17 @@ inline constexpr std::u16string_view MsgBackupFailed =
 inline constexpr std::u16string_view MsgStranded =
     u"Neither copy could be put back under the file's name. The new content is in:\n";
 inline constexpr std::u16string_view MsgStrandedOld = u"\nThe old content is in:\n";
+inline constexpr std::u16string_view MsgChangedKept =
+    u"The file was changed by another program while it was being saved. It holds the optimized "
+    u"content; what the other program wrote is kept in:\n\n";
+inline constexpr std::u16string_view MsgNoCopyBeside =
+    u"No copy of the old content could be kept beside the file, so nothing was written: ";
+inline constexpr std::u16string_view MsgCopyNotRemoved =
+    u"The copy of the old content could not be removed; delete it: ";
+inline constexpr std::u16string_view MsgFolderNotFlushed =
+    u"The folder could not be flushed to disk after the save: ";
+inline constexpr std::u16string_view MsgBusy =
+    u"Another program keeps the file locked. Nothing was written; optimize it again.";
 
 // Where the text comes from: a file (a blank name: the system hosts file), or bytes already read
 // (standard input).
@@ -86,15 +99,25 @@ struct TOptimizeOptions {
   // When set, every outcome is told here (silent or not) instead of as a message: the Linux
   // program says it in its own words.
   std::function<void(const struct TOptimizeNotice&)> Notice;
+  // When set, told once when the run has waited a second for another program that holds the file.
+  std::function<void(const std::u16string& file)> Waiting;
+  // When set, told of names beside the file that look like the save's own but are not the
+  // program's: the first of them and how many there are; they are left alone.
+  std::function<void(const std::u16string& first, size_t count)> LeftAlone;
 };
 
 // An outcome with what a program needs to tell it in its own words.
 struct TOptimizeNotice {
   TOptimizeOutcome Outcome = TOptimizeOutcome::Optimized;
   std::u16string File;    // the file it is about: the file read, or for a save the file written
-  std::u16string Reason;  // the system's words for a refusal, or ours for the content
-  std::u16string Kept;    // a copy left beside: an interrupted save's, or a stuck swap's new bytes
+  std::u16string Reason;  // the system's words for a refusal, or ours for the content; for a file
+                          // optimized, why a step after the save failed (the folder's flush, the
+                          // removal of the copy in Kept)
+  std::u16string Kept;    // a copy left beside: an interrupted save's, a stuck swap's new bytes,
+                          // what another writer left, the old content a finished save could not
+                          // remove
   std::u16string KeptOld; // a stuck swap's old bytes
+  TSaveFailure Failure = TSaveFailure::None; // a save that did not write the file: why
 };
 
 // What a run changed, for the "optimized" message.

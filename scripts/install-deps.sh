@@ -17,13 +17,14 @@ case "${1:-all}" in
     # (dpkg-shlibdeps, and file to find the binaries); unzip, man-db, groff-base, lintian: checking
     # the packages; acl: the tests that put an ACL on a file; util-linux: setpriv for the tests that
     # run as another user, unshare and mount for the save tests; strace: a kill at a chosen write;
+    # time: the peak memory of a run;
     # debootstrap: the 32-bit Debian that the 32-bit Windows tests run in (scripts/test-x86.sh,
     # with mount; its 32-bit Wine stays there); dnsmasq-base: one of the readers of hosts files
     # that judge the Linux program's results (on 127.0.0.1 only, started and stopped by the tests).
     packages="$linux clang libclang-rt-14-dev debootstrap mount
       g++-mingw-w64-x86-64 g++-mingw-w64-i686 binutils-mingw-w64-x86-64 binutils-mingw-w64-i686
       wine wine64 fonts-wine xvfb xauth imagemagick x11-utils util-linux strace
-      dpkg-dev file unzip man-db groff-base acl dnsmasq-base lintian"
+      dpkg-dev file unzip man-db groff-base acl time dnsmasq-base lintian"
     ;;
   *)
     echo "usage: $0 [linux]" >&2

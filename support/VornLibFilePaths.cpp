@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -60,44 +61,117 @@ std::u16string ShortPathForm(std::u16string_view path) {
 
 // ---- A replace that stopped half-way ----
 
-std::u16string SaveNameBeside(std::u16string_view target, std::u16string_view suffix) {
+namespace {
+
+constexpr std::u16string_view HexDigits = u"0123456789abcdef";
+constexpr size_t RandomDigits = 16;
+
+void AppendHex(std::u16string& text, uint64_t value) {
+  for (int shift = 60; shift >= 0; shift -= 4)
+    text.push_back(HexDigits[(value >> shift) & 0xF]);
+}
+
+bool IsHex(std::u16string_view text) {
+  return !text.empty() && text.find_first_not_of(HexDigits) == std::u16string_view::npos;
+}
+
+} // namespace
+
+std::u16string SaveNamePrefix(std::u16string_view target) {
   const std::u16string folder = ExtractFilePath(target);
-  // FNV-1a over the file's own name, ASCII letters folded (Windows names ignore case).
+  // FNV-1a over the file's own name; ASCII letters folded where names ignore case, so that every
+  // spelling of a Windows name has the same prefix and distinct POSIX names never share one.
+  const bool fold = FileNamesIgnoreCase();
   uint64_t hash = 0xCBF29CE484222325ULL;
   for (char16_t c : target.substr(folder.size())) {
-    if (c >= u'A' && c <= u'Z')
+    if (fold && c >= u'A' && c <= u'Z')
       c = static_cast<char16_t>(c - u'A' + u'a');
     hash = (hash ^ (c & 0xFFu)) * 0x100000001B3ULL;
     hash = (hash ^ (c >> 8)) * 0x100000001B3ULL;
   }
   std::u16string name = folder + u".tarnwick-";
-  for (int shift = 60; shift >= 0; shift -= 4)
-    name.push_back(u"0123456789abcdef"[(hash >> shift) & 0xF]);
+  AppendHex(name, hash);
+  return name;
+}
+
+std::u16string NewSaveName(std::u16string_view target, std::u16string_view suffix) {
+  uint64_t random = 0;
+  if (!FillRandomBytes(&random, sizeof random)) {
+    // No random source: a value that at least differs from run to run; the file is still made
+    // only where no file of the name is.
+    static uint64_t counter = 0;
+    random = (reinterpret_cast<uintptr_t>(&counter) * 0x9E3779B97F4A7C15ULL) ^
+             (++counter * 0xD6E8FEB86659FD93ULL);
+  }
+  std::u16string name = SaveNamePrefix(target) + u"-";
+  AppendHex(name, random);
   return name.append(suffix);
 }
 
-std::u16string BackupNameBeside(std::u16string_view target) {
-  return SaveNameBeside(target, u".old");
+std::u16string BackupNameBeside(std::u16string_view target, std::u16string_view replacement) {
+  const std::u16string prefix = SaveNamePrefix(target);
+  constexpr std::u16string_view Temporary = u".tmp";
+  if (replacement.starts_with(prefix) && replacement.ends_with(Temporary))
+    return std::u16string(replacement.substr(0, replacement.size() - Temporary.size())) + u".old";
+  return NewSaveName(target, u".old");
 }
 
 bool ClearInterruptedSave(std::u16string_view target, std::u16string& kept) {
-  kept.clear();
-  const std::u16string copy = BackupNameBeside(target);
-  const TFileKind kind = FileKindOf(copy);
-  if (kind == TFileKind::Missing)
-    return true;
-  if (kind == TFileKind::Regular && FileKindOf(target) == TFileKind::Regular) {
-    // A run stopped before it changed the file: the copy is the file itself once more.
-    TVornFileStream old(copy, TVornFileStream::ModeRead | TVornFileStream::ShareDenyWrite);
-    TVornFileStream now(target, TVornFileStream::ModeRead | TVornFileStream::ShareDenyWrite);
-    if (old.IsOpen() && now.IsOpen() && ReadAllBytes(old) == ReadAllBytes(now)) {
-      old.Close();
-      if (DeleteFileName(copy))
-        return true;
+  TLeftovers found;
+  const bool clear = ClearInterruptedSave(target, found);
+  kept = found.Kept;
+  return clear;
+}
+
+namespace {
+
+// Clears what earlier saves of the file left; only their new files where temporariesOnly.
+bool ClearLeftovers(std::u16string_view target, TLeftovers& found, bool temporariesOnly) {
+  found = TLeftovers{};
+  const std::u16string prefix = SaveNamePrefix(target);
+  TFileGuard::TIdentity file;
+  const int64_t size = ReadFileIdentity(target, file) ? file.Size : 0;
+  for (const std::u16string& name : NamesStartingWith(prefix)) {
+    // The save's own forms: PREFIX-RANDOM.tmp and .old, and PREFIX.tmp and .old that runs of
+    // earlier versions left.
+    std::u16string_view rest = std::u16string_view(name).substr(prefix.size());
+    const bool temporary = rest.ends_with(u".tmp");
+    const bool old = rest.ends_with(u".old");
+    if (temporary || old)
+      rest.remove_suffix(4);
+    const bool ownForm =
+        (temporary || old) && (rest.empty() || (rest.size() == RandomDigits + 1 &&
+                                                rest[0] == u'-' && IsHex(rest.substr(1))));
+    const TLeftoverKind kind =
+        ownForm ? LeftoverKindOf(name, target, size) : TLeftoverKind::Foreign;
+    if (kind == TLeftoverKind::Foreign) {
+      if (found.ForeignCount++ == 0)
+        found.Foreign = name;
+      continue;
     }
+    if (kind != TLeftoverKind::Own || (old && temporariesOnly))
+      continue; // another run's, at work now
+    // A new file of a killed run, or a copy that is the file itself once more (the run stopped
+    // before it changed the file), is of no more use.
+    if (temporary || SameFileContent(name, target)) {
+      if (DeleteFileName(name))
+        continue;
+    }
+    if (old && found.Kept.empty())
+      found.Kept = name;
   }
-  kept = copy;
-  return false;
+  return found.Kept.empty();
+}
+
+} // namespace
+
+bool ClearInterruptedSave(std::u16string_view target, TLeftovers& found) {
+  return ClearLeftovers(target, found, false);
+}
+
+void ClearLeftoverTemporaries(std::u16string_view target) {
+  TLeftovers found;
+  ClearLeftovers(target, found, true);
 }
 
 TReplaceResult FinishInterruptedReplace(std::u16string_view target, std::u16string_view replacement,

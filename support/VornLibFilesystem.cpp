@@ -66,13 +66,18 @@ void RaiseStreamError(const THandleStream& stream, const char* what) {
 namespace {
 
 // The bytes from the stream's position to its end, as far as the stream tells (0 when it cannot
-// seek); the file may still grow or shrink meanwhile.
+// seek; a failure to go back to the position raises); the file may still grow or shrink meanwhile.
 size_t BytesLeft(THandleStream& stream) {
   const int64_t here = stream.Seek(0, 1);
+  if (here < 0)
+    return 0; // a stream that cannot seek (a pipe) gives no size
   const int64_t end = stream.Seek(0, 2);
-  if (here >= 0 && stream.Seek(here, 0) == here && end > here)
-    return static_cast<size_t>(end - here);
-  return 0;
+  if (end < 0)
+    return 0;
+  // A stream left at its end would read as empty.
+  if (stream.Seek(here, 0) != here)
+    RaiseStreamError(stream, "seek failed");
+  return end > here ? static_cast<size_t>(end - here) : 0;
 }
 
 // Reads to the end of the stream into one buffer: room(filled) gives the buffer's data and size,
@@ -155,8 +160,12 @@ TFileFaultHook& FaultHook() {
   throw std::system_error(std::make_error_code(std::errc::io_error), what);
 }
 
-void WriteAndFlush(THandleStream& stream, const TByteProducer& produce) {
-  // An injected write fault lets its first bytes through and then fails.
+// Copies and comparisons go a piece of this size at a time.
+constexpr size_t PieceBytes = size_t{1} << 20;
+
+// Writes the produced bytes from the stream's position. An injected write fault lets its first
+// bytes through and then fails.
+void WritePieces(THandleStream& stream, const TByteProducer& produce) {
   int64_t allowed = 0;
   const bool fails = FileFaultAt(TFileStep::Write, allowed);
   int64_t written = 0;
@@ -173,10 +182,18 @@ void WriteAndFlush(THandleStream& stream, const TByteProducer& produce) {
   });
   if (fails)
     RaiseInjected("write failed");
+}
+
+void FlushOrRaise(THandleStream& stream) {
   if (FileFaultAt(TFileStep::Flush))
     RaiseInjected("flush failed");
   if (!stream.Flush())
     RaiseStreamError(stream, "flush failed");
+}
+
+void WriteAndFlush(THandleStream& stream, const TByteProducer& produce) {
+  WritePieces(stream, produce);
+  FlushOrRaise(stream);
 }
 
 TSaveResult Failed(TSaveFailure failure, std::error_code error = {}) {
@@ -190,34 +207,36 @@ TSaveResult CannotWrite(std::errc reason) {
   return Failed(TSaveFailure::CannotWrite, std::make_error_code(reason));
 }
 
+std::error_code ErrorOf(const TVornFileStream& stream) {
+  if (stream.LastError() == 0)
+    return std::make_error_code(std::errc::io_error);
+  return std::error_code(stream.LastError(), std::system_category());
+}
+
 // An OS error code a stream kept.
 TSaveResult CannotWrite(const TVornFileStream& stream) {
-  if (stream.LastError() == 0)
-    return CannotWrite(std::errc::io_error);
-  return Failed(TSaveFailure::CannotWrite,
-                std::error_code(stream.LastError(), std::system_category()));
+  return Failed(TSaveFailure::CannotWrite, ErrorOf(stream));
 }
 
 // The ordinary road: a new file beside the target (given the model's owner, attributes and mode;
 // a copy also its times), written, flushed and swapped in. NotReplaced (nothing changed) where it
 // cannot be done.
 TReplaceResult WriteNewFile(std::u16string_view target, std::u16string_view model,
-                            const TByteProducer& produce, TFileGuard* guard, bool copy,
+                            const TByteProducer& produce, TFileGuard* guard,
+                            TNewFileBeside::TLikeness likeness, std::u16string_view namesOf,
                             TSaveResult& result) {
   if (FileFaultAt(TFileStep::CreateTemporary)) {
     result = CannotWrite(std::errc::permission_denied);
     return TReplaceResult::NotReplaced;
   }
   std::error_code error;
-  const auto file = TNewFileBeside::Create(
-      target, model, copy ? TNewFileBeside::TLikeness::Copy : TNewFileBeside::TLikeness::Exact,
-      error);
+  const auto file = TNewFileBeside::Create(target, model, likeness, error, namesOf);
   if (!file) {
     result = Failed(TSaveFailure::CannotWrite, error);
     return TReplaceResult::NotReplaced;
   }
   WriteAndFlush(file->Stream(), produce);
-  if (copy)
+  if (likeness == TNewFileBeside::TLikeness::Copy)
     file->KeepModelTimes();
   if (guard != nullptr) {
     if (!guard->Unchanged()) {
@@ -230,17 +249,25 @@ TReplaceResult WriteNewFile(std::u16string_view target, std::u16string_view mode
     result = CannotWrite(std::errc::device_or_resource_busy);
     return TReplaceResult::NotReplaced;
   }
-  const TReplaceResult replaced = file->ReplaceTarget();
+  TSwapCheck check;
+  const TReplaceResult replaced = file->ReplaceTarget(guard, &check);
   if (replaced == TReplaceResult::Stranded) {
     // The new file holds the only copy of the new bytes on disk: it stays, and so do the old.
     file->Keep();
     result = Failed(TSaveFailure::Stranded);
-    result.OldCopy = BackupNameBeside(target);
+    result.OldCopy = BackupNameBeside(target, file->Name());
     result.NewCopy = file->Name();
+  } else if (check.Changed) {
+    // Another writer came in the last instant: swapped back (nothing written), or what it left
+    // kept beside the new file.
+    result = Failed(TSaveFailure::Changed);
+    result.OldCopy = check.Kept;
   } else if (replaced == TReplaceResult::NotReplaced) {
-    result = CannotWrite(std::errc::device_or_resource_busy);
+    result = check.Error ? Failed(TSaveFailure::CannotWrite, check.Error)
+                         : CannotWrite(std::errc::device_or_resource_busy);
   } else {
     result = TSaveResult{};
+    result.LateError = check.FlushError;
   }
   return replaced;
 }
@@ -255,22 +282,54 @@ std::string ReadOldBytes(std::u16string_view target, TSaveResult& result) {
   return ReadAllBytes(in);
 }
 
-// Puts the old bytes back after a failed write in place; true when they are on disk again.
-bool PutBack(TVornFileStream& out, std::string_view original) {
-  if (out.Seek(0, 0) != 0 || !out.SetSize(0))
+// Writes the old bytes, and what another writer appended meanwhile, back over a file written in
+// place; true when they are on disk again. The file was never cut shorter than its old length, so
+// this takes no room on the device that the old content did not have.
+bool PutBack(THandleStream& out, std::string_view original, std::string_view appended = {}) {
+  if (out.Seek(0, 0) != 0)
     return false;
   try {
     WriteAllBytes(out, original);
+    WriteAllBytes(out, appended);
   } catch (const std::system_error&) {
     return false;
   }
-  return out.Flush();
+  return out.SetSize(static_cast<int64_t>(original.size() + appended.size())) && out.Flush();
 }
 
-// The road beside the ordinary one: the file itself is rewritten. The old bytes first go to the
-// file's ".old" save name, flushed; the new bytes, made whole beforehand, then go in with one
-// write, so that a reader sees the file short for no longer than that; the copy goes once they are
-// flushed.
+// A copy of the old bytes beside the file, flushed, under a fresh ".old" name of its save: the
+// running user's own, with no access for others. None, with the reason, when it cannot be made.
+std::unique_ptr<TNewFileBeside> KeepOldBytes(std::u16string_view target, std::string_view original,
+                                             std::error_code& error) {
+  if (FileFaultAt(TFileStep::CreateTemporary)) {
+    error = std::make_error_code(std::errc::permission_denied);
+    return nullptr;
+  }
+  auto copy = TNewFileBeside::Create(target, {}, TNewFileBeside::TLikeness::Private, error, target);
+  if (!copy)
+    return nullptr;
+  try {
+    WriteAndFlush(copy->Stream(), [original](const TByteSink& sink) { sink(original); });
+  } catch (const std::system_error& failure) {
+    error = failure.code();
+    return nullptr;
+  }
+  if (!copy->NameAs(u".old", error))
+    return nullptr;
+  return copy;
+}
+
+// The size of an open file, or -1.
+int64_t SizeOf(THandleStream& stream) {
+  const int64_t here = stream.Seek(0, 1);
+  const int64_t end = stream.Seek(0, 2);
+  return here >= 0 && stream.Seek(here, 0) == here ? end : -1;
+}
+
+// The road beside the ordinary one: the file itself is rewritten. The old bytes first go to a
+// ".old" copy beside it, flushed; then the file, opened without following a link and checked to be
+// the one that was read, is written over from its start, cut to the new length and flushed; the
+// copy goes after that. Nothing is written where no copy can be made.
 TSaveResult WriteInPlace(std::u16string_view target, const TByteProducer& produce,
                          TFileGuard* guard) {
   TSaveResult result;
@@ -284,23 +343,16 @@ TSaveResult WriteInPlace(std::u16string_view target, const TByteProducer& produc
   std::string fresh;
   produce([&fresh](std::string_view piece) { fresh.append(piece); });
 
-  // Where no file can be made beside it, the file is written unprotected.
-  std::u16string aside;
+  std::unique_ptr<TNewFileBeside> aside;
   if (exists) {
-    TSaveResult kept;
-    try {
-      if (WriteNewFile(
-              BackupNameBeside(target), target,
-              [&original](const TByteSink& sink) { sink(original); }, nullptr, false,
-              kept) == TReplaceResult::Replaced)
-        aside = BackupNameBeside(target);
-    } catch (const std::system_error&) {
-      // No room for the copy (a full disk): the new bytes still go in, unprotected.
-    }
+    std::error_code error;
+    aside = KeepOldBytes(target, original, error);
+    if (!aside)
+      return Failed(TSaveFailure::NoCopyBeside, error);
   }
   const auto dropAside = [&aside] {
-    if (!aside.empty())
-      DeleteFileName(aside);
+    if (aside)
+      DeleteFileName(aside->Name());
   };
   if (guard != nullptr) {
     if (!guard->Unchanged()) {
@@ -313,26 +365,57 @@ TSaveResult WriteInPlace(std::u16string_view target, const TByteProducer& produc
     dropAside();
     return CannotWrite(std::errc::permission_denied);
   }
-  TVornFileStream out(target, TVornFileStream::ModeCreate);
+  TVornFileStream out(target,
+                      exists ? TVornFileStream::ModeWriteInPlace : TVornFileStream::ModeCreateNew);
   if (!out.IsOpen()) {
     dropAside();
     return CannotWrite(out);
   }
+  // The name may have been given to another file since the check (a link swapped in).
+  if (guard != nullptr && exists && !guard->IsGuardedFile(out)) {
+    dropAside();
+    return Failed(TSaveFailure::Changed);
+  }
+  const int64_t oldSize = static_cast<int64_t>(original.size());
+  const int64_t newSize = static_cast<int64_t>(fresh.size());
   try {
-    WriteAndFlush(out, [&fresh](const TByteSink& sink) { sink(fresh); });
+    WritePieces(out, [&fresh](const TByteSink& sink) { sink(fresh); });
+    // Another writer that appended while the new bytes went in keeps what it wrote: the file
+    // goes back to its old bytes with the appended ones behind them.
+    const int64_t size = SizeOf(out);
+    if (size > std::max(oldSize, newSize)) {
+      std::string appended(static_cast<size_t>(size - std::max(oldSize, newSize)), '\0');
+      if (out.Seek(std::max(oldSize, newSize), 0) >= 0 &&
+          out.Read(appended.data(), static_cast<int64_t>(appended.size())) ==
+              static_cast<int64_t>(appended.size()) &&
+          PutBack(out, original, appended)) {
+        dropAside();
+        return Failed(TSaveFailure::Changed);
+      }
+      throw std::system_error(std::make_error_code(std::errc::io_error), "write failed");
+    }
+    if (!out.SetSize(newSize))
+      RaiseStreamError(out, "write failed");
+    FlushOrRaise(out);
   } catch (const std::system_error& failure) {
     if (PutBack(out, original)) {
       dropAside();
       throw;
     }
     // The old bytes are on disk only in the copy beside the file: the message names it.
-    if (aside.empty())
+    if (!aside)
       throw;
-    throw TOldContentKept(failure.code(), aside);
+    throw TOldContentKept(failure.code(), aside->Name());
   }
-  if (!out.Close())
-    RaiseStreamError(out, "close failed");
-  dropAside();
+  // The bytes are on disk: what the close says changes nothing of them.
+  out.Close();
+  if (aside) {
+    const bool injected = FileFaultAt(TFileStep::RemoveCopy);
+    if (injected || !DeleteFileName(aside->Name())) {
+      result.LateError = injected ? std::make_error_code(std::errc::io_error) : LastFileError();
+      result.LateCopy = aside->Name();
+    }
+  }
   return result;
 }
 
@@ -349,17 +432,6 @@ TSaveResult WriteStraight(std::u16string_view target, const TByteProducer& produ
 }
 
 } // namespace
-
-TReplaceResult TNewFileBeside::ReplaceTarget() {
-  if (!GiveName())
-    return TReplaceResult::NotReplaced;
-  if (!FStream->Close())
-    RaiseStreamError(*FStream, "close failed");
-  const TReplaceResult result = ReplaceFileAtomically(FTarget, FName);
-  if (result == TReplaceResult::Replaced)
-    FName.clear();
-  return result;
-}
 
 TFileFaultHook SetFileFaultHook(TFileFaultHook hook) {
   TFileFaultHook previous = std::move(FaultHook());
@@ -378,15 +450,25 @@ TSaveResult SaveFileSafely(std::u16string_view fileName, std::string_view bytes)
 
 TSaveResult SaveFileSafely(std::u16string_view fileName, const TByteProducer& produce,
                            TFileGuard* guard) {
+  // A link to a file that is not there is no name to write through, nor one to replace.
+  if (IsDanglingLink(fileName))
+    return Failed(TSaveFailure::DanglingLink);
   const std::u16string target = ResolveFinalPath(fileName);
-  const TFileKind kind = FileKindOf(target);
+  std::error_code error;
+  const TFileKind kind = FileKindOf(target, error);
+  // A file that cannot be looked at is no model for a new one.
+  if (error && error != std::errc::no_such_file_or_directory)
+    return Failed(TSaveFailure::CannotWrite, error);
   if (kind == TFileKind::Folder)
     return CannotWrite(std::errc::is_a_directory);
   if (kind == TFileKind::Other)
     return WriteStraight(target, produce);
+  // What a run killed while it wrote a new file of this one left goes first.
+  ClearLeftoverTemporaries(target);
   TSaveResult result;
   const std::u16string model = kind == TFileKind::Regular ? target : std::u16string();
-  if (WriteNewFile(target, model, produce, guard, false, result) != TReplaceResult::NotReplaced ||
+  if (WriteNewFile(target, model, produce, guard, TNewFileBeside::TLikeness::Exact, target,
+                   result) != TReplaceResult::NotReplaced ||
       result.Failure == TSaveFailure::Changed)
     return result;
   // The swap cannot be made here (a bind-mounted file, a file held open, a folder that takes no
@@ -398,11 +480,47 @@ TSaveResult CopyFileSafely(std::u16string_view source, std::u16string_view copy)
   TSaveResult result;
   if (FileKindOf(source) != TFileKind::Regular)
     return CannotWrite(std::errc::no_such_file_or_directory);
-  const std::string bytes = ReadOldBytes(source, result);
-  if (!result)
-    return result;
+  TVornFileStream in(source, TVornFileStream::ModeRead | TVornFileStream::ShareDenyWrite);
+  if (!in.IsOpen())
+    return CannotWrite(in);
   // A link under the copy's name is replaced, never followed.
   WriteNewFile(
-      copy, source, [&bytes](const TByteSink& sink) { sink(bytes); }, nullptr, true, result);
+      copy, source,
+      [&in](const TByteSink& sink) {
+        std::string piece(PieceBytes, '\0');
+        if (in.Seek(0, 0) != 0)
+          RaiseStreamError(in, "read failed");
+        for (;;) {
+          const int64_t moved = in.Read(piece.data(), static_cast<int64_t>(piece.size()));
+          if (moved < 0)
+            RaiseStreamError(in, "read failed");
+          if (moved == 0)
+            break;
+          sink(std::string_view(piece.data(), static_cast<size_t>(moved)));
+        }
+      },
+      nullptr, TNewFileBeside::TLikeness::Copy, source, result);
   return result;
+}
+
+bool SameFileContent(std::u16string_view first, std::u16string_view second) {
+  TVornFileStream a(first, TVornFileStream::ModeRead | TVornFileStream::ShareDenyWrite);
+  TVornFileStream b(second, TVornFileStream::ModeRead | TVornFileStream::ShareDenyWrite);
+  if (!a.IsOpen() || !b.IsOpen())
+    return false;
+  const int64_t size = SizeOf(a);
+  if (size < 0 || size != SizeOf(b))
+    return false;
+  std::string one(PieceBytes, '\0');
+  std::string two(PieceBytes, '\0');
+  for (;;) {
+    const int64_t got = a.Read(one.data(), static_cast<int64_t>(one.size()));
+    if (got < 0 || b.Read(two.data(), got) != got)
+      return false;
+    if (got == 0)
+      return true;
+    if (std::string_view(one.data(), static_cast<size_t>(got)) !=
+        std::string_view(two.data(), static_cast<size_t>(got)))
+      return false;
+  }
 }

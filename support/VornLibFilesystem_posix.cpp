@@ -10,14 +10,18 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <cstdlib>
+#include <dirent.h>
 #include <fcntl.h>
 #include <string>
 #include <sys/file.h>
+#include <sys/random.h>
 #include <sys/stat.h>
 #include <sys/statfs.h>
 #include <sys/xattr.h>
 #include <system_error>
+#include <thread>
 #include <unistd.h>
 #include <utility>
 #include <vector>
@@ -147,15 +151,21 @@ bool FileGetAttributes(std::u16string_view path, uint32_t& attributes) {
 bool FileSetAttributes(std::u16string_view path, uint32_t attributes) {
   if (FileFaultAt(TFileStep::SetAttributes))
     return false;
-  struct stat status {};
-  if (!StatPath(path, status) || S_ISDIR(status.st_mode))
+  // The mode is set through a descriptor of the file itself, never through a name that another
+  // user may have turned into a link meanwhile.
+  const int fd = path.empty() ? -1
+                              : ::open(Utf8(path).c_str(),
+                                       O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+  if (fd < 0)
     return false;
+  struct stat status {};
+  const bool regular = ::fstat(fd, &status) == 0 && S_ISREG(status.st_mode);
   const mode_t current = status.st_mode & 07777;
   const mode_t wanted = (attributes & FileAttributeReadOnly) != 0 ? (current & ~mode_t{S_IWUSR})
                                                                   : (current | S_IWUSR);
-  if (wanted == current)
-    return true;
-  return ::chmod(Utf8(path).c_str(), wanted) == 0;
+  const bool done = regular && (wanted == current || ::fchmod(fd, wanted) == 0);
+  ::close(fd);
+  return done;
 }
 
 uint32_t FileLinkCount(std::u16string_view path) {
@@ -314,6 +324,19 @@ TVornFileStream::TVornFileStream(std::u16string_view fileName, uint16_t mode)
     fd = ::open(name.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
   } else if (mode == ModeCreateNew) {
     fd = ::open(name.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+  } else if (mode == ModeWriteInPlace) {
+    // Not through a link, and not a device or a FIFO that the name was given to meanwhile.
+    fd = name.empty()
+             ? -1
+             : ::open(name.c_str(), O_RDWR | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    if (name.empty())
+      errno = ENOENT;
+    struct stat status {};
+    if (fd >= 0 && (::fstat(fd, &status) != 0 || !S_ISREG(status.st_mode))) {
+      ::close(fd);
+      fd = -1;
+      errno = EINVAL;
+    }
   } else {
     // Sharing has no meaning here; it is only checked for range.
     unsigned access = 0, sharing = 0;
@@ -379,12 +402,78 @@ std::u16string ResolveFinalPath(std::u16string_view path) {
 }
 
 TFileKind FileKindOf(std::u16string_view path) {
+  std::error_code ignored;
+  return FileKindOf(path, ignored);
+}
+
+TFileKind FileKindOf(std::u16string_view path, std::error_code& error) {
+  error.clear();
   struct stat status {};
-  if (!StatPath(path, status))
+  if (path.empty()) {
+    error = std::make_error_code(std::errc::no_such_file_or_directory);
     return TFileKind::Missing;
+  }
+  if (::stat(Utf8(path).c_str(), &status) != 0) {
+    // A folder of the path that is a file is as good as missing.
+    error = errno == ENOTDIR ? std::make_error_code(std::errc::no_such_file_or_directory)
+                             : std::error_code(errno, std::generic_category());
+    return TFileKind::Missing;
+  }
   if (S_ISREG(status.st_mode))
     return TFileKind::Regular;
   return S_ISDIR(status.st_mode) ? TFileKind::Folder : TFileKind::Other;
+}
+
+bool IsDanglingLink(std::u16string_view path) {
+  struct stat status {};
+  const std::string name = Utf8(path);
+  return !name.empty() && ::lstat(name.c_str(), &status) == 0 && S_ISLNK(status.st_mode) &&
+         ::stat(name.c_str(), &status) != 0 && errno == ENOENT;
+}
+
+std::error_code LastFileError() {
+  return std::error_code(errno != 0 ? errno : EIO, std::generic_category());
+}
+
+bool AttributesStandInTheWayOfWriting() {
+  return false;
+}
+
+bool FileNamesIgnoreCase() {
+  return false;
+}
+
+bool FillRandomBytes(void* buffer, size_t size) {
+  auto* at = static_cast<unsigned char*>(buffer);
+  while (size > 0) {
+    const ssize_t got = ::getrandom(at, size, 0);
+    if (got < 0 && errno == EINTR)
+      continue;
+    if (got <= 0)
+      return false;
+    at += got;
+    size -= static_cast<size_t>(got);
+  }
+  return true;
+}
+
+std::vector<std::u16string> NamesStartingWith(std::u16string_view prefix) {
+  std::vector<std::u16string> names;
+  const std::u16string folder = ExtractFilePath(prefix);
+  const std::string start = Utf8(prefix.substr(folder.size()));
+  struct CloseListing {
+    void operator()(DIR* listing) const { ::closedir(listing); }
+  };
+  const std::unique_ptr<DIR, CloseListing> listing(
+      ::opendir(folder.empty() ? "." : Utf8(folder).c_str()));
+  if (!listing)
+    return names;
+  while (const dirent* entry = ::readdir(listing.get())) {
+    const std::string_view name = entry->d_name;
+    if (name.starts_with(start))
+      names.push_back(folder + Utf16(name));
+  }
+  return names;
 }
 
 namespace {
@@ -478,7 +567,7 @@ bool CopyExtendedAttributes(const std::string& from, int to) {
 // user's own (as cp -p leaves it); its mode still keeps others out as the model does.
 bool TakeModel(int fd, const std::string& model, TNewFileBeside::TLikeness likeness) {
   struct stat status {};
-  if (::stat(model.c_str(), &status) != 0)
+  if (likeness == TNewFileBeside::TLikeness::Private || ::stat(model.c_str(), &status) != 0)
     return false;
   if (::fchown(fd, status.st_uid, status.st_gid) != 0 &&
       (status.st_uid != ::geteuid() || ::fchown(fd, static_cast<uid_t>(-1), status.st_gid) != 0) &&
@@ -487,13 +576,17 @@ bool TakeModel(int fd, const std::string& model, TNewFileBeside::TLikeness liken
   return CopyExtendedAttributes(model, fd) && ::fchmod(fd, status.st_mode & 07777) == 0;
 }
 
-// Flushes a folder, so that a rename or a new name in it survives a power cut.
-void FlushFolder(const std::u16string& path) {
+// Flushes a folder, so that a rename or a new name in it survives a power cut; the error when it
+// fails.
+std::error_code FlushFolder(std::u16string_view path) {
   const std::u16string folder = ExtractFilePath(path);
+  if (FileFaultAt(TFileStep::FlushFolder))
+    return std::make_error_code(std::errc::io_error);
   ScopedDescriptor fd(
       ::open(folder.empty() ? "." : Utf8(folder).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-  if (fd.Get() >= 0)
-    ::fsync(fd.Get());
+  if (fd.Get() < 0 || ::fsync(fd.Get()) != 0)
+    return std::error_code(errno, std::generic_category());
+  return {};
 }
 
 // The folder part as the system takes it ("." for a bare name).
@@ -502,33 +595,84 @@ std::string FolderOf(std::u16string_view target) {
   return folder.empty() ? std::string(".") : Utf8(folder);
 }
 
+// What a name of a file's save beside it is, looked at without following it and without reading
+// it.
+TLeftoverKind LeftoverAt(const std::string& name, const struct stat& file, int64_t size) {
+  struct stat seen {};
+  if (::lstat(name.c_str(), &seen) != 0)
+    return TLeftoverKind::None;
+  // The program makes its files beside a file of this size no larger than this.
+  const int64_t largest = 16 * size + (int64_t{64} << 20);
+  // A new file for the file's content has its mode from the moment it could be killed under a
+  // name, and so has a copy of the old content that an earlier version made under the short name
+  // ".tarnwick-" and 16 digits; every other file of the save keeps others out.
+  constexpr std::string_view ShortStart = ".tarnwick-";
+  const size_t shortLength = ShortStart.size() + 16 + 4;
+  const bool earlierCopy =
+      name.size() >= shortLength &&
+      std::string_view(name).substr(name.size() - shortLength, ShortStart.size()) == ShortStart;
+  const bool newContent =
+      (name.ends_with(".tmp") || earlierCopy) && (seen.st_mode & 07777) == (file.st_mode & 07777);
+  if (!S_ISREG(seen.st_mode) || (seen.st_uid != ::geteuid() && seen.st_uid != file.st_uid) ||
+      ((seen.st_mode & 077) != 0 && !newContent) || seen.st_size > largest)
+    return TLeftoverKind::Foreign;
+  // Another run holds a lock on every file of its own while it is at work.
+  ScopedDescriptor fd(::open(name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+  struct stat opened {};
+  if (fd.Get() < 0 || ::fstat(fd.Get(), &opened) != 0 || opened.st_ino != seen.st_ino ||
+      opened.st_dev != seen.st_dev)
+    return TLeftoverKind::Foreign;
+  if (::flock(fd.Get(), LOCK_EX | LOCK_NB) != 0)
+    return TLeftoverKind::InUse;
+  return TLeftoverKind::Own;
+}
+
+// Locks a new file of the save for as long as it is open, so that another run leaves it alone.
+void LockOwnFile(int fd) {
+  while (::flock(fd, LOCK_EX | LOCK_NB) != 0 && errno == EINTR) {
+  }
+}
+
 } // namespace
+
+TLeftoverKind LeftoverKindOf(std::u16string_view name, std::u16string_view target, int64_t size) {
+  struct stat file {};
+  if (!StatPath(target, file)) {
+    file.st_uid = ::geteuid();
+    file.st_mode = 0600;
+  }
+  return LeftoverAt(Utf8(name), file, size);
+}
 
 std::unique_ptr<TNewFileBeside> TNewFileBeside::Create(std::u16string_view target,
                                                        std::u16string_view model,
-                                                       TLikeness likeness, std::error_code& error) {
+                                                       TLikeness likeness, std::error_code& error,
+                                                       std::u16string_view namesOf) {
   std::unique_ptr<TNewFileBeside> file(new TNewFileBeside);
   file->FTarget = target;
   file->FModel = model;
+  file->FNamesOf = namesOf.empty() ? target : namesOf;
   // No access for others until the model's mode is given; a file with no model is a plain new
-  // one, with the mode the umask leaves.
-  const mode_t mode = model.empty() ? 0666 : 0600;
-  // What a killed run left under the short name goes first.
-  const std::u16string shortName = SaveNameBeside(target, u".tmp");
-  const std::string name = Utf8(shortName);
-  ::unlink(name.c_str());
+  // one, with the mode the umask leaves, and a private one the running user's alone.
+  const mode_t mode = model.empty() && likeness != TLikeness::Private ? 0666 : 0600;
   // An unnamed file leaves nothing behind when the run is killed.
   int fd = ::open(FolderOf(target).c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, mode);
   if (fd < 0) {
-    // A file system without them: the short name.
-    file->FName = shortName;
-    fd = ::open(name.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode);
+    // A file system without them: a fresh name, where no file is.
+    for (int attempt = 0; fd < 0 && attempt < 4; ++attempt) {
+      file->FName = NewSaveName(file->FNamesOf, u".tmp");
+      fd = ::open(Utf8(file->FName).c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
+                  mode);
+      if (fd < 0 && errno != EEXIST)
+        break;
+    }
     if (fd < 0) {
       error = std::error_code(errno, std::system_category());
       file->FName.clear();
       return nullptr;
     }
   }
+  LockOwnFile(fd);
   file->FStream = TVornFileStream::Adopt(file->FName, fd);
   if (!model.empty() && !TakeModel(fd, Utf8(model), likeness)) {
     error = std::error_code(errno, std::system_category());
@@ -538,9 +682,10 @@ std::unique_ptr<TNewFileBeside> TNewFileBeside::Create(std::u16string_view targe
 }
 
 TNewFileBeside::~TNewFileBeside() {
-  FStream.reset();
+  // The name goes before the lock does, so that no other run takes the file for a leftover.
   if (!FName.empty() && !FKept)
     ::unlink(Utf8(FName).c_str());
+  FStream.reset();
 }
 
 bool TNewFileBeside::KeepModelTimes() {
@@ -551,35 +696,163 @@ bool TNewFileBeside::KeepModelTimes() {
   return ::futimens(static_cast<int>(FStream->Handle()), times) == 0;
 }
 
+namespace {
+
+// Links an unnamed file to a fresh name of the save with the suffix; the name, or empty.
+std::u16string LinkUnnamed(int fd, std::u16string_view namesOf, std::u16string_view suffix) {
+  const std::string self = "/proc/self/fd/" + std::to_string(fd);
+  for (int attempt = 0; attempt < 4; ++attempt) {
+    const std::u16string name = NewSaveName(namesOf, suffix);
+    const std::string bytes = Utf8(name);
+    if (::linkat(AT_FDCWD, self.c_str(), AT_FDCWD, bytes.c_str(), AT_SYMLINK_FOLLOW) == 0 ||
+        ::linkat(fd, "", AT_FDCWD, bytes.c_str(), AT_EMPTY_PATH) == 0)
+      return name;
+    if (errno != EEXIST)
+      break;
+  }
+  return {};
+}
+
+} // namespace
+
 bool TNewFileBeside::GiveName() {
   if (!FName.empty())
     return true;
-  // The unnamed file gets its short name just for the rename.
-  const std::u16string name = SaveNameBeside(FTarget, u".tmp");
-  const std::string bytes = Utf8(name);
-  ::unlink(bytes.c_str());
+  // The unnamed file gets a name just for the rename.
+  FName = LinkUnnamed(static_cast<int>(FStream->Handle()), FNamesOf, u".tmp");
+  return !FName.empty();
+}
+
+bool TNewFileBeside::NameAs(std::u16string_view suffix, std::error_code& error) {
   const int fd = static_cast<int>(FStream->Handle());
-  const std::string self = "/proc/self/fd/" + std::to_string(fd);
-  if (::linkat(AT_FDCWD, self.c_str(), AT_FDCWD, bytes.c_str(), AT_SYMLINK_FOLLOW) != 0 &&
-      ::linkat(fd, "", AT_FDCWD, bytes.c_str(), AT_EMPTY_PATH) != 0)
+  if (FName.empty()) {
+    FName = LinkUnnamed(fd, FNamesOf, suffix);
+  } else {
+    // A named file moves to a fresh name where no file is.
+    const std::u16string name = NewSaveName(FNamesOf, suffix);
+    if (::renameat2(AT_FDCWD, Utf8(FName).c_str(), AT_FDCWD, Utf8(name).c_str(),
+                    RENAME_NOREPLACE) == 0 ||
+        (errno == EINVAL && ::link(Utf8(FName).c_str(), Utf8(name).c_str()) == 0 &&
+         ::unlink(Utf8(FName).c_str()) == 0))
+      FName = name;
+    else
+      FName.clear();
+  }
+  if (FName.empty()) {
+    error = std::error_code(errno, std::system_category());
     return false;
-  FName = name;
+  }
+  FKept = true;
+  if (const std::error_code flushed = FlushFolder(FName); flushed) {
+    error = flushed;
+    return false;
+  }
   return true;
 }
 
-TReplaceResult ReplaceFileAtomically(std::u16string_view target, std::u16string_view replacement) {
+TReplaceResult TNewFileBeside::ReplaceTarget(const TFileGuard* guard, TSwapCheck* check) {
+  if (!GiveName())
+    return TReplaceResult::NotReplaced;
+  const TReplaceResult result = ReplaceFileAtomically(FTarget, FName, guard, check);
+  if (result == TReplaceResult::Replaced)
+    FName.clear();
+  // The bytes were flushed before the swap: what the close says changes nothing of them.
+  if (FileFaultAt(TFileStep::Close))
+    FStream.reset();
+  else
+    FStream->Close();
+  return result;
+}
+
+namespace {
+
+// The file under a name now, as the guard's identity tells it; false when it cannot be read.
+bool IdentityOfName(const std::string& name, TFileGuard::TIdentity& identity) {
+  struct stat status {};
+  if (::lstat(name.c_str(), &status) != 0)
+    return false;
+  identity = {static_cast<uint64_t>(status.st_dev), static_cast<uint64_t>(status.st_ino),
+              static_cast<int64_t>(status.st_size), static_cast<int64_t>(status.st_mtim.tv_sec),
+              static_cast<int64_t>(status.st_mtim.tv_nsec)};
+  return true;
+}
+
+// Copies what an open file holds into a new ".old" copy of the target's save; its name, or empty.
+std::u16string KeepCopyOf(int fd, std::u16string_view target) {
+  std::error_code error;
+  auto copy = TNewFileBeside::Create(target, {}, TNewFileBeside::TLikeness::Private, error, target);
+  if (!copy)
+    return {};
+  std::string piece(size_t{1} << 20, '\0');
+  off_t at = 0;
+  for (;;) {
+    const ssize_t got = ::pread(fd, piece.data(), piece.size(), at);
+    if (got < 0 && errno == EINTR)
+      continue;
+    if (got < 0)
+      return {};
+    if (got == 0)
+      break;
+    if (copy->Stream().Write(piece.data(), got) != got)
+      return {};
+    at += got;
+  }
+  if (!copy->Stream().Flush() || !copy->NameAs(u".old", error))
+    return {};
+  return copy->Name();
+}
+
+} // namespace
+
+TReplaceResult ReplaceFileAtomically(std::u16string_view target, std::u16string_view replacement,
+                                     const TFileGuard* guard, TSwapCheck* check) {
   const std::string to = Utf8(target);
   const std::string from = Utf8(replacement);
+  TSwapCheck ignored;
+  TSwapCheck& found = check != nullptr ? *check : ignored;
   struct stat status {};
   if (::stat(to.c_str(), &status) == 0 && FileFaultAt(TFileStep::ReplaceHalfWay)) {
     // rename() never stops half-way; the fault leaves what a swap elsewhere can.
-    const std::u16string backup = BackupNameBeside(target);
+    const std::u16string backup = BackupNameBeside(target, replacement);
     ::rename(to.c_str(), Utf8(backup).c_str());
     return FinishInterruptedReplace(target, replacement, backup);
   }
-  if (::rename(from.c_str(), to.c_str()) != 0)
+  const bool guarded = guard != nullptr && guard->Known();
+  if (guarded && ::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_EXCHANGE) == 0) {
+    // The two names swapped: the replacement's name holds what the target's held, which must be
+    // the file that was read, as it was read.
+    TFileGuard::TIdentity was;
+    if (IdentityOfName(from, was) && was == guard->Identity()) {
+      ::unlink(from.c_str());
+      found.FlushError = FlushFolder(target);
+      return TReplaceResult::Replaced;
+    }
+    found.Changed = true;
+    if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_EXCHANGE) == 0)
+      return TReplaceResult::NotReplaced;
+    // It cannot be swapped back: what the other writer left stays beside, as a copy of the save.
+    const std::u16string kept = NewSaveName(target, u".old");
+    found.Kept =
+        ::rename(from.c_str(), Utf8(kept).c_str()) == 0 ? kept : std::u16string(replacement);
+    found.FlushError = FlushFolder(target);
+    return TReplaceResult::Replaced;
+  }
+  // A file system that cannot swap two names (or a name it will not give up, EBUSY: a mount).
+  if (guarded && errno != EINVAL && errno != ENOSYS && errno != EOPNOTSUPP) {
+    found.Error = std::error_code(errno, std::generic_category());
     return TReplaceResult::NotReplaced;
-  FlushFolder(std::u16string(target));
+  }
+  if (::rename(from.c_str(), to.c_str()) != 0) {
+    found.Error = std::error_code(errno, std::generic_category());
+    return TReplaceResult::NotReplaced;
+  }
+  found.FlushError = FlushFolder(target);
+  // What another writer put into the old file in the last instant shows through the guard's
+  // descriptor; it is kept beside the new file.
+  if (guarded && !guard->GuardedFileUnchanged()) {
+    found.Changed = true;
+    found.Kept = KeepCopyOf(static_cast<int>(guard->Handle()), target);
+  }
   return TReplaceResult::Replaced;
 }
 
@@ -608,26 +881,68 @@ bool ReadFileIdentity(std::u16string_view path, TFileGuard::TIdentity& identity)
   return true;
 }
 
-TFileGuard::TFileGuard(std::u16string_view path) : FPath(path) {
+namespace {
+
+bool IdentityOfDescriptor(int fd, TFileGuard::TIdentity& identity) {
+  struct stat status {};
+  if (::fstat(fd, &status) != 0)
+    return false;
+  identity = {static_cast<uint64_t>(status.st_dev), static_cast<uint64_t>(status.st_ino),
+              static_cast<int64_t>(status.st_size), static_cast<int64_t>(status.st_mtim.tv_sec),
+              static_cast<int64_t>(status.st_mtim.tv_nsec)};
+  return true;
+}
+
+// How long a run waits for another that holds the file, and when it says that it waits.
+constexpr auto LockPatience = std::chrono::seconds(10);
+constexpr auto LockNotice = std::chrono::seconds(1);
+
+} // namespace
+
+TFileGuard::TFileGuard(std::u16string_view path, const std::function<void()>& waiting)
+    : FPath(path) {
   const std::string name = Utf8(path);
+  const auto start = std::chrono::steady_clock::now();
+  bool told = false;
+  auto pause = std::chrono::milliseconds(1);
   // The lock is on the file the name stands for when it is taken: a run that waited for it
   // finds a file swapped in meanwhile and takes the new one's.
-  for (int attempt = 0; attempt < 8; ++attempt) {
+  while (!FBusy) {
     ScopedDescriptor fd(::open(name.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
     if (fd.Get() < 0)
       break;
-    while (::flock(fd.Get(), LOCK_EX) != 0 && errno == EINTR) {
+    for (;;) {
+      if (::flock(fd.Get(), LOCK_EX | LOCK_NB) == 0)
+        break;
+      if (errno == EINTR)
+        continue;
+      const auto waited = std::chrono::steady_clock::now() - start;
+      if (errno != EWOULDBLOCK || waited >= LockPatience) {
+        FBusy = errno == EWOULDBLOCK;
+        break;
+      }
+      if (!told && waited >= LockNotice) {
+        told = true;
+        if (waiting)
+          waiting();
+      }
+      std::this_thread::sleep_for(pause);
+      pause = std::min<std::chrono::milliseconds>(pause * 2, std::chrono::milliseconds(50));
     }
-    struct stat held {};
+    if (FBusy)
+      break;
+    TIdentity held;
     TIdentity now;
-    if (::fstat(fd.Get(), &held) == 0 && ReadFileIdentity(path, now) &&
-        now.Volume == static_cast<uint64_t>(held.st_dev) &&
-        now.File == static_cast<uint64_t>(held.st_ino)) {
+    // Where the name no longer stands for the locked file, the lock is taken again on the file it
+    // stands for now (while the wait lasts); a file that cannot be looked at keeps this one.
+    if (!IdentityOfDescriptor(fd.Get(), held) || !ReadFileIdentity(path, now) ||
+        (now.Volume == held.Volume && now.File == held.File) ||
+        std::chrono::steady_clock::now() - start >= LockPatience) {
       FHandle = fd.Release();
       break;
     }
   }
-  FKnown = ReadFileIdentity(path, FIdentity);
+  FKnown = !FBusy && ReadFileIdentity(path, FIdentity);
 }
 
 TFileGuard::~TFileGuard() {
@@ -641,6 +956,19 @@ void TFileGuard::Release() {}
 bool TFileGuard::Unchanged() const {
   TIdentity now;
   return !FKnown || (ReadFileIdentity(FPath, now) && now == FIdentity);
+}
+
+bool TFileGuard::IsGuardedFile(const THandleStream& stream) const {
+  TIdentity now;
+  return !FKnown ||
+         (IdentityOfDescriptor(static_cast<int>(stream.Handle()), now) && now == FIdentity);
+}
+
+bool TFileGuard::GuardedFileUnchanged() const {
+  TIdentity now;
+  return !FKnown || FHandle == -1 ||
+         (IdentityOfDescriptor(static_cast<int>(FHandle), now) && now.Size == FIdentity.Size &&
+          now.Modified == FIdentity.Modified && now.ModifiedFraction == FIdentity.ModifiedFraction);
 }
 
 std::u16string SystemErrorText(const std::error_code& error) {

@@ -2,11 +2,15 @@
 #include "VornLibFilesystem.h"
 #include "VornLibHandle_win32.h"
 
+#include <aclapi.h>
 #include <algorithm>
 #include <climits>
+#include <cstring>
 #include <string>
 #include <system_error>
 #include <utility>
+#include <vector>
+#include <wincrypt.h>
 #include <windows.h>
 
 namespace {
@@ -411,6 +415,10 @@ TVornFileStream::TVornFileStream(std::u16string_view fileName, uint16_t mode)
     handle = CreateFileW(name.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
                          mode == ModeCreate ? CREATE_ALWAYS : CREATE_NEW,
                          kept != 0 ? kept : FILE_ATTRIBUTE_NORMAL, nullptr);
+  } else if (mode == ModeWriteInPlace) {
+    // Nobody else may write the file while it is rewritten.
+    handle = CreateFileW(name.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr,
+                         OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
   } else {
     unsigned access = 0, sharing = 0;
     if (!SplitMode(mode, access, sharing)) {
@@ -465,7 +473,8 @@ std::u16string ResolveFinalPath(std::u16string_view path) {
   return std::u16string(path);
 }
 
-TReplaceResult ReplaceFileAtomically(std::u16string_view target, std::u16string_view replacement) {
+TReplaceResult ReplaceFileAtomically(std::u16string_view target, std::u16string_view replacement,
+                                     const TFileGuard*, TSwapCheck*) {
   const std::wstring to = SystemPath(target);
   const std::wstring from = SystemPath(replacement);
   if (!FileExists(target))
@@ -476,7 +485,7 @@ TReplaceResult ReplaceFileAtomically(std::u16string_view target, std::u16string_
   // ReplaceFileW's error 1176 leaves no file under the target's name and the new bytes only in
   // the replacement; with one, 1176 leaves both files under their own names and 1177 the old
   // bytes under the backup name. Every other error leaves both under their own names.
-  const std::u16string backup = BackupNameBeside(target);
+  const std::u16string backup = BackupNameBeside(target, replacement);
   const std::wstring aside = SystemPath(backup);
   if (FileFaultAt(TFileStep::ReplaceHalfWay)) {
     MoveFileExW(to.c_str(), aside.c_str(), MOVEFILE_WRITE_THROUGH);
@@ -549,25 +558,162 @@ bool IdentityOf(HANDLE handle, TFileGuard::TIdentity& identity) {
 } // namespace
 
 TFileKind FileKindOf(std::u16string_view path) {
+  std::error_code ignored;
+  return FileKindOf(path, ignored);
+}
+
+TFileKind FileKindOf(std::u16string_view path, std::error_code& error) {
+  error.clear();
   const DWORD attributes = path.empty() ? INVALID_FILE_ATTRIBUTES : Attributes(path);
-  if (attributes == INVALID_FILE_ATTRIBUTES)
+  if (attributes == INVALID_FILE_ATTRIBUTES) {
+    const DWORD code = path.empty() ? ERROR_FILE_NOT_FOUND : GetLastError();
+    error = code == ERROR_FILE_NOT_FOUND || code == ERROR_PATH_NOT_FOUND
+                ? std::make_error_code(std::errc::no_such_file_or_directory)
+                : std::error_code(static_cast<int>(code), std::system_category());
     return TFileKind::Missing;
+  }
   return (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0 ? TFileKind::Folder : TFileKind::Regular;
 }
 
-// The new file is created under the target's short ".tmp" name; ReplaceFileW later gives it the
+bool IsDanglingLink(std::u16string_view) {
+  return false;
+}
+
+std::error_code LastFileError() {
+  const DWORD error = GetLastError();
+  return std::error_code(static_cast<int>(error != 0 ? error : ERROR_GEN_FAILURE),
+                         std::system_category());
+}
+
+bool AttributesStandInTheWayOfWriting() {
+  return true;
+}
+
+bool FileNamesIgnoreCase() {
+  return true;
+}
+
+bool FillRandomBytes(void* buffer, size_t size) {
+  HCRYPTPROV provider = 0;
+  if (!CryptAcquireContextW(&provider, nullptr, nullptr, PROV_RSA_FULL,
+                            CRYPT_VERIFYCONTEXT | CRYPT_SILENT))
+    return false;
+  const bool filled =
+      CryptGenRandom(provider, static_cast<DWORD>(size), static_cast<BYTE*>(buffer)) != FALSE;
+  CryptReleaseContext(provider, 0);
+  return filled;
+}
+
+std::vector<std::u16string> NamesStartingWith(std::u16string_view prefix) {
+  std::vector<std::u16string> names;
+  const std::u16string folder = ExtractFilePath(prefix);
+  std::u16string pattern(prefix);
+  pattern += u"*";
+  WIN32_FIND_DATAW found{};
+  const HANDLE search = FindFirstFileW(SystemPath(pattern).c_str(), &found);
+  if (search == INVALID_HANDLE_VALUE)
+    return names;
+  const std::u16string start(prefix.substr(folder.size()));
+  do {
+    const std::u16string name = FromWide(found.cFileName, wcslen(found.cFileName));
+    // The pattern also matches short (8.3) names; only the full name counts.
+    if (name.size() >= start.size() && EqualsNoCase(name.substr(0, start.size()), start))
+      names.push_back(folder + name);
+  } while (FindNextFileW(search, &found));
+  FindClose(search);
+  return names;
+}
+
+namespace {
+
+// The owner of a file held open with READ_CONTROL, as a SID in its descriptor (freed with it).
+struct TOwner {
+  PSID Sid = nullptr;
+  ScopedLocalMemory Descriptor;
+};
+bool OwnerOf(HANDLE handle, TOwner& owner) {
+  PSECURITY_DESCRIPTOR descriptor = nullptr;
+  const bool read = GetSecurityInfo(handle, SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION, &owner.Sid,
+                                    nullptr, nullptr, nullptr, &descriptor) == ERROR_SUCCESS;
+  owner.Descriptor = ScopedLocalMemory(descriptor);
+  return read && owner.Sid != nullptr;
+}
+
+// True when the SID is the running user's, or the owner that the user's new files get (the
+// Administrators group for an elevated run).
+bool IsRunningUsers(PSID sid) {
+  ScopedKernelHandle token;
+  if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, token.Receive()))
+    return false;
+  for (const TOKEN_INFORMATION_CLASS kind : {TokenUser, TokenOwner}) {
+    DWORD size = 0;
+    GetTokenInformation(token.Get(), kind, nullptr, 0, &size);
+    std::vector<BYTE> buffer(size + sizeof(PSID));
+    if (size == 0 || !GetTokenInformation(token.Get(), kind, buffer.data(), size, &size))
+      continue;
+    // Both structures begin with the SID's pointer.
+    PSID own = nullptr;
+    std::memcpy(&own, buffer.data(), sizeof own);
+    if (own != nullptr && EqualSid(own, sid))
+      return true;
+  }
+  return false;
+}
+
+} // namespace
+
+TLeftoverKind LeftoverKindOf(std::u16string_view name, std::u16string_view target, int64_t size) {
+  WIN32_FILE_ATTRIBUTE_DATA data{};
+  if (!GetFileAttributesExW(SystemPath(name).c_str(), GetFileExInfoStandard, &data))
+    return TLeftoverKind::None;
+  // The program makes its files beside a file of this size no larger than this.
+  const int64_t largest = 16 * size + (int64_t{64} << 20);
+  const int64_t length =
+      static_cast<int64_t>((uint64_t{data.nFileSizeHigh} << 32) | data.nFileSizeLow);
+  if ((data.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) != 0 ||
+      length > largest)
+    return TLeftoverKind::Foreign;
+  // Another run keeps every file of its own open, for nobody else to read, while it is at work.
+  const ScopedFileHandle handle(CreateFileW(SystemPath(name).c_str(), GENERIC_READ | READ_CONTROL,
+                                            FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr,
+                                            OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+  if (!handle)
+    return GetLastError() == ERROR_SHARING_VIOLATION ? TLeftoverKind::InUse
+                                                     : TLeftoverKind::Foreign;
+  // Made by the running user, or by the file's owner.
+  TOwner owner;
+  if (!OwnerOf(handle.Get(), owner))
+    return TLeftoverKind::Foreign;
+  if (IsRunningUsers(owner.Sid))
+    return TLeftoverKind::Own;
+  const ScopedFileHandle file(CreateFileW(SystemPath(target).c_str(), READ_CONTROL,
+                                          FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                          nullptr, OPEN_EXISTING, 0, nullptr));
+  TOwner fileOwner;
+  return file && OwnerOf(file.Get(), fileOwner) && EqualSid(owner.Sid, fileOwner.Sid)
+             ? TLeftoverKind::Own
+             : TLeftoverKind::Foreign;
+}
+
+// The new file is created under a fresh ".tmp" name of the save; ReplaceFileW later gives it the
 // target's security descriptor and attributes (a file without a model keeps the folder's).
 std::unique_ptr<TNewFileBeside> TNewFileBeside::Create(std::u16string_view target,
                                                        std::u16string_view model, TLikeness,
-                                                       std::error_code& error) {
+                                                       std::error_code& error,
+                                                       std::u16string_view namesOf) {
   std::unique_ptr<TNewFileBeside> file(new TNewFileBeside);
   file->FTarget = target;
   file->FModel = model;
-  file->FName = SaveNameBeside(target, u".tmp");
-  const std::wstring name = SystemPath(file->FName);
-  DeleteFileW(name.c_str()); // what a killed run left there
-  const HANDLE handle = CreateFileW(name.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
-                                    CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+  file->FNamesOf = namesOf.empty() ? target : namesOf;
+  HANDLE handle = INVALID_HANDLE_VALUE;
+  for (int attempt = 0; handle == INVALID_HANDLE_VALUE && attempt < 4; ++attempt) {
+    file->FName = NewSaveName(file->FNamesOf, u".tmp");
+    // Nobody else may read or write it while it is made; it may be renamed (NameAs).
+    handle = CreateFileW(SystemPath(file->FName).c_str(), GENERIC_READ | GENERIC_WRITE,
+                         FILE_SHARE_DELETE, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (handle == INVALID_HANDLE_VALUE && GetLastError() != ERROR_FILE_EXISTS)
+      break;
+  }
   if (handle == INVALID_HANDLE_VALUE) {
     error = std::error_code(static_cast<int>(GetLastError()), std::system_category());
     file->FName.clear();
@@ -595,6 +741,29 @@ bool TNewFileBeside::GiveName() {
   return true;
 }
 
+bool TNewFileBeside::NameAs(std::u16string_view suffix, std::error_code& error) {
+  const std::u16string name = NewSaveName(FNamesOf, suffix);
+  if (!MoveFileExW(SystemPath(FName).c_str(), SystemPath(name).c_str(), MOVEFILE_WRITE_THROUGH)) {
+    error = std::error_code(static_cast<int>(GetLastError()), std::system_category());
+    return false;
+  }
+  FName = name;
+  FKept = true;
+  return true;
+}
+
+TReplaceResult TNewFileBeside::ReplaceTarget(const TFileGuard* guard, TSwapCheck* check) {
+  // The system puts only a closed file in place; its bytes were flushed, so what the close says
+  // changes nothing of them.
+  if (!FileFaultAt(TFileStep::Close))
+    FStream->Close();
+  FStream.reset();
+  const TReplaceResult result = ReplaceFileAtomically(FTarget, FName, guard, check);
+  if (result == TReplaceResult::Replaced)
+    FName.clear();
+  return result;
+}
+
 uint32_t FileLinkCount(std::u16string_view path) {
   const ScopedFileHandle handle = OpenForAttributes(path);
   BY_HANDLE_FILE_INFORMATION info{};
@@ -608,7 +777,7 @@ bool ReadFileIdentity(std::u16string_view path, TFileGuard::TIdentity& identity)
   return handle && IdentityOf(handle.Get(), identity);
 }
 
-TFileGuard::TFileGuard(std::u16string_view path) : FPath(path) {
+TFileGuard::TFileGuard(std::u16string_view path, const std::function<void()>&) : FPath(path) {
   // Others may read the file and the guard's own run may open it again, but nobody may write it.
   const HANDLE handle =
       CreateFileW(SystemPath(path).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE,
@@ -630,6 +799,16 @@ void TFileGuard::Release() {
 bool TFileGuard::Unchanged() const {
   TIdentity now;
   return !FKnown || (ReadFileIdentity(FPath, now) && now == FIdentity);
+}
+
+bool TFileGuard::IsGuardedFile(const THandleStream& stream) const {
+  TIdentity now;
+  return !FKnown || (IdentityOf(AsHandle(stream.Handle()), now) && now == FIdentity);
+}
+
+// The guard's handle is gone before the swap: only the name can be asked.
+bool TFileGuard::GuardedFileUnchanged() const {
+  return true;
 }
 
 std::u16string SystemErrorText(const std::error_code& error) {

@@ -2,7 +2,9 @@
 // the bytes left on disk; the byte-order mark detection.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
+#include <map>
 #include <optional>
 #include <string>
 #include <utility>
@@ -22,6 +24,7 @@ using testing_files::FolderContent;
 using testing_files::MakeReadOnly;
 using testing_files::ReadBytes;
 using testing_files::TempFolder;
+using testing_files::ToU16;
 using testing_files::U16;
 using testing_files::Utf16BE;
 using testing_files::Utf16LE;
@@ -58,9 +61,26 @@ struct OutcomeRow {
   std::string After = {};                      // the file's bytes afterwards
   std::optional<std::string> BackupAfter = {}; // none: no backup file afterwards
   uint32_t Attributes = 0;                     // set on the file before the run, when not 0
+  std::vector<TFileStep> Faults = {};          // steps of the save whose first attempt fails
 };
 
+const std::u16string NoCopyBeside = std::u16string(MsgCannotSave) + u"\n\n" +
+                                    std::u16string(MsgNoCopyBeside) + u"Permission denied";
+
 const OutcomeRow OutcomeRows[] = {
+    // In place (no new file beside): the old content must go to a copy beside the file first.
+    {.Name = "in place with no room for a copy of the old content: nothing written",
+     .Before = TwoEntries,
+     .Outcome = TOptimizeOutcome::CannotSave,
+     .Text = NoCopyBeside,
+     .After = TwoEntries,
+     .Faults = {TFileStep::CreateTemporary, TFileStep::CreateTemporary}},
+    {.Name = "in place, the copy of the old content cannot be removed: named",
+     .Before = TwoEntries,
+     .Text = Optimized("4 lines before, 1 after") + u"\n\n" + std::u16string(MsgCopyNotRemoved) +
+             u"Input/output error\n{COPY}",
+     .After = TwoEntriesMerged,
+     .Faults = {TFileStep::CreateTemporary, TFileStep::RemoveCopy}},
     {.Name = "missing file",
      .Kind = Target::Missing,
      .Backup = true,
@@ -262,14 +282,32 @@ TEST(OptimizeHostsFile, OutcomesMessagesAndFiles) {
       TempFolder folder;
       const auto [name, file] = Prepare(folder, row);
       MessageRecorder recorder;
+      // Each fault fails its step's next attempt: the first of a step listed once, the first two
+      // of a step listed twice.
+      std::map<TFileStep, int> attempts;
+      if (!row.Faults.empty())
+        SetFileFaultHook([&](TFileStep step, int64_t&) {
+          return ++attempts[step] <= std::count(row.Faults.begin(), row.Faults.end(), step);
+        });
 
       const TOptimizeOutcome outcome =
           OptimizeHostsFile(Owner, name, row.Backup, silent, row.IncludeLocalhost, row.Encoding);
+      SetFileFaultHook(nullptr);
 
       EXPECT_EQ(outcome, row.Outcome);
       std::u16string text = row.Text;
       if (row.Outcome == TOptimizeOutcome::FileMissing)
         text += name;
+      // {COPY}: the copy of the old content the run left beside the file.
+      if (const size_t at = text.find(u"{COPY}"); at != std::u16string::npos) {
+        const std::u16string prefix = SaveNamePrefix(folder.Name("hosts.txt"));
+        std::u16string copy;
+        for (const auto& entry : fs::directory_iterator(folder.Path()))
+          if (entry.path().extension() == ".old")
+            copy = ToU16(entry.path());
+        EXPECT_TRUE(copy.starts_with(prefix));
+        text.replace(at, 6, copy);
+      }
       ExpectMessage(recorder, silent, text, row.Icon);
       if (!silent && recorder.Messages.size() == 1) {
         EXPECT_EQ(recorder.Messages[0].Owner, Owner);

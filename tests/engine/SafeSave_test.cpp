@@ -77,6 +77,7 @@ bool TryAppend(const fs::path& file, const std::string& bytes) {
 
 const std::string Original = "# my own entries\r\n10.0.0.1 nas\r\n0.0.0.0 a\r\n0.0.0.0 b\r\n";
 const std::string Saved = "10.0.0.1 nas\r\n0.0.0.0 a b\r\n";
+const std::string Theirs = "10.0.0.9 theirs\r\n";
 
 TEST(SafeSave, EveryFailingStepLeavesTheOldOrTheNewFile) {
 #ifndef _WIN32
@@ -89,8 +90,12 @@ TEST(SafeSave, EveryFailingStepLeavesTheOldOrTheNewFile) {
     std::vector<Fault> Faults = {};
     Result Expected;
     bool NewContent = false; // the file holds the new bytes afterwards, else the old ones
-    // Another program appends a line while the new bytes are written.
+    // Another program appends a line while the new bytes are written (at the flush, before the
+    // last check), or at the given step, after it.
     bool OtherWriter = false;
+    std::optional<TFileStep> WriterAfterCheck = {};
+    // The other program saves a text of its own over the file (at that step) instead.
+    bool WriterSavesOver = false;
     // A run killed before left its temporary file under the file's short name.
     bool Leftover = false;
     // The file's attributes are lifted while the bytes are written.
@@ -110,10 +115,9 @@ TEST(SafeSave, EveryFailingStepLeavesTheOldOrTheNewFile) {
        .Faults = {{S::Replace, 1}},
        .Expected = Result::Saved,
        .NewContent = true},
-      {.Name = "in place, no file beside for the old bytes: written unprotected",
+      {.Name = "in place, no file beside for the old bytes: nothing written",
        .Faults = {{S::CreateTemporary, 1}, {S::CreateTemporary, 2}},
-       .Expected = Result::Saved,
-       .NewContent = true},
+       .Expected = Result::NotSaved},
       {.Name = "in place, write fails half-way: old bytes back",
        .Faults = {{S::CreateTemporary, 1}, {S::Write, 2, -1}},
        .Expected = Result::Raised},
@@ -166,6 +170,17 @@ TEST(SafeSave, EveryFailingStepLeavesTheOldOrTheNewFile) {
        .Faults = {{S::CreateTemporary, 1}},
        .Expected = Result::NotSaved,
        .OtherWriter = true},
+      {.Name = "another writer appends after the last check: swapped back, nothing written",
+       .Expected = Result::NotSaved,
+       .WriterAfterCheck = S::Replace},
+      {.Name = "another program saves over the file after the last check: swapped back",
+       .Expected = Result::NotSaved,
+       .WriterAfterCheck = S::Replace,
+       .WriterSavesOver = true},
+      {.Name = "in place, another writer appends after the last check: nothing written",
+       .Faults = {{S::CreateTemporary, 1}},
+       .Expected = Result::NotSaved,
+       .WriterAfterCheck = S::OpenInPlace},
 #endif
       {.Name = "swap stops half-way, new file stuck, in-place write fails: the old bytes stay",
        .Faults = {{S::ReplaceHalfWay, 1}, {S::MoveBack, 1}, {S::Write, 3, -1}},
@@ -191,8 +206,12 @@ TEST(SafeSave, EveryFailingStepLeavesTheOldOrTheNewFile) {
     ASSERT_TRUE(FileGetAttributes(name, before));
     const auto permissionsBefore = fs::status(file).permissions();
 
-    if (row.Leftover)
-      WriteBytes(fs::path(SaveNameBeside(name, u".tmp")), "half a file");
+    if (row.Leftover) {
+      // As the program makes its own: no access for others.
+      const fs::path leftover(NewSaveName(name, u".tmp"));
+      WriteBytes(leftover, "half a file");
+      fs::permissions(leftover, fs::perms::owner_read | fs::perms::owner_write);
+    }
 
     TFileGuard guard(name);
     THosts hosts;
@@ -213,6 +232,16 @@ TEST(SafeSave, EveryFailingStepLeavesTheOldOrTheNewFile) {
       });
       if (row.OtherWriter)
         plan.Meanwhile(TFileStep::Flush, [&] { appended = TryAppend(file, late); });
+      if (row.WriterAfterCheck)
+        plan.Meanwhile(*row.WriterAfterCheck, [&] {
+          if (!row.WriterSavesOver) {
+            appended = TryAppend(file, late);
+            return;
+          }
+          // As an editor saves: a new file renamed over the old one.
+          WriteBytes(folder.File("editor"), Theirs);
+          fs::rename(folder.File("editor"), file);
+        });
       try {
         result =
             hosts.SaveToFileGuarded(name, EncodingAnsi, &guard) ? Result::Saved : Result::NotSaved;
@@ -221,20 +250,24 @@ TEST(SafeSave, EveryFailingStepLeavesTheOldOrTheNewFile) {
       }
     }
     EXPECT_EQ(result, row.Expected);
-    EXPECT_FALSE(whileWritten.empty());
+    EXPECT_TRUE(result != Result::Saved || !whileWritten.empty());
     for (const uint32_t now : whileWritten)
       EXPECT_EQ(now & (FileAttributeReadOnly | FileAttributeHidden | FileAttributeSystem),
                 row.Lifted ? 0u : extra)
           << "while the bytes are written";
     const std::string lost = appended ? late : "";
-    EXPECT_EQ(ReadBytes(file), row.NewContent ? Saved : Original + lost);
+    EXPECT_EQ(ReadBytes(file), row.NewContent        ? Saved
+                               : row.WriterSavesOver ? Theirs
+                                                     : Original + lost);
 #ifdef _WIN32
     EXPECT_FALSE(appended) << "the guard lets no other writer in";
 #endif
     uint32_t after = 0;
     ASSERT_TRUE(FileGetAttributes(name, after));
-    EXPECT_EQ(after, before);
-    EXPECT_EQ(fs::status(file).permissions(), permissionsBefore);
+    if (!row.WriterSavesOver) {
+      EXPECT_EQ(after, before);
+      EXPECT_EQ(fs::status(file).permissions(), permissionsBefore);
+    }
     EXPECT_EQ(FolderContent(folder.Path()), std::vector<std::string>{"hosts"})
         << "a temporary file stayed";
   }
@@ -254,6 +287,35 @@ TEST(SafeSave, ASwapStuckHalfWayKeepsBothCopies) {
     contents.insert(ReadBytes(entry.path()));
   EXPECT_EQ(contents, (std::multiset<std::string>{Original, Saved}));
 }
+
+#ifndef _WIN32
+TEST(SafeSave, AFileSwappedForALinkBeforeTheWriteInPlaceIsNotWritten) {
+  // Another user turns the name into a link to a file of someone else's just before the file is
+  // opened to be written in place: the link is not followed, the other file keeps its bytes.
+  TempFolder folder;
+  const auto file = folder.File("hosts");
+  WriteBytes(file, Original);
+  WriteBytes(folder.File("victim"), "secret");
+  const std::u16string name = folder.Name("hosts");
+  TFileGuard guard(name);
+  THosts hosts;
+  ASSERT_EQ(hosts.LoadFromFile(name), 4);
+  hosts.Optimize();
+  TSaveResult saved;
+  {
+    FaultPlan plan({{TFileStep::CreateTemporary, 1}}, Saved.size());
+    plan.Meanwhile(TFileStep::OpenInPlace, [&] {
+      fs::rename(file, folder.File("moved"));
+      fs::create_symlink(folder.File("victim"), file);
+    });
+    saved = hosts.SaveToFileGuarded(name, EncodingAnsi, &guard);
+  }
+  EXPECT_FALSE(saved);
+  EXPECT_EQ(ReadBytes(folder.File("victim")), "secret");
+  EXPECT_EQ(ReadBytes(folder.File("moved")), Original);
+  EXPECT_EQ(FolderContent(folder.Path()), (std::vector<std::string>{"hosts", "moved", "victim"}));
+}
+#endif
 
 TEST(SafeSave, ANewFileIsCreatedWhole) {
   TempFolder folder;

@@ -13,6 +13,7 @@
 #include "VornLibFilesystem.h"
 
 #ifndef _WIN32
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #endif
@@ -828,3 +829,83 @@ INSTANTIATE_TEST_SUITE_P(Holders, HeldReplace,
                                                          .expected = TReplaceResult::NotReplaced}),
                          [](const auto& info) { return std::string(info.param.name); });
 #endif
+
+// ---- What earlier saves left beside a file ----
+
+struct LeftoverCase {
+  const char* name;
+  const char* ofFile = "hosts"; // the file whose save the name is of
+  const char* suffix = ".old";
+  enum TMade : uint8_t { Copy, OpenCopy, Folder, Link, HeldCopy, EarlierCopy } made = Copy;
+  bool sameBytes = false; // the copy holds the file's bytes
+  bool cleared = false;   // the name is gone afterwards
+  bool kept = false;      // the run must stop: an interrupted save's copy, named
+  bool foreign = false;   // left alone and named as not the program's
+};
+
+class Leftovers : public testing::TestWithParam<LeftoverCase> {};
+
+TEST_P(Leftovers, OnlyThoseOfTheProgramsOwnMakingAreClearedOrNamed) {
+  const LeftoverCase& c = GetParam();
+  TempFolder temp;
+  WriteBytes(temp.File("hosts"), "0.0.0.0 a\n");
+  const std::u16string name = c.made == LeftoverCase::EarlierCopy
+                                  ? SaveNamePrefix(temp.Name(c.ofFile)) + U16(c.suffix)
+                                  : NewSaveName(temp.Name(c.ofFile), U16(c.suffix));
+  EXPECT_NE(NewSaveName(temp.Name(c.ofFile), U16(c.suffix)),
+            NewSaveName(temp.Name(c.ofFile), U16(c.suffix)))
+      << "a name others can guess";
+  const fs::path path(name);
+  std::unique_ptr<TVornFileStream> holder;
+  if (c.made == LeftoverCase::Folder) {
+    fs::create_directory(path);
+  } else if (c.made == LeftoverCase::Link) {
+    fs::create_symlink(temp.File("hosts"), path);
+  } else {
+    WriteBytes(path, c.sameBytes ? "0.0.0.0 a\n" : "0.0.0.0 old\n");
+#ifndef _WIN32
+    // The program's own copies keep others out.
+    if (c.made != LeftoverCase::OpenCopy && c.made != LeftoverCase::EarlierCopy)
+      fs::permissions(path, fs::perms::owner_read | fs::perms::owner_write);
+#endif
+    if (c.made == LeftoverCase::HeldCopy) {
+      // A run at work holds its files: a lock (POSIX), no sharing (Windows).
+      holder = std::make_unique<TVornFileStream>(name, TVornFileStream::ModeRead);
+      ASSERT_TRUE(holder->IsOpen());
+#ifndef _WIN32
+      ASSERT_EQ(::flock(static_cast<int>(holder->Handle()), LOCK_EX), 0);
+#endif
+    }
+  }
+  TLeftovers found;
+  const bool clear = ClearInterruptedSave(temp.Name("hosts"), found);
+  holder.reset();
+  EXPECT_EQ(clear, !c.kept);
+  EXPECT_EQ(found.Kept, c.kept ? name : std::u16string());
+  EXPECT_EQ(found.ForeignCount, c.foreign ? 1u : 0u);
+  EXPECT_EQ(found.Foreign, c.foreign ? name : std::u16string());
+  EXPECT_EQ(fs::exists(fs::symlink_status(path)), !c.cleared);
+  EXPECT_EQ(ReadBytes(temp.File("hosts")), "0.0.0.0 a\n");
+}
+
+const LeftoverCase LeftoverCases[] = {
+    {.name = "NewFileOfAKilledRun", .suffix = ".tmp", .cleared = true},
+    {.name = "CopyOfTheSameBytes", .sameBytes = true, .cleared = true},
+    {.name = "CopyOfOtherBytes", .kept = true},
+    {.name = "FolderAtACopysName", .made = LeftoverCase::Folder, .foreign = true},
+    {.name = "CopyOfARunAtWork", .made = LeftoverCase::HeldCopy},
+#ifdef _WIN32
+    // Names ignore case: "HOSTS" is the same file.
+    {.name = "CopyOfAnotherSpelling", .ofFile = "HOSTS", .kept = true},
+#else
+    {.name = "CopyOthersMayRead", .made = LeftoverCase::OpenCopy, .foreign = true},
+    {.name = "LinkAtACopysName", .made = LeftoverCase::Link, .foreign = true},
+    // An earlier version made its copy under the short name, with the file's own mode.
+    {.name = "CopyOfAnEarlierVersion", .made = LeftoverCase::EarlierCopy, .kept = true},
+    // Names are bytes: "Hosts" is another file, whose copies are none of this one's business.
+    {.name = "CopyOfAnotherFile", .ofFile = "Hosts"},
+#endif
+};
+
+INSTANTIATE_TEST_SUITE_P(Names, Leftovers, testing::ValuesIn(LeftoverCases),
+                         [](const auto& info) { return std::string(info.param.name); });
