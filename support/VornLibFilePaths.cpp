@@ -94,7 +94,10 @@ std::u16string SaveNamePrefix(std::u16string_view target) {
   return name;
 }
 
-std::u16string NewSaveName(std::u16string_view target, std::u16string_view suffix) {
+namespace {
+
+// The prefix of a save's names, a dash, 16 random digits and the suffix.
+std::u16string RandomSaveName(std::u16string name, std::u16string_view suffix) {
   uint64_t random = 0;
   if (!FillRandomBytes(&random, sizeof random)) {
     // No random source: a value that at least differs from run to run; the file is still made
@@ -103,9 +106,15 @@ std::u16string NewSaveName(std::u16string_view target, std::u16string_view suffi
     random = (reinterpret_cast<uintptr_t>(&counter) * 0x9E3779B97F4A7C15ULL) ^
              (++counter * 0xD6E8FEB86659FD93ULL);
   }
-  std::u16string name = SaveNamePrefix(target) + u"-";
+  name += u"-";
   AppendHex(name, random);
   return name.append(suffix);
+}
+
+} // namespace
+
+std::u16string NewSaveName(std::u16string_view target, std::u16string_view suffix) {
+  return RandomSaveName(SaveNamePrefix(target), suffix);
 }
 
 std::u16string BackupNameBeside(std::u16string_view target, std::u16string_view replacement) {
@@ -113,6 +122,15 @@ std::u16string BackupNameBeside(std::u16string_view target, std::u16string_view 
   constexpr std::u16string_view Temporary = u".tmp";
   if (replacement.starts_with(prefix) && replacement.ends_with(Temporary))
     return std::u16string(replacement.substr(0, replacement.size() - Temporary.size())) + u".old";
+  // A new file of another file's save (the backup of that file): the target's old bytes (an
+  // older backup) are of no use once the new file is in place, so they go aside as a new file of
+  // that save, which its next run clears, never as a copy it would take for an interrupted save.
+  const size_t random = RandomDigits + 1 + Temporary.size();
+  const size_t folder = ExtractFilePath(replacement).size();
+  if (replacement.ends_with(Temporary) && replacement.size() > folder + random &&
+      replacement.substr(folder).starts_with(u".tarnwick-"))
+    return RandomSaveName(std::u16string(replacement.substr(0, replacement.size() - random)),
+                          Temporary);
   return NewSaveName(target, u".old");
 }
 

@@ -233,7 +233,9 @@ std::u16string SaveNamePrefix(std::u16string_view target);
 // A fresh name for a save of the file: its prefix, a dash, 16 random digits and the suffix.
 std::u16string NewSaveName(std::u16string_view target, std::u16string_view suffix);
 // The name the old bytes keep beside a file while a new file replaces it: the new file's own name
-// with ".old" for ".tmp" where it is one of the save's names, else a fresh one.
+// with ".old" for ".tmp" where it is one of the file's save names; a fresh ".tmp" name of the
+// other file's save where the new file is one of another file's save names (its backup), so that
+// the older backup never passes for an interrupted save; else a fresh ".old" name of the file.
 std::u16string BackupNameBeside(std::u16string_view target, std::u16string_view replacement);
 // Fills the buffer with bytes that no other program can guess; false when the system gives none.
 bool FillRandomBytes(void* buffer, size_t size);
@@ -315,6 +317,9 @@ public:
 private:
   std::u16string FPath;
   intptr_t FHandle = -1;
+  // Windows: the lock that runs on one file take in turn, held from the load to the end of the
+  // run, also while the file is replaced (where FHandle must be let go); -1 for none.
+  intptr_t FRunLock = -1;
   TIdentity FIdentity;
   bool FKnown = false;
   bool FBusy = false;

@@ -511,7 +511,8 @@ TReplaceResult ReplaceFileAtomically(std::u16string_view target, std::u16string_
   // The old bytes are under the backup name now, which a scanner may hold open for a moment.
   // Should the copy stay even so, the new file is in place all the same, and the old bytes stay
   // beside it under its ".old" save name, where the next run finds them and names them to the user.
-  TryWhileBusy([&] { return DeleteFileW(aside.c_str()) != FALSE; }, [](DWORD) { return true; });
+  if (!FileFaultAt(TFileStep::RemoveCopy))
+    TryWhileBusy([&] { return DeleteFileW(aside.c_str()) != FALSE; }, [](DWORD) { return true; });
   return TReplaceResult::Replaced;
 }
 
@@ -777,7 +778,53 @@ bool ReadFileIdentity(std::u16string_view path, TFileGuard::TIdentity& identity)
   return handle && IdentityOf(handle.Get(), identity);
 }
 
-TFileGuard::TFileGuard(std::u16string_view path, const std::function<void()>&) : FPath(path) {
+namespace {
+
+constexpr DWORD LockNoticeMilliseconds = 1000;
+constexpr DWORD LockPatienceMilliseconds = 10000;
+
+// Runs of the program on one file take turns: a mutex named after the file's full path (its
+// letters in one case, as Windows compares names), so that it holds across the swap that gives
+// the path a new file. Global, so that runs in other sessions wait too; local where the session
+// may not make a global one. Another run that holds it longer than the patience makes this one
+// busy; a run that ended without letting go (killed) left it free. Null when no mutex could be
+// made at all: the runs then go on without taking turns.
+HANDLE TakeRunLock(std::u16string_view path, const std::function<void()>& waiting, bool& busy) {
+  std::wstring full = SystemPath(path);
+  CharUpperBuffW(full.data(), static_cast<DWORD>(full.size()));
+  uint64_t hash = 0xCBF29CE484222325ULL; // FNV-1a over the UTF-16 units
+  for (const wchar_t c : full)
+    hash = (hash ^ static_cast<uint16_t>(c)) * 0x100000001B3ULL;
+  wchar_t digits[17] = {};
+  for (int i = 15; i >= 0; --i, hash >>= 4)
+    digits[i] = L"0123456789abcdef"[hash & 15];
+  HANDLE lock =
+      CreateMutexW(nullptr, FALSE, (std::wstring(L"Global\\tarnwick-run-") + digits).c_str());
+  if (lock == nullptr)
+    lock = CreateMutexW(nullptr, FALSE, (std::wstring(L"Local\\tarnwick-run-") + digits).c_str());
+  if (lock == nullptr)
+    return nullptr;
+  DWORD waited = WaitForSingleObject(lock, LockNoticeMilliseconds);
+  if (waited == WAIT_TIMEOUT) {
+    if (waiting)
+      waiting();
+    waited = WaitForSingleObject(lock, LockPatienceMilliseconds - LockNoticeMilliseconds);
+  }
+  if (waited == WAIT_OBJECT_0 || waited == WAIT_ABANDONED)
+    return lock;
+  busy = waited == WAIT_TIMEOUT;
+  CloseHandle(lock);
+  return nullptr;
+}
+
+} // namespace
+
+TFileGuard::TFileGuard(std::u16string_view path, const std::function<void()>& waiting)
+    : FPath(path) {
+  if (const HANDLE lock = TakeRunLock(path, waiting, FBusy))
+    FRunLock = reinterpret_cast<intptr_t>(lock);
+  if (FBusy)
+    return;
   // Others may read the file and the guard's own run may open it again, but nobody may write it.
   const HANDLE handle =
       CreateFileW(SystemPath(path).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE,
@@ -789,6 +836,10 @@ TFileGuard::TFileGuard(std::u16string_view path, const std::function<void()>&) :
 
 TFileGuard::~TFileGuard() {
   Release();
+  if (FRunLock != -1) {
+    ReleaseMutex(AsHandle(FRunLock));
+    CloseHandle(AsHandle(FRunLock));
+  }
 }
 
 void TFileGuard::Release() {

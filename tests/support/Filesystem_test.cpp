@@ -830,6 +830,51 @@ INSTANTIATE_TEST_SUITE_P(Holders, HeldReplace,
                          [](const auto& info) { return std::string(info.param.name); });
 #endif
 
+// ---- Runs on one file ----
+
+// A second run on a file waits for the first (told once it waits a second) and then goes on: a
+// run in another thread stands for another process.
+TEST(FileGuard, RunsOnOneFileTakeTurns) {
+  TempFolder temp;
+  WriteBytes(temp.File("hosts"), "0.0.0.0 a\n");
+  auto first = std::make_unique<TFileGuard>(temp.Name("hosts"));
+  ASSERT_FALSE(first->Busy());
+  bool told = false, busy = true;
+  std::chrono::steady_clock::duration waited{};
+  std::thread second([&] {
+    const auto start = std::chrono::steady_clock::now();
+    const TFileGuard guard(temp.Name("hosts"), [&told] { told = true; });
+    waited = std::chrono::steady_clock::now() - start;
+    busy = guard.Busy();
+  });
+  std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+  first.reset();
+  second.join();
+  EXPECT_TRUE(told);
+  EXPECT_FALSE(busy);
+  EXPECT_GE(waited, std::chrono::milliseconds(1400));
+}
+
+// The backup replaces an older one; the older one's bytes go aside for the instant of the swap.
+// Where they cannot be removed afterwards (a scanner opened them), they stay as a new file of the
+// save of the file backed up: never taken for an interrupted save of that file, cleared by its
+// next run.
+TEST(Backup, TheOlderBackupLeftAsideIsNoInterruptedSave) {
+  TempFolder temp;
+  WriteBytes(temp.File("hosts"), "0.0.0.0 a\n");
+  WriteBytes(temp.File("hosts.bak"), "0.0.0.0 older\n");
+  const TFileFaultHook previous =
+      SetFileFaultHook([](TFileStep step, int64_t&) { return step == TFileStep::RemoveCopy; });
+  const TSaveResult copied = CopyFileSafely(temp.Name("hosts"), temp.Name("hosts.bak"));
+  SetFileFaultHook(previous);
+  EXPECT_TRUE(copied);
+  EXPECT_EQ(ReadBytes(temp.File("hosts.bak")), "0.0.0.0 a\n");
+  TLeftovers found;
+  EXPECT_TRUE(ClearInterruptedSave(temp.Name("hosts"), found));
+  EXPECT_EQ(found.Kept, u"");
+  EXPECT_EQ(FolderContent(temp.Path()), (std::vector<std::string>{"hosts", "hosts.bak"}));
+}
+
 // ---- What earlier saves left beside a file ----
 
 struct LeftoverCase {
