@@ -251,7 +251,7 @@ SaveEncoding PrepareSave(THosts& hosts, const TOptimizeOptions& options) {
   const TLineBreak asRead = hosts.LoadInfo().FirstBreak;
   hosts.SaveOptions().LineBreak = options.LineBreak != TLineBreak::None ? options.LineBreak
                                   : asRead != TLineBreak::None          ? asRead
-                                                                        : TLineBreak::Lf;
+                                                                        : options.LineBreakWithoutInput;
   return options.Encoding == EncodingAuto ? EncodingAsRead(hosts.LoadInfo()) : options.Encoding;
 }
 

@@ -85,8 +85,9 @@ struct TOptimizeOptions {
   bool IncludeLocalhost = false;
   // EncodingAuto: as the text was read (its byte-order mark, else the code page it was read in).
   SaveEncoding Encoding = EncodingAuto;
-  // TLineBreak::None: as the text's first line break (LF when it has none).
+  // TLineBreak::None: as the text's first line break (LineBreakWithoutInput when it has none).
   TLineBreak LineBreak = TLineBreak::CrLf;
+  TLineBreak LineBreakWithoutInput = TLineBreak::Lf;
   // A name listed again under an address it already has is written once (the first stays).
   bool Dedupe = false;
   // How the text is cut into lines and fields: as Windows reads a hosts file, or as glibc does.
