@@ -312,7 +312,7 @@ TOptimizeOutcome OptimizeHosts(intptr_t owner, const TOptimizeSource& source,
   if (!inPlace) {
     file = target.FileName;
     report.About(file);
-    if (FileExists(file) && (!CanReadFile(file) || !CanModifyPath(file)))
+    if (FileKindOf(file) == TFileKind::Regular && (!CanReadFile(file) || !CanModifyPath(file)))
       return report(TOptimizeOutcome::NoPrivileges, SystemErrorText(LastAccessError()));
     if (FileKindOf(file) == TFileKind::Regular)
       if (const auto interrupted = InterruptedSave(report, options, file))

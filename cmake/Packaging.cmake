@@ -1,5 +1,6 @@
 # What the packages hold and how CPack makes them: `cmake --build <folder> --target package`.
-#   Windows presets: tarnwick-<version>-win64.zip / -win32.zip with tarnwk.exe, README.txt and
+#   Windows presets: tarnwick-<version>-win64.zip / -win32.zip with tarnwk.exe (the window
+#                    program), tarnwkc.exe (the console program for scripts), README.txt and
 #                    LICENSE.txt (both with CR LF line endings).
 #   Linux:           a .deb with /usr/bin/tarnwk, its man page, bash completion, copyright and
 #                    changelog.
@@ -27,7 +28,7 @@ if(WIN32)
   configure_file(${CMAKE_SOURCE_DIR}/LICENSE ${TARNWICK_PACKAGING_OUT}/LICENSE.txt
                  @ONLY NEWLINE_STYLE CRLF)
 
-  install(TARGETS tarnwk RUNTIME DESTINATION .)
+  install(TARGETS tarnwk tarnwkc RUNTIME DESTINATION .)
   install(FILES ${TARNWICK_PACKAGING_OUT}/README.txt ${TARNWICK_PACKAGING_OUT}/LICENSE.txt
           DESTINATION .)
 

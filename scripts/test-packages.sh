@@ -42,7 +42,8 @@ check_zip() { # preset system
   else
     local list="$work/$name.list"
     unzip -Z1 "$zip" | sort >"$list"
-    printf '%s\n' "$name/LICENSE.txt" "$name/README.txt" "$name/tarnwk.exe" | sort >"$work/$name.expected"
+    printf '%s\n' "$name/LICENSE.txt" "$name/README.txt" "$name/tarnwk.exe" "$name/tarnwkc.exe" |
+      sort >"$work/$name.expected"
     diff -u "$work/$name.expected" "$list" >/dev/null ||
       fail "the archive holds $(tr '\n' ' ' <"$list")"
     mkdir -p "$work/$name" && unzip -q -o "$zip" -d "$work" || fail "cannot unzip"
@@ -58,12 +59,15 @@ check_zip() { # preset system
     fi
     [ -f "$dir/LICENSE.txt" ] && ! grep -q "MIT License" "$dir/LICENSE.txt" &&
       fail "LICENSE.txt is not the MIT licence"
-    if [ -f "$dir/tarnwk.exe" ]; then
-      # The version record of the program carries the project version. grep reads the whole
+    for exe in tarnwk.exe tarnwkc.exe; do
+      # The version record of each program carries the project version. grep reads the whole
       # list (no -q): strings must not end on a closed pipe, which pipefail counts as a failure.
-      strings -el "$dir/tarnwk.exe" | grep -x "$version.0" >/dev/null ||
-        fail "tarnwk.exe has no version record $version.0"
-    fi
+      [ -f "$dir/$exe" ] && { strings -el "$dir/$exe" | grep -x "$version.0" >/dev/null ||
+        fail "$exe has no version record $version.0"; }
+    done
+    # The console program is a console program (PE subsystem 3), the window program is not.
+    [ -f "$dir/tarnwkc.exe" ] && ! objdump -p "$dir/tarnwkc.exe" 2>/dev/null |
+      grep -q '^Subsystem[[:space:]]*0*3\b' && fail "tarnwkc.exe is no console program"
     check_sums "$preset"
   fi
   if [ "$problems" -eq 0 ]; then passed=$((passed + 1)); echo "  ok"; else failed=$((failed + 1)); fi

@@ -202,11 +202,23 @@ std::error_code LastAccessError() {
   return std::error_code(ERROR_ACCESS_DENIED, std::system_category());
 }
 
+namespace {
+
+// A name Windows takes for a device (NUL, CON, COM1 in any folder, or a \\.\ name): its full
+// form is in the device namespace. A device has no security of files to ask; opening it tells.
+bool IsDeviceName(std::u16string_view path) {
+  return !path.empty() && SystemPathForm(path).starts_with(u"\\\\.\\");
+}
+
+} // namespace
+
 bool CanReadFile(std::u16string_view path) {
-  return CheckFileAccess(ReadAccessMask, path);
+  return IsDeviceName(path) || CheckFileAccess(ReadAccessMask, path);
 }
 
 bool CanWriteFile(std::u16string_view path) {
+  if (IsDeviceName(path))
+    return true;
   if (FileExists(path))
     return CheckFileAccess(WriteAccessMask, path);
   return CanModifyPath(ExtractFilePath(path));
@@ -565,6 +577,8 @@ TFileKind FileKindOf(std::u16string_view path) {
 
 TFileKind FileKindOf(std::u16string_view path, std::error_code& error) {
   error.clear();
+  if (IsDeviceName(path))
+    return TFileKind::Other; // written straight, never replaced
   const DWORD attributes = path.empty() ? INVALID_FILE_ATTRIBUTES : Attributes(path);
   if (attributes == INVALID_FILE_ATTRIBUTES) {
     const DWORD code = path.empty() ? ERROR_FILE_NOT_FOUND : GetLastError();
@@ -863,6 +877,16 @@ bool TFileGuard::GuardedFileUnchanged() const {
 }
 
 std::u16string SystemErrorText(const std::error_code& error) {
+  // The program's own findings that a system call would have made: in the system's words.
+  if (error.category() == std::generic_category()) {
+    const auto code = static_cast<std::errc>(error.value());
+    const DWORD system = code == std::errc::no_such_file_or_directory ? ERROR_FILE_NOT_FOUND
+                         : code == std::errc::permission_denied       ? ERROR_ACCESS_DENIED
+                         : code == std::errc::no_space_on_device      ? ERROR_DISK_FULL
+                                                                      : 0;
+    if (system != 0)
+      return SystemErrorText(std::error_code(static_cast<int>(system), std::system_category()));
+  }
   if (error.category() != std::system_category()) {
     const std::string text = error.message();
     return std::u16string(text.begin(), text.end());
