@@ -25,6 +25,8 @@ run ctest --preset native
 # the native preset leaves out.
 run ctest --test-dir build/release --output-on-failure
 run ctest --preset windows-x64
+# tarnwkc.exe (64-bit here, 32-bit inside test-x86.sh) writes what the Linux program writes.
+run scripts/test-console.sh build/windows-x64
 run scripts/test-x86.sh
 run scripts/test-fuzz.sh
 run scripts/test-packages.sh

@@ -177,9 +177,14 @@ elif [ "$(cat "$root/.tarnwick-x86-ready")" != "$packages" ]; then
   install_packages "$root"
 fi
 
-# The build (quiet and quick when it is up to date).
+# The build (quiet and quick when it is up to date), and what the Linux program writes on the
+# samples and the corpus, which tarnwkc.exe must write too (scripts/test-console.sh).
 cmake --preset windows-x86 >/dev/null
 cmake --build --preset windows-x86
+cmake --preset release >/dev/null
+cmake --build --preset release --target tarnwk >/dev/null
+rm -rf "$build/console-expected"
+scripts/test-console.sh expect "$build/console-expected" || die "the Linux program's outputs"
 # A prefix made by 64-bit Wine (ctest run outside) cannot serve 32-bit Wine.
 for prefix in "$build/wineprefix" "$build/gui-prefix"; do
   if [ -f "$prefix/system.reg" ] && grep -q '^#arch=win64' "$prefix/system.reg"; then
@@ -237,7 +242,8 @@ fi
 # In the background so that a signal reaches the trap at once.
 chroot "$root" /usr/bin/env -i HOME=/root LANG=C.UTF-8 TERM="${TERM:-dumb}" WINEARCH=win32 \
   PATH=/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin \
-  /bin/sh -c 'cd "$1" && exec ctest --preset windows-x86' sh "$src" &
+  /bin/sh -c 'cd "$1" && ctest --preset windows-x86 && WINEARCH=win32 scripts/test-console.sh \
+    compare build/windows-x86/console-expected build/windows-x86' sh "$src" &
 child=$!
 status=0
 wait "$child" || status=$?
