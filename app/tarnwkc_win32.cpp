@@ -194,6 +194,9 @@ std::vector<std::u16string> Parameters() {
 } // namespace
 
 int main() {
+  // No dialog of the system's either (a drive without a disk, a crash): nobody may be there to
+  // close it, as in a scheduled task.
+  SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOGPFAULTERRORBOX | SEM_NOOPENFILEERRORBOX);
   // The system facts are gathered before anything else and kept for the whole run.
   const TSystemProbe probe;
   TWindowsConsole console;

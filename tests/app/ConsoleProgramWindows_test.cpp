@@ -27,6 +27,7 @@ enum class TSetup : uint8_t {
   SystemFile,     // HOSTS in the folder that DatabasePath names
   SystemReadOnly, // the same, read-only: Wine's access check refuses the write
   NonAsciiNames,  // hösts-日本.txt, and the output named ausgabe-日本.txt
+  DeepFile,       // hosts.txt in a folder whose path is longer than 260 characters
 };
 
 struct TWindowsRow {
@@ -81,6 +82,16 @@ TEST(ConsoleProgramWindows, WhatOnlyWindowsHas) {
        .Setup = TSetup::File,
        .Arguments = {"-s", "-r", "\\\\?\\{F}"},
        .Rewritten = true},
+      {.Name = "a path past 260 characters",
+       .Setup = TSetup::DeepFile,
+       .Arguments = {"-r", "-b", "{F}"},
+       .Out = "The hosts file has been optimized.\n",
+       .Rewritten = true},
+      {.Name = "no wildcard is expanded",
+       .Setup = TSetup::File,
+       .Arguments = {"-r", "{D}\\*.txt"},
+       .Status = 1,
+       .ErrHolds = "tarnwkc: {D}\\*.txt: " + SystemWords(ERROR_INVALID_NAME)},
       {.Name = "exit status 2 as cmd /c sees it",
        .Setup = TSetup::File,
        .Arguments = {"cmd", "/c", "{X}", "--bogus"},
@@ -100,9 +111,13 @@ TEST(ConsoleProgramWindows, WhatOnlyWindowsHas) {
     databasePath.SetText(folder.Path().wstring());
     const bool system = row.Setup == TSetup::SystemFile || row.Setup == TSetup::SystemReadOnly;
     const bool wide = row.Setup == TSetup::NonAsciiNames;
+    fs::path deep = folder.Path();
+    while (row.Setup == TSetup::DeepFile && deep.wstring().size() < 280)
+      deep /= "a-long-folder-name-for-the-test";
+    fs::create_directories(deep);
     const fs::path file = system ? folder.File("HOSTS")
                           : wide ? folder.Path() / fs::path(u8"h\u00f6sts-\u65e5\u672c.txt")
-                                 : folder.File("hosts.txt");
+                                 : deep / "hosts.txt";
     const fs::path output =
         wide ? folder.Path() / fs::path(u8"ausgabe-\u65e5\u672c.txt") : folder.File("out.txt");
     std::unique_ptr<THeldHostsFile> held;
@@ -121,6 +136,7 @@ TEST(ConsoleProgramWindows, WhatOnlyWindowsHas) {
     const auto expand = [&](std::string text) {
       text = Replace(text, "{F}", Utf16ToUtf8(file.u16string()));
       text = Replace(text, "{O}", Utf16ToUtf8(output.u16string()));
+      text = Replace(text, "{D}", Utf16ToUtf8(folder.Path().u16string()));
       return Replace(text, "{X}", program);
     };
     std::vector<std::string> arguments;
@@ -141,8 +157,8 @@ TEST(ConsoleProgramWindows, WhatOnlyWindowsHas) {
     EXPECT_TRUE(FileGetAttributes(file.u16string(), after));
     EXPECT_EQ(after, attributes) << "the attributes are as they were";
     FileSetAttributes(file.u16string(), 0); // the folder can go
-    const size_t files = 1 + (fs::exists(output) ? 1 : 0);
-    EXPECT_EQ(FolderContent(folder.Path()).size(), files) << "nothing else is left in the folder";
+    const size_t files = 1 + (fs::exists(output) ? 1 : 0) + (row.Setup == TSetup::DeepFile);
+    EXPECT_EQ(FolderContent(deep).size(), files) << "nothing else is left in the folder";
     if (wide) {
       EXPECT_EQ(ReadBytes(output), PlainOutput);
     }
