@@ -144,7 +144,7 @@ public:
       const std::u16string& p = parameters[i];
       TAction action = TAction::Run;
       if (operandsOnly || p.size() < 2 || p[0] != u'-') {
-        const std::u16string_view help = Utf8ToUtf16(FPlatform.Words().HelpWord);
+        const std::u16string help = Utf8ToUtf16(FPlatform.Words().HelpWord);
         if (!operandsOnly && !help.empty() && p == help)
           return TAction::Help;
         if (!TakeOperand(p))

@@ -67,7 +67,7 @@ check_zip() { # preset system
     done
     # The console program is a console program (PE subsystem 3), the window program is not.
     [ -f "$dir/tarnwkc.exe" ] && ! objdump -p "$dir/tarnwkc.exe" 2>/dev/null |
-      grep -q '^Subsystem[[:space:]]*0*3\b' && fail "tarnwkc.exe is no console program"
+      grep '^Subsystem[[:space:]]*0*3[[:space:]]' >/dev/null && fail "tarnwkc.exe is no console program"
     check_sums "$preset"
   fi
   if [ "$problems" -eq 0 ]; then passed=$((passed + 1)); echo "  ok"; else failed=$((failed + 1)); fi

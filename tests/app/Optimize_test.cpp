@@ -64,8 +64,9 @@ struct OutcomeRow {
   std::vector<TFileStep> Faults = {};          // steps of the save whose first attempt fails
 };
 
-const std::u16string NoCopyBeside = std::u16string(MsgCannotSave) + u"\n\n" +
-                                    std::u16string(MsgNoCopyBeside) + u"Permission denied";
+const std::u16string NoCopyBeside =
+    std::u16string(MsgCannotSave) + u"\n\n" + std::u16string(MsgNoCopyBeside) +
+    SystemErrorText(std::make_error_code(std::errc::permission_denied)); // the system's words
 
 const OutcomeRow OutcomeRows[] = {
     // In place (no new file beside): the old content must go to a copy beside the file first.
