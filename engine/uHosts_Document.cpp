@@ -363,13 +363,9 @@ size_t THostsLineList::Search(size_t index) const {
 }
 
 std::unique_ptr<THostItem> THosts::NewLine() {
-#if VORN_POOLS_ENABLED
   auto* line = ::new (FSlabs->Allocate()) THostItem(this);
   line->FInSlab = 1;
   return std::unique_ptr<THostItem>(line);
-#else
-  return std::make_unique<THostItem>(this);
-#endif
 }
 
 std::unique_ptr<THostItem> THosts::MoveToNewestSlab(std::unique_ptr<THostItem> line) {

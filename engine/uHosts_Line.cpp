@@ -252,9 +252,13 @@ constexpr size_t LargeBytes = size_t{1} << 20; // and more: a large block of its
 } // namespace
 
 TBlockPool& THostItem::TNameArray::Pool(size_t capacity) {
-  static std::unique_ptr<TBlockPool> pools[PooledCapacity + 1];
-  if (!pools[capacity])
-    pools[capacity] = std::make_unique<TBlockPool>(Bytes(capacity), alignof(TNameArray));
+  // One pool for each size, all made at the first call (by one thread, however many ask).
+  static const auto pools = [] {
+    std::array<std::unique_ptr<TBlockPool>, PooledCapacity + 1> made;
+    for (size_t c = 1; c <= PooledCapacity; ++c)
+      made[c] = std::make_unique<TBlockPool>(Bytes(c), alignof(TNameArray));
+    return made;
+  }();
   return *pools[capacity];
 }
 
@@ -263,12 +267,9 @@ THostItem::TNameArray* THostItem::TNameArray::Make(THostItem* owner, size_t capa
   if (capacity > (size_t{1} << 26))
     throw std::length_error("a line of more than 67 million names");
   void* block;
-#if VORN_POOLS_ENABLED
   if (capacity <= PooledCapacity)
     block = Pool(capacity).Allocate();
-  else
-#endif
-      if (Bytes(capacity) >= LargeBytes)
+  else if (Bytes(capacity) >= LargeBytes)
     block = AllocateLargeBlock(Bytes(capacity));
   else
     block = ::operator new(Bytes(capacity));
@@ -281,18 +282,14 @@ THostItem::TNameArray* THostItem::TNameArray::MakeAt(void* place, THostItem* own
 }
 
 void THostItem::TNameArray::Free(TNameArray* array) {
-  [[maybe_unused]] const size_t capacity = array->Capacity;
+  const size_t capacity = array->Capacity;
   const bool borrowed = array->Borrowed;
   array->~TNameArray();
   if (borrowed)
     return;
-#if VORN_POOLS_ENABLED
-  if (capacity <= PooledCapacity) {
+  if (capacity <= PooledCapacity)
     Pool(capacity).Release(array);
-    return;
-  }
-#endif
-  if (Bytes(capacity) >= LargeBytes)
+  else if (Bytes(capacity) >= LargeBytes)
     ReleaseLargeBlock(array, Bytes(capacity));
   else
     ::operator delete(static_cast<void*>(array));
@@ -300,7 +297,6 @@ void THostItem::TNameArray::Free(TNameArray* array) {
 
 THostItem::THostItem(THosts* owner) noexcept : FMany(nullptr), FOwner(owner ? owner->FNumber : 0) {}
 
-#if VORN_POOLS_ENABLED
 namespace {
 
 TBlockPool& LinePool() {
@@ -309,28 +305,20 @@ TBlockPool& LinePool() {
 }
 
 } // namespace
-#endif
 
 void* THostItem::operator new(size_t size) {
-#if VORN_POOLS_ENABLED
   if (size == sizeof(THostItem))
     return LinePool().Allocate();
-#endif
   return ::operator new(size);
 }
 
 void THostItem::operator delete(THostItem* line, std::destroying_delete_t) {
   THosts* slabs = line->FInSlab ? line->Owner() : nullptr;
   line->~THostItem();
-  if (slabs) {
+  if (slabs)
     slabs->FSlabs->Release(line);
-    return;
-  }
-#if VORN_POOLS_ENABLED
-  LinePool().Release(line);
-#else
-  ::operator delete(static_cast<void*>(line));
-#endif
+  else
+    LinePool().Release(line);
 }
 
 void THostItem::TakeOver(THostItem& other) noexcept {

@@ -191,14 +191,11 @@ private:
       FRoomBytes = THostItem::NamesBytes(MaxNames);
       FRoom = FHosts.FText->Keep(TLargeBuffer(FRooms * FRoomBytes));
     }
-#if VORN_POOLS_ENABLED
     FHosts.FSlabs->Reserve(lines);
-    FMoveLines = true;
     // The slabs the walk empties give room for names before the plan's block does: their pages
     // are in memory already, where the block's would be fresh ones for the system to clear.
     if (FRooms)
       FHosts.FText->ReserveKept(FHosts.FSlabs->KeepEmpty());
-#endif
   }
 
   // The lines that cutting a line of more than nine names makes, with room for their names.
@@ -365,8 +362,7 @@ private:
 
   // The line goes into the new list, moved into the slab the plan took; returns where it is.
   THostItem* Keep(std::unique_ptr<THostItem> line) {
-    if (FMoveLines)
-      line = FHosts.MoveToNewestSlab(std::move(line));
+    line = FHosts.MoveToNewestSlab(std::move(line));
     THostItem* kept = line.get();
     FKept.Append(line); // within the runs the plan took
     return kept;
@@ -389,7 +385,6 @@ private:
   char* FRoom = nullptr;      // the next one
   char* FEmptyNext = nullptr; // the next room in a slab the walk emptied
   char* FEmptyEnd = nullptr;
-  bool FMoveLines = false;
   TLineList FKept;                               // the new list
   std::vector<std::unique_ptr<THostItem>> FMade; // the lines splits make, in order
   size_t FNextMade = 0;                          // the next one a split takes
