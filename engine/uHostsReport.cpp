@@ -15,7 +15,7 @@
 
 #include "VornLibCodePage.h"
 #include "VornLibStrUtils.h"
-#include "uHosts_Text.h"
+#include "uHosts_Hash.h"
 
 namespace {
 
