@@ -8,6 +8,7 @@
 #include <stdexcept>
 #include <string>
 #include <system_error>
+#include <thread>
 #include <vector>
 
 #include "FailingAllocations.h"
@@ -535,6 +536,76 @@ TEST(Document, AFailedLoadLeavesTheDocumentAsItWas) {
       EXPECT_EQ(hosts.LoadInfo().Bytes, info.Bytes);
     }
   }
+}
+
+// What one thread does with its own document: lines read, lines made by the caller (from the
+// shared pool of lines), names added to a line (arrays from the shared pools), lines without a
+// document with comments (the shared table of their extras), the merge, the save.
+std::string WorkOnADocument(int seed) {
+  std::string input;
+  for (int i = 0; i < 3000; ++i)
+    input += "10.0." + std::to_string(seed) + "." + std::to_string(i % 5) + " n" +
+             std::to_string(i) + (i % 7 == 0 ? " m" + std::to_string(i) : "") + " # c\n";
+  THosts hosts;
+  hosts.LoadFromBytes(input);
+  bool found = false;
+  for (int i = 0; i < 200; ++i) {
+    auto line = std::make_unique<THostItem>(&hosts);
+    line->ParseLine(u"10.9.9.9 made" + std::u16string(1, char16_t(u'a' + i % 26)), found, false);
+    for (int k = 0; k < i % 20; ++k)
+      line->AddName(line->ExtractName(0));
+    hosts.Insert(i * 7, std::move(line));
+    THostItem loose(nullptr);
+    loose.ParseLine(u"1.2.3.4 loose # its own comment", found, false);
+    EXPECT_TRUE(loose.Comment() == u" its own comment");
+  }
+  hosts.Optimize();
+  hosts.SaveOptions().IncludeLocalhost = false;
+  return hosts.SaveToBytes(EncodingUtf8);
+}
+
+// Documents on different threads are independent, though they share the pools and the numbers
+// of the live documents; and several threads may read one document at once.
+TEST(DocumentThreads, DocumentsOnThreadsAndReadersOfOneDocument) {
+  std::vector<std::string> alone;
+  for (int t = 0; t < 4; ++t)
+    alone.push_back(WorkOnADocument(t));
+  std::vector<std::string> together(4);
+  std::vector<std::thread> threads;
+  for (int t = 0; t < 4; ++t)
+    threads.emplace_back([&together, t] {
+      for (int round = 0; round < 3; ++round)
+        together[static_cast<size_t>(t)] = WorkOnADocument(t);
+    });
+  for (std::thread& thread : threads)
+    thread.join();
+  EXPECT_EQ(together, alone);
+
+  THosts shared;
+  std::string lines;
+  for (int i = 0; i < 2000; ++i)
+    lines += "0.0.0.0 h" + std::to_string(i) + "\n";
+  shared.LoadFromBytes(lines);
+  for (int i = 0; i < 50; ++i) { // lines in places of their own: many runs
+    auto line = std::make_unique<THostItem>(&shared);
+    bool found = false;
+    line->ParseLine(u"1.2.3.4 b c d", found, false);
+    shared.Insert(i * 40, std::move(line));
+  }
+  const std::string saved = shared.SaveToBytes(EncodingUtf8);
+  std::vector<int> wrong(4, 0);
+  threads.clear();
+  for (size_t t = 0; t < 4; ++t)
+    threads.emplace_back([&shared, &saved, &wrong, t] {
+      for (int round = 0; round < 200; ++round) {
+        for (int i = shared.Count() - 1; i >= 0; i -= 1 + static_cast<int>(t))
+          wrong[t] += shared.Items(i)->Owner() != &shared;
+        wrong[t] += shared.SaveToBytes(EncodingUtf8) != saved;
+      }
+    });
+  for (std::thread& thread : threads)
+    thread.join();
+  EXPECT_EQ(wrong, std::vector<int>(4, 0));
 }
 
 } // namespace
