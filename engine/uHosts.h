@@ -1,14 +1,15 @@
 // uHosts: the hosts engine. Address values, hosts lines, the hosts document and the merge pass.
 //
 // Words: a line or a name is kept when it stays in the document (the loads and the merge pass keep
-// lines or let them go); a holder takes what another gives it, and from then on owns it (a line
-// takes over what another held, the text arena takes a block); memory goes back to the system.
+// lines or let them go). A holder gives what it owns to another (room for names to a line, pages
+// back to the system), which takes it and owns it from then on (a line takes over what another
+// held, the text arena takes a block, the merge pass takes a slab that emptied).
 //
 // What a caller may hold, and until when:
 // - a THostItem* from Items(), until the line is deleted or the document goes, and never across
 //   Optimize: the merge pass moves every line it keeps to another place, also one it leaves as it
 //   is. After Optimize, take the lines again from Items(). Loads and Insert move no line.
-// - a THostName* from GetName(), until its line changes its names (adds, takes away, moves them,
+// - a THostName* from GetName(), until its line changes its names (adds, removes, moves them,
 //   ParseLine) and never across Optimize.
 // - a line made for a document (new THostItem(&document)) and not given to it: until the document
 //   goes. After that it may only be destroyed; no document accepts it.
@@ -154,7 +155,7 @@ private:
 
   // The length of a long text, stored in the size_t right before it.
   size_t StoredLength() const;
-  // Takes text that outlives the name (a document's arena); a long text has its length stored
+  // Points at text that outlives the name (a document's arena); a long text has its length stored
   // in the size_t right before it.
   void SetText(const void* text, size_t length, bool wide);
   // Copies the text into storage of the name's own.
@@ -182,7 +183,7 @@ public:
   static constexpr uint16_t Entry = 0x10;       // the line has at least one name
   static constexpr uint16_t Invalid = 0x80;     // neither entry, comment nor blank (set alone)
 
-  // A line for the document (its names' text and its address are kept there), or for none.
+  // A line for the document (its names' text and its address are stored there), or for none.
   explicit THostItem(THosts* owner) noexcept;
   ~THostItem();
   // A line made here comes from a pool of lines; the lines a document reads and makes itself sit
@@ -200,7 +201,7 @@ public:
   // Appends the name (the line takes it over) and sets Entry; returns its index.
   int AddName(std::unique_ptr<THostName> name);
   void ClearNames();
-  // Takes away every name whose Flags are flags, in one pass, the others keeping their order; a
+  // Removes every name whose Flags are flags, in one pass, the others staying in order; a
   // line left without names is no entry any more. Returns how many went.
   int RemoveNames(uint8_t flags);
   // Moves the first count names to the end of target, in order: the same as count times
@@ -230,7 +231,7 @@ private:
   friend class THosts;
   friend class TNameRoom;
   struct TNameArray; // the names of a line that holds more than one, behind a small header
-  struct TNames;     // the steps that add, move and take away a line's names
+  struct TNames;     // the steps that add, move and remove a line's names
   struct TScanner;   // the single-pass scanner of ParseLine (uHosts_Line.cpp)
   struct TInSlab {};
   // A line of the document in its slabs (THosts::NewLine).
@@ -244,7 +245,7 @@ private:
                    TLineRules rules);
   // Stores the comment text without touching the flags.
   void SetCommentText(std::u16string_view text);
-  // Takes the address of another line: its value where that is shared, else a copy.
+  // Gets the address of another line: its value where that is shared, else a copy.
   void ShareAddress(const THostItem& line);
   // The extras live beside the lines, in a table of the document (or one for the lines without
   // a document), so that the many lines without them do not pay for them (uHosts_Extras.h).
@@ -266,7 +267,7 @@ private:
     TNameArray* FMany; // FNameMode ManyNames
   };
   // The number of the line's address among its document's shared values, from 1; 0 for none or
-  // when the line has a value of its own (FOwnAddress, kept in its extra).
+  // when the line has a value of its own (FOwnAddress, held in its extra).
   uint32_t FAddress = 0;
   uint16_t FOwner;    // the number of the line's document (THosts::FNumber), 0 for none
   uint8_t FFlags = 0; // every flag fits in a byte
@@ -340,7 +341,7 @@ public:
 
   // The merge pass: only entries remain, names of one address gathered, nine to a line. It moves
   // the lines it keeps: pointers to lines and names taken before are invalid after. When memory
-  // runs out it raises std::bad_alloc before anything is changed, and keeps nothing it took.
+  // runs out it raises std::bad_alloc before anything is changed, and gives back all it took.
   void Optimize();
 
   // How many address values of each family (IPv4, IPv6) the lines of this document were ever
@@ -381,7 +382,7 @@ private:
   THostsSaveInfo FSaveInfo;
   std::array<size_t, 2> FAddressValuesMade{};
   std::vector<const THostsIP*> FSharedAddresses; // by number less one; the table owns them
-  // The document's number among the live documents, from 1: a line keeps the number, two bytes,
+  // The document's number among the live documents, from 1: a line holds the number, two bytes,
   // rather than a pointer. A number serves another document only when no line made for this one
   // is left: the lines made by callers and not (yet) given to it are counted.
   uint16_t FNumber = 0;

@@ -405,7 +405,7 @@ bool THosts::Delete(int index) {
 }
 
 bool THosts::Insert(int index, std::unique_ptr<THostItem> line) {
-  // A line keeps its names' text in its own document: one made for another (or for one gone,
+  // A line holds its names' text in its own document: one made for another (or for one gone,
   // whose number no other document has) cannot come in.
   if (!line || Watching() || line->Owner() != this)
     return false;

@@ -1,4 +1,4 @@
-// uHosts: what few lines have (an address value of their own, a comment), kept beside the lines
+// uHosts: what few lines have (an address value of their own, a comment), held beside the lines
 // in a table found by the line's place, so that the many lines without them do not pay for them.
 // (Inside the engine only.)
 //

@@ -15,7 +15,7 @@
 #include "uHosts_LineSlabs.h"
 #include "uHosts_TextArena.h"
 
-// A million one-name lines cost what these two sizes say: keep them.
+// A million one-name lines cost what these two sizes say: hold to them.
 static_assert(sizeof(THostName) <= 16, "a name is a 16-byte record");
 static_assert(sizeof(THostItem) <= 24, "a line is 24 bytes");
 

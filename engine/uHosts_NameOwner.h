@@ -1,7 +1,7 @@
 // uHosts: the line that holds a name, found from where the name is stored. Behind uHosts.h.
 //
-// Names are made by the million and moved between lines in the merge pass, so a name keeps no
-// pointer of its own: it keeps the distance to its line, or to the header of its line's name
+// Names are made by the million and moved between lines in the merge pass, so a name holds no
+// pointer of its own: it holds the distance to its line, or to the header of its line's name
 // array, which knows the line (uHosts_Names.h).
 //
 // What it owns: nothing. What a caller may hold: nothing of its own: it cannot be copied out of

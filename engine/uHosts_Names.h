@@ -11,8 +11,8 @@
 // Where an array comes from: a pool of its exact size (up to 16 names), the heap, a large block
 //   (a megabyte and more), or room for names that the document owns (Borrowed: the merge pass's
 //   room, never freed on its own; it goes with the document).
-// What a caller may hold: a THostName* until the names of its line change (a name added, taken
-//   away or moved, a larger array) and never across the merge pass.
+// What a caller may hold: a THostName* until the names of its line change (a name added,
+//   removed or moved, a larger array) and never across the merge pass.
 // Threads: the pools take their lock; the names of a line are used by one thread at a time.
 // Checks (assert): an array holds no more names than its room; a moved name finds its line.
 #pragma once
@@ -52,10 +52,10 @@ struct THostItem::TNames {
   // A new empty name at the end (its owner set).
   static THostName& Append(THostItem& line);
   // Moves count names from the index from on to the end of target; the places they leave stay
-  // as empty names until EraseFront or EraseFrom takes them away.
+  // as empty names until EraseFront or EraseFrom erases them.
   static void MoveTo(THostItem& line, size_t from, size_t count, THostItem& target);
   static void EraseFront(THostItem& line, size_t count);
-  // Takes away every name from the index count on.
+  // Erases every name from the index count on.
   static void EraseFrom(THostItem& line, size_t count);
   static void Erase(THostItem& line, size_t index);
 };

@@ -89,7 +89,7 @@ namespace {
 // A line whose names the merge may move: an active entry whose address text the system's
 // resolver reads as the same address. Any other entry keeps its own names, receives none and
 // gives none away (the resolver would not find them on a line it cannot read).
-bool TakesPart(const THostItem& line) {
+bool JoinsTheMerge(const THostItem& line) {
   return !line.IsCommented() && line.Address() && line.Address()->ResolverReadsAlike();
 }
 
@@ -128,7 +128,7 @@ private:
       if (!line.IsEntry())
         return;
       ++lines;
-      if (!TakesPart(line)) {
+      if (!JoinsTheMerge(line)) {
         if (!line.IsCommented())
           PlanCut(line, lines);
         return;
@@ -227,7 +227,7 @@ private:
       if (line->HasComment())
         line->SetComment(u"");
 
-      if (!TakesPart(*line)) {
+      if (!JoinsTheMerge(*line)) {
         Cut(*Keep(std::move(slot)));
         return;
       }

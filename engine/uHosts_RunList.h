@@ -6,7 +6,7 @@
 // What it owns: the objects in it, which it destroys with delete; its array of runs.
 // What a caller may hold: a pointer to an object for as long as the object is in the list (the
 //   list never moves an object); an index until the next Append, Insert or Erase at or before it.
-// What ends an object's place in it: Erase, Truncate and Clear destroy the objects they take out;
+// What ends an object's place in it: Erase, Truncate and Clear destroy the objects they remove;
 //   Forget lets go of every object without destroying any (the caller has taken them over).
 // Limits: at most MaxCount objects; an Append or Insert beyond raises std::length_error and
 //   leaves the list and the object as they were.

@@ -67,7 +67,7 @@ public:
     }
   }
 
-  // A load reads a block that the document keeps, and may use up.
+  // A load reads a block that the arena takes, and may use up.
   void BeginInPlace(TLargeBuffer block);
   // The load scans the line [start, end) of the read block.
   void BeginLine([[maybe_unused]] const char* start, const char* end) {

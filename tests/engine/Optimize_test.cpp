@@ -284,7 +284,7 @@ TEST(Optimize, ManyLinesFillLinesOfNineInOrder) {
 // names, a slab for the lines it keeps, the lines its cuts make): the document holds as much
 // memory after it as before, and as many lines. The document is large enough for the lines kept
 // to need a slab of their own, with lines to cut and lines that receive names.
-TEST(Optimize, AFailedMergeKeepsNothingItTook) {
+TEST(Optimize, AFailedMergeGivesBackAllItTook) {
   std::string input;
   for (int i = 0; i < 160000; ++i)
     input += "0.0.0.0 n" + std::to_string(i) + (i % 5000 == 0 ? Names(" m", 1, 12) : "") + "\n";
