@@ -45,6 +45,8 @@ public:
   void Commit();
   // Gives the line room for nine names (it has less).
   void Give(THostItem& line);
+  // How many rooms are reserved and not given yet.
+  size_t Left() const { return FLeft; }
 
 private:
   TTextArena& FArena;

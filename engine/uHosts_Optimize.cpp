@@ -252,6 +252,8 @@ private:
     });
     old.Forget();
     old.Swap(FKept);
+    // The plan decided as the walk did: every line it made and every room it took is used.
+    assert(FNextMade == FMade.size() && FRoom.Left() == 0);
   }
 
   // Moves the line's names onto the open line of its address, as long as there is one with room;
