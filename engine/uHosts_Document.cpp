@@ -5,6 +5,7 @@
 #include <cassert>
 #include <cstdint>
 #include <cstring>
+#include <deque>
 #include <functional>
 #include <limits>
 #include <mutex>
@@ -297,7 +298,9 @@ struct THosts::TAddressTable {
   };
   // Every text read, with the number of its value (0: no numeric address).
   std::unordered_map<std::string, uint32_t, THash, std::equal_to<>> Numbers;
-  std::vector<std::unique_ptr<THostsIP>> Values; // by number less one
+  // By number less one. A deque never moves what it holds, and takes its memory a few hundred
+  // values at a time, not one by one from the shared pool (which would take its lock each time).
+  std::deque<THostsIP> Values;
   std::string LastText;
   uint32_t LastNumber = 0;
 };
@@ -359,23 +362,22 @@ uint32_t THosts::SharedAddressNumber(std::string_view token) {
     return table.LastNumber;
   auto found = table.Numbers.find(token);
   if (found == table.Numbers.end()) {
-    auto value = std::make_unique<THostsIP>();
-    uint32_t number = 0;
-    if (value->Parse(token, true) && !value->IsEmpty() && !value->IsTextOnly()) {
-      if (table.Values.size() >= std::numeric_limits<uint32_t>::max())
-        throw std::length_error("more than 4 billion addresses");
+    if (table.Values.size() >= std::numeric_limits<uint32_t>::max())
+      throw std::length_error("more than 4 billion addresses");
+    THostsIP& value = table.Values.emplace_back();
+    if (value.Parse(token, true) && !value.IsEmpty() && !value.IsTextOnly()) {
       // The two lists grow together or not at all; a value no text names yet is harmless.
-      table.Values.push_back(std::move(value));
       try {
-        FSharedAddresses.push_back(table.Values.back().get());
+        FSharedAddresses.push_back(&value);
       } catch (...) {
         table.Values.pop_back();
         throw;
       }
-      number = static_cast<uint32_t>(table.Values.size());
+      const auto number = static_cast<uint32_t>(table.Values.size());
       found = table.Numbers.emplace(std::string(token), number).first;
-      ++FAddressValuesMade[FSharedAddresses.back()->IsIPv6() ? 1 : 0];
+      ++FAddressValuesMade[value.IsIPv6() ? 1 : 0];
     } else {
+      table.Values.pop_back();
       found = table.Numbers.emplace(std::string(token), 0).first;
     }
   }

@@ -115,57 +115,59 @@ template <typename CharT> bool IsLocalhost(std::basic_string_view<CharT> name) {
 } // namespace
 
 // The scan of one line into the line: address, names, comment, in one pass.
+// Its steps take the line and the rules as they come, so that both stay in registers.
 struct THostItem::TScanner {
-  THostItem& Line;
-  const TScanRules& Rules;
-
   template <typename CharT>
-  void Scan(std::basic_string_view<CharT> text, bool& FoundLocalhost, bool KeepLocalhost) {
-    Line.FFlags = 0;
+  static void Scan(THostItem& line, const TScanRules& rules, std::basic_string_view<CharT> text,
+                   bool& FoundLocalhost, bool KeepLocalhost) {
+    line.FFlags = 0;
     FoundLocalhost = false;
-    if (Line.FNameMode != NoName)
-      Line.ClearNames();
+    if (line.FNameMode != NoName)
+      line.ClearNames();
     // The line starts over: nothing of an earlier reading survives.
-    Line.FAddress = 0;
-    if (Line.FHasExtra)
-      Line.DropExtra();
+    line.FAddress = 0;
+    if (line.FHasExtra)
+      line.DropExtra();
 
     if (text.empty())
       return; // blank
     if (text[0] == CharT('#'))
-      Line.FFlags = Commented;
-    const size_t names = ScanAddress(text);
+      line.FFlags = Commented;
+    const size_t names = ScanAddress(line, rules, text);
     if (names != text.npos)
-      ScanNames(text, names, FoundLocalhost, KeepLocalhost);
+      ScanNames(line, rules, text, names, FoundLocalhost, KeepLocalhost);
 
-    if (Line.NameCount() > 0)
-      Line.FFlags |= Entry;
-    if (!Line.Comment().empty())
-      Line.FFlags |= CommentText;
+    if (line.NameCount() > 0)
+      line.FFlags |= Entry;
+    if (!line.Comment().empty())
+      line.FFlags |= CommentText;
   }
 
-  template <typename CharT> void SetCommentOf(std::basic_string_view<CharT> comment) {
+  template <typename CharT>
+  static void SetCommentOf(THostItem& line, std::basic_string_view<CharT> comment) {
     if constexpr (sizeof(CharT) == 1) {
       std::u16string wide(comment.size(), u'\0');
       for (size_t i = 0; i < comment.size(); ++i)
         wide[i] = static_cast<unsigned char>(comment[i]);
-      Line.SetCommentText(wide);
+      line.SetCommentText(wide);
     } else {
-      Line.SetCommentText(comment);
+      line.SetCommentText(comment);
     }
   }
 
   // The address: where the names start, npos when the line ends there.
-  template <typename CharT> size_t ScanAddress(std::basic_string_view<CharT> text) {
+  template <typename CharT>
+  static size_t ScanAddress(THostItem& line, const TScanRules& rules,
+                            std::basic_string_view<CharT> text) {
     constexpr size_t None = std::basic_string_view<CharT>::npos;
-    const bool commented = Line.FFlags == Commented;
+    const bool commented = line.FFlags == Commented;
     // A line that cannot be read further: a commented line keeps all of its text after the '#'
     // as its comment, any other line is unusable.
     const auto giveUp = [&]() {
       if (commented)
-        SetCommentOf(text.substr(1));
+        SetCommentOf(line, text.substr(1));
       else
-        Line.FFlags = Invalid;
+        line.FFlags = Invalid;
       return None;
     };
     // Leading blanks go; after a '#' there are none ("# ..." is a comment line). The token is the
@@ -173,49 +175,50 @@ struct THostItem::TScanner {
     const size_t n = text.size();
     size_t pos = commented ? 1 : 0;
     if (!commented)
-      while (pos < n && Rules.IsSeparator(text[pos]))
+      while (pos < n && rules.IsSeparator(text[pos]))
         ++pos;
     const size_t tokenStart = pos;
-    while (pos < n && Rules.IsAddressChar(text[pos]))
+    while (pos < n && rules.IsAddressChar(text[pos]))
       ++pos;
-    if (pos == tokenStart || pos == n || !Rules.IsSeparator(text[pos]))
+    if (pos == tokenStart || pos == n || !rules.IsSeparator(text[pos]))
       return giveUp();
     std::unique_ptr<THostsIP> own;
     uint32_t shared = 0;
-    if (!ReadAddressToken(text.substr(tokenStart, pos - tokenStart), Line.Owner(), shared, own))
+    if (!ReadAddressToken(text.substr(tokenStart, pos - tokenStart), line.Owner(), shared, own))
       return giveUp();
     if (own) {
-      Line.MakeExtra().OwnAddress = std::move(own);
-      Line.FOwnAddress = 1;
+      line.MakeExtra().OwnAddress = std::move(own);
+      line.FOwnAddress = 1;
     }
-    Line.FAddress = shared;
+    line.FAddress = shared;
     return pos + 1;
   }
 
   // The names, and the comment after them.
   template <typename CharT>
-  void ScanNames(std::basic_string_view<CharT> text, size_t pos, bool& FoundLocalhost,
-                 bool KeepLocalhost) {
+  static void ScanNames(THostItem& line, const TScanRules& rules,
+                        std::basic_string_view<CharT> text, size_t pos, bool& FoundLocalhost,
+                        bool KeepLocalhost) {
     const size_t len = text.size();
     // A name runs to the next separator, '#' or the end; a name of forbidden characters only is
     // none, one with some is kept without them and marked.
     while (pos < len) {
-      const uint8_t first = Rules.ClassOf(text[pos]);
+      const uint8_t first = rules.ClassOf(text[pos]);
       if (first == ClassSeparator) {
         ++pos;
         continue;
       }
       if (first == ClassHash) {
         // The comment: the rest of the line after the '#', exactly as written.
-        SetCommentOf(text.substr(pos + 1));
+        SetCommentOf(line, text.substr(pos + 1));
         return;
       }
       const size_t nameStart = pos;
       size_t forbidden = 0;
       for (;;) {
         // Nearly every name is plain characters up to its end.
-        pos = Rules.PlainRunEnd(text, pos);
-        if (pos == len || Rules.ClassOf(text[pos]) != ClassForbidden)
+        pos = rules.PlainRunEnd(text, pos);
+        if (pos == len || rules.ClassOf(text[pos]) != ClassForbidden)
           break;
         ++forbidden;
         ++pos;
@@ -227,19 +230,19 @@ struct THostItem::TScanner {
         std::basic_string<CharT> cleaned;
         cleaned.reserve(run.size() - forbidden);
         for (const CharT r : run)
-          if (!Rules.IsForbiddenInName(r))
+          if (!rules.IsForbiddenInName(r))
             cleaned.push_back(r);
-        THostName& name = TNames::Append(Line);
-        StoreName(name, cleaned.data(), cleaned.size());
+        THostName& name = TNames::Append(line);
+        StoreName(line, name, cleaned.data(), cleaned.size());
         name.Flags = THostName::Malformed;
         continue;
       }
       FoundLocalhost = IsLocalhost(run);
-      if (THosts* document = Line.Owner(); FoundLocalhost && document)
+      if (THosts* document = line.Owner(); FoundLocalhost && document)
         ++document->FLoadInfo.LocalhostNames;
       if (!FoundLocalhost || KeepLocalhost) {
-        THostName& name = TNames::Append(Line);
-        StoreName(name, run.data(), run.size());
+        THostName& name = TNames::Append(line);
+        StoreName(line, name, run.data(), run.size());
         name.Flags = FoundLocalhost ? THostName::Localhost : 0;
       }
     }
@@ -278,8 +281,9 @@ struct THostItem::TScanner {
   }
 
   // The name's text goes into the document's arena, or is the name's own without a document.
-  template <typename CharT> void StoreName(THostName& name, const CharT* text, size_t length) {
-    if (THosts* document = Line.Owner()) {
+  template <typename CharT>
+  static void StoreName(THostItem& line, THostName& name, const CharT* text, size_t length) {
+    if (THosts* document = line.Owner()) {
       bool wide = false;
       const void* stored = document->FText->Store(text, length, wide);
       name.SetText(stored, length, wide);
@@ -294,15 +298,15 @@ struct THostItem::TScanner {
 };
 
 void THostItem::ParseLine(std::u16string_view text, bool& FoundLocalhost, bool KeepLocalhost) {
-  TScanner{*this, TScanRules::Of(TLineRules::Windows)}.Scan(text, FoundLocalhost, KeepLocalhost);
+  TScanner::Scan(*this, TScanRules::Of(TLineRules::Windows), text, FoundLocalhost, KeepLocalhost);
 }
 
 void THostItem::ParseLine8(std::string_view text, bool& FoundLocalhost, bool KeepLocalhost,
                            TLineRules rules) {
-  TScanner{*this, TScanRules::Of(rules)}.Scan(text, FoundLocalhost, KeepLocalhost);
+  TScanner::Scan(*this, TScanRules::Of(rules), text, FoundLocalhost, KeepLocalhost);
 }
 
 void THostItem::ParseLine16(std::u16string_view text, bool& FoundLocalhost, bool KeepLocalhost,
                             TLineRules rules) {
-  TScanner{*this, TScanRules::Of(rules)}.Scan(text, FoundLocalhost, KeepLocalhost);
+  TScanner::Scan(*this, TScanRules::Of(rules), text, FoundLocalhost, KeepLocalhost);
 }
