@@ -352,7 +352,7 @@ TEST(Tracker, FindsEqualAddressesAsTheFirstItem) {
   EXPECT_EQ(tracker.Count(), 2);
 }
 
-#if defined(__SANITIZE_ADDRESS__)
+#if VORN_ADDRESS_SANITIZER
 // The merge pass moves every line it keeps, and with it the line's names: a line or a name taken
 // before Optimize is none after it (the sanitizer build reports its use).
 TEST(OptimizeDeathTest, LinesAndNamesTakenBeforeTheMergeAreGoneAfterIt) {
