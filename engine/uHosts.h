@@ -1,23 +1,52 @@
 // uHosts: the hosts engine. Address values, hosts lines, the hosts document and the merge pass.
+//
+// Words: a line or a name is kept when it stays in the document (the loads and the merge pass keep
+// lines or let them go). A holder gives what it owns to another (room for names to a line, pages
+// back to the system), which takes it and owns it from then on (a line takes over what another
+// held, the text arena takes a block, the merge pass takes a slab that emptied).
+//
+// What a caller may hold, and until when:
+// - a THostItem* from Items(), until the line is deleted or the document goes, and never across
+//   Optimize: the merge pass moves every line it keeps to another place, also one it leaves as it
+//   is. After Optimize, take the lines again from Items(). Loads and Insert move no line.
+// - a THostName* from GetName(), until its line changes its names (adds, removes, moves them,
+//   ParseLine) and never across Optimize.
+// - a line made for a document (new THostItem(&document)) and not given to it: until the document
+//   goes. After that it may only be destroyed; no document accepts it.
+// The sanitizer build (AddressSanitizer) reports a use of a line or name after any of these.
+//
+// Threads: a document, its lines and names are used by one thread at a time while anything
+// changes them. Any number of threads may read one document at once (its const operations, and
+// those of its lines and names) while none changes it. Documents on different threads are
+// independent: what they share (the numbers of the live documents, the pools of address values,
+// of lines made by callers and of name arrays, the extras of lines without a document) takes a
+// lock, or is written only while the document it belongs to is made and destroyed.
 #pragma once
 
 #include <array>
+#include <climits>
 #include <cstddef>
 #include <cstdint>
-#include <functional>
 #include <memory>
 #include <new>
 #include <string>
 #include <string_view>
-#include <variant>
 #include <vector>
 
 #include "VornLibFilesystem.h"
 #include "VornLibPool.h"
+#include "uHosts_AddressText.h"
+#include "uHosts_Format.h"
+#include "uHosts_NameOwner.h"
+#include "uHosts_RunList.h"
 
-class TSorIntegerList;
 class THostItem;
 class THosts;
+// The memory machinery behind the document, each in a file of its own (uHosts_*.h).
+class TLineSlabs;
+class TTextArena;
+class TExtraTable;
+struct TExtra;
 
 // ---------------------------------------------------------------------------------------------
 // Address values
@@ -40,11 +69,6 @@ enum : uint16_t {
   KindTextOnly = 0x8000,
   KindFamilyIPv6 = 0x0040,
 };
-
-using TIPv6Groups = std::array<uint16_t, 8>;
-// The numeric value of an address: none (empty, text-only), a 32-bit IPv4 number with the first
-// octet in the most significant byte, or eight IPv6 groups in text order.
-using THostsIPValue = std::variant<std::monostate, uint32_t, TIPv6Groups>;
 
 // An address as read from a hosts file: its text (trimmed, never rewritten), its kind and the
 // value that decides equality.
@@ -83,57 +107,8 @@ private:
   THostsIPValue FValue;
 };
 
-// True exactly when Parse(text, false) accepts the text.
-bool IsAddressText(std::string_view text);
-bool ParseIPv4(std::u16string_view text, uint32_t& number);
-bool ParseIPv6(std::u16string_view text, TIPv6Groups& groups);
-// Appends the hexadecimal groups of one side of "::" to the list. False when malformed.
-bool ParseIPv6Groups(std::u16string_view part, TSorIntegerList& list);
-
-// An address text as the readers of hosts files read it (inet_pton; the C library is not asked).
-// IPv4: four decimal numbers of 0 to 255 joined by dots, no leading zero ("0", "127.1",
-// "010.0.0.1" and "0x7f.0.0.1" are no address). IPv6: eight groups of one to four hexadecimal
-// digits, or fewer and one "::" standing for at least one zero group, the last two groups possibly
-// a dotted quad as IPv4.
-bool ResolverParseIPv4(std::string_view text, uint32_t& number);
-bool ResolverParseIPv6(std::string_view text, TIPv6Groups& groups);
-// IPv6 when the text reads so, else IPv4, else none.
-THostsIPValue ResolverReadAddress(std::string_view text);
-
 // ---------------------------------------------------------------------------------------------
 // Hosts line
-
-// How a text is cut into lines, and a line into fields.
-enum class TLineRules : uint8_t {
-  // A line ends at CR LF, a lone CR or a lone LF; the blanks between fields are spaces and tabs.
-  Windows,
-  // As glibc reads a hosts file: a line ends at LF (a CR right before it belongs to the line
-  // end); a lone CR, a form feed and a vertical tab are blanks, like spaces and tabs.
-  Glibc,
-};
-
-// The line that holds a name. Names are made by the million and moved between lines in the merge
-// pass, so a name keeps no pointer of its own: it keeps the distance to its line (or to the
-// header of its line's name array, which knows the line), found again from where it is stored.
-class TNameOwner {
-public:
-  operator THostItem*() const { return Get(); }
-  THostItem* operator->() const { return Get(); }
-  friend bool operator==(const TNameOwner& owner, const THostItem* line) {
-    return owner.Get() == line;
-  }
-  friend bool operator==(const TNameOwner& owner, THostItem* line) { return owner.Get() == line; }
-  friend bool operator==(const TNameOwner& owner, std::nullptr_t) { return owner.FDelta == 0; }
-
-private:
-  friend class THostItem;
-  friend class THostName;
-  THostItem* Get() const;
-  // Points at the line itself, or (indirect) at a place that holds the line's address.
-  void Set(const void* target, bool indirect);
-  void Clear() { FDelta = 0; }
-  int32_t FDelta = 0; // 0: none; bit 0: indirect
-};
 
 // One host name on a line: a small record by value in its line's list. Its text is stored once,
 // in 8 bits where every character allows it (nearly every real name), otherwise in UTF-16: in
@@ -180,7 +155,7 @@ private:
 
   // The length of a long text, stored in the size_t right before it.
   size_t StoredLength() const;
-  // Takes text that outlives the name (a document's arena); a long text has its length stored
+  // Points at text that outlives the name (a document's arena); a long text has its length stored
   // in the size_t right before it.
   void SetText(const void* text, size_t length, bool wide);
   // Copies the text into storage of the name's own.
@@ -190,7 +165,7 @@ private:
   const void* FText = nullptr;
 
 public:
-  // The line that currently holds the name; none while it is between lines.
+  // The line that currently holds the name; none while it is between lines (uHosts_NameOwner.h).
   TNameOwner Owner;
   // 0 for an ordinary name; only a name whose Flags are 0 is ever written back.
   uint8_t Flags = 0;
@@ -208,6 +183,7 @@ public:
   static constexpr uint16_t Entry = 0x10;       // the line has at least one name
   static constexpr uint16_t Invalid = 0x80;     // neither entry, comment nor blank (set alone)
 
+  // A line for the document (its names' text and its address are stored there), or for none.
   explicit THostItem(THosts* owner) noexcept;
   ~THostItem();
   // A line made here comes from a pool of lines; the lines a document reads and makes itself sit
@@ -225,7 +201,7 @@ public:
   // Appends the name (the line takes it over) and sets Entry; returns its index.
   int AddName(std::unique_ptr<THostName> name);
   void ClearNames();
-  // Takes away every name whose Flags are flags, in one pass, the others keeping their order; a
+  // Removes every name whose Flags are flags, in one pass, the others staying in order; a
   // line left without names is no entry any more. Returns how many went.
   int RemoveNames(uint8_t flags);
   // Moves the first count names to the end of target, in order: the same as count times
@@ -253,11 +229,13 @@ public:
 
 private:
   friend class THosts;
-  struct TExtra;      // what few lines have: an address value of their own, a comment
-  struct TExtraTable; // the extras of the lines of one document
-  struct TNameArray;  // the names of a line that holds more than one, behind a small header
-
-  struct TScanRules; // what the scanner takes for a blank, a '#', a forbidden character
+  friend class TNameRoom;
+  struct TNameArray; // the names of a line that holds more than one, behind a small header
+  struct TNames;     // the steps that add, move and remove a line's names
+  struct TScanner;   // the single-pass scanner of ParseLine (uHosts_Line.cpp)
+  struct TInSlab {};
+  // A line of the document in its slabs (THosts::NewLine).
+  THostItem(THosts* owner, TInSlab) noexcept;
 
   // The scan of a document's load, under its line rules: over a line of one-byte characters
   // (ASCII as read from the file), or of UTF-16.
@@ -265,49 +243,22 @@ private:
                   TLineRules rules);
   void ParseLine16(std::u16string_view text, bool& FoundLocalhost, bool KeepLocalhost,
                    TLineRules rules);
-  template <typename CharT>
-  void Scan(std::basic_string_view<CharT> text, bool& FoundLocalhost, bool KeepLocalhost,
-            const TScanRules& rules);
-  // The scan's steps: the address (where the names start, npos when the line ends there) and
-  // the names with the comment after them.
-  template <typename CharT>
-  size_t ScanAddress(std::basic_string_view<CharT> text, const TScanRules& rules);
-  template <typename CharT>
-  void ScanNames(std::basic_string_view<CharT> text, size_t pos, bool& FoundLocalhost,
-                 bool KeepLocalhost, const TScanRules& rules);
-  template <typename CharT> void SetCommentOf(std::basic_string_view<CharT> comment);
-  template <typename CharT> void StoreName(THostName& name, const CharT* text, size_t length);
   // Stores the comment text without touching the flags.
   void SetCommentText(std::u16string_view text);
-  // Takes the address of another line: its value where that is shared, else a copy.
+  // Gets the address of another line: its value where that is shared, else a copy.
   void ShareAddress(const THostItem& line);
   // The extras live beside the lines, in a table of the document (or one for the lines without
-  // a document), so that the many lines without them do not pay for them.
-  TExtraTable& Extras() const;
+  // a document), so that the many lines without them do not pay for them (uHosts_Extras.h).
+  // None for a line whose document has gone.
+  TExtraTable* Extras() const;
   const TExtra* Extra() const;
   TExtra& MakeExtra();
   void DropExtra();
   const THostsIP* OwnAddress() const;
 
+  // The line's names in order (none when it has none); their storage and the steps that move
+  // them: uHosts_Names.h.
   THostName* NameData() const;
-  // Room for count names in all without moving them again.
-  void ReserveNames(size_t count);
-  // A new empty name at the end (its owner set).
-  THostName& AppendName();
-  // Moves count names from index from on to the end of target; the places they leave stay as
-  // empty names until EraseFrontNames or KeepFrontNames takes them away.
-  void MoveNamesTo(size_t from, size_t count, THostItem& target);
-  void EraseFrontNames(size_t count);
-  // Takes away every name from the index count on.
-  void KeepFrontNames(size_t count);
-  void EraseName(size_t index);
-  // Whether the line lacks room for count names in all.
-  bool NeedsRoomFor(size_t count) const;
-  // The bytes of room for count names at a place of their own.
-  static size_t NamesBytes(size_t count);
-  // Room for count names at the given place (in a block the document keeps), unless the line
-  // has it.
-  void ReserveNamesAt(void* place, size_t count);
   // Takes over everything the other line holds (address, names, comment, flags), leaving it empty.
   void TakeOver(THostItem& other) noexcept;
 
@@ -316,7 +267,7 @@ private:
     TNameArray* FMany; // FNameMode ManyNames
   };
   // The number of the line's address among its document's shared values, from 1; 0 for none or
-  // when the line has a value of its own (FOwnAddress, kept in its extra).
+  // when the line has a value of its own (FOwnAddress, held in its extra).
   uint32_t FAddress = 0;
   uint16_t FOwner;    // the number of the line's document (THosts::FNumber), 0 for none
   uint8_t FFlags = 0; // every flag fits in a byte
@@ -328,223 +279,10 @@ private:
 };
 
 // ---------------------------------------------------------------------------------------------
-// Hosts document
+// Hosts document (the records of the file format it reads and writes: uHosts_Format.h)
 
-enum SaveEncoding : uint8_t {
-  EncodingAuto = 0,    // the code page the text was read in (the system's), no byte-order mark
-  EncodingAnsi = 1,    // US-ASCII (code page 20127), no byte-order mark
-  EncodingUtf8 = 2,    // EF BB BF, UTF-8
-  EncodingUtf16LE = 3, // FF FE, UTF-16 little-endian (every value above 3 too)
-};
-
-struct THostsLoadOptions {
-  bool KeepLocalhost = false;
-  bool DropComments = false;
-  bool DropCommentedEntries = false;
-  bool DropBlankLines = true;
-  TLineRules LineRules = TLineRules::Windows;
-};
-
-// How lines end.
-enum class TLineBreak : uint8_t { None, CrLf, Lf, Cr };
-
-struct THostsSaveOptions {
-  bool IncludeLocalhost = true;
-  bool LiftAttributes = false;
-  TLineBreak LineBreak = TLineBreak::CrLf; // CrLf unless Lf or Cr
-};
-
-// What the last load found in the bytes.
-struct THostsLoadInfo {
-  // The byte-order mark's encoding: EncodingUtf8, EncodingUtf16LE (also for a big-endian mark,
-  // then BigEndian), or EncodingAuto when there was none.
-  SaveEncoding Mark = EncodingAuto;
-  bool BigEndian = false;
-  // Without a mark: every byte was ASCII; the bytes were well-formed UTF-8.
-  bool Ascii = true;
-  bool ValidUtf8 = true;
-  // The first line break of the text; None when the text has none.
-  TLineBreak FirstBreak = TLineBreak::None;
-  // The text ended at a NUL with bytes other than NUL after it, on this line (from 1).
-  bool TextWasCut = false;
-  size_t CutLine = 0;
-  // How many "localhost" names the lines held (left out unless KeepLocalhost).
-  size_t LocalhostNames = 0;
-  // The size of what was read, in bytes.
-  size_t Bytes = 0;
-  // How many lines the text held, kept or not.
-  size_t Lines = 0;
-  // TLineRules::Glibc: the CRs inside lines (not before a LF), read as blanks.
-  size_t LoneCRs = 0;
-};
-
-// What a save wrote.
-struct THostsSaveInfo {
-  size_t Lines = 0;       // the header lines included
-  size_t NoAsciiForm = 0; // EncodingAnsi: characters with no ASCII form, each written as "?"
-};
-
-// The byte-order mark at the start of a text: its encoding (EncodingUtf8, EncodingUtf16LE for
-// either byte order, or EncodingAuto when there is none) and its length in bytes.
-struct TByteOrderMark {
-  SaveEncoding Encoding = EncodingAuto;
-  bool BigEndian = false;
-  uint8_t Length = 0;
-};
-TByteOrderMark ReadByteOrderMark(std::string_view bytes);
-// False when a text without a mark was not UTF-8: then it was read (and is written back with
-// EncodingAuto) in the system code page's other reading, Latin-1 on POSIX.
-bool ReadAsUtf8(const THostsLoadInfo& info);
-
-// One line as a load read it, for a caller that follows the load (THosts::WatchLoad).
-struct THostsReadLine {
-  size_t Number = 0;               // from 1, within the text of this load
-  std::string_view Text8;          // the line as read, when it is ASCII ...
-  std::u16string_view Text16;      // ... or else decoded
-  const THostItem* Line = nullptr; // the line as scanned
-  bool Kept = false;               // the document kept it: it is now the document's last line
-  size_t LocalhostNames = 0;       // "localhost" names the line held
-};
-using THostsLoadWatcher = std::function<void(const THostsReadLine&)>;
-
-// The lines of a document in order. A document's lines are made in its slabs in the order they
-// are read, and the merge pass moves the lines it keeps into a slab in the order it keeps them, so
-// the list holds runs of lines that sit one after another in memory: a million lines are a handful
-// of runs rather than a million pointers. The list owns its lines.
-class THostsLineList {
-public:
-  THostsLineList() = default;
-  THostsLineList(const THostsLineList&) = delete;
-  THostsLineList& operator=(const THostsLineList&) = delete;
-  ~THostsLineList() { Clear(); }
-
-  size_t Size() const { return FCount; }
-
-  THostItem* Get(size_t index) const {
-    const TRun& run = FRuns[Find(index)];
-    return run.At(index - run.Start);
-  }
-
-  // Every line in order.
-  template <typename Visit> void ForEach(Visit&& visit) const {
-    for (const TRun& run : FRuns)
-      for (size_t k = 0; k < run.Count; ++k)
-        visit(*run.At(k));
-  }
-
-  // Room for runs more runs: what is added within it takes no memory.
-  void ReserveRuns(size_t runs) { FRuns.reserve(FRuns.size() + runs); }
-
-  // Appends the line; on failure it stays with the caller.
-  void Append(std::unique_ptr<THostItem>& line) {
-    if (!FRuns.empty() && FRuns.back().End() == line.get()) {
-      ++FRuns.back().Count;
-    } else {
-      FRuns.push_back(TRun{line.get(), 1, FCount});
-    }
-    line.release();
-    ++FCount;
-  }
-
-  void Insert(size_t index, std::unique_ptr<THostItem>& line) {
-    if (index >= FCount) {
-      Append(line);
-      return;
-    }
-    FRuns.reserve(FRuns.size() + 2); // nothing fails after this
-    size_t r = Find(index);
-    const size_t k = index - FRuns[r].Start;
-    if (k > 0) {
-      // The run is split before the place.
-      TRun tail{FRuns[r].At(k), FRuns[r].Count - k, index};
-      FRuns[r].Count = k;
-      FRuns.insert(FRuns.begin() + static_cast<std::ptrdiff_t>(++r), tail);
-    }
-    FRuns.insert(FRuns.begin() + static_cast<std::ptrdiff_t>(r), TRun{line.release(), 1, index});
-    ++FCount;
-    for (size_t i = r + 1; i < FRuns.size(); ++i)
-      ++FRuns[i].Start;
-  }
-
-  // Destroys the line at the place.
-  void Erase(size_t index) {
-    FRuns.reserve(FRuns.size() + 1); // nothing fails after this
-    size_t r = Find(index);
-    TRun& run = FRuns[r];
-    const size_t k = index - run.Start;
-    THostItem* line = run.At(k);
-    if (run.Count == 1) {
-      FRuns.erase(FRuns.begin() + static_cast<std::ptrdiff_t>(r));
-    } else if (k == 0) {
-      run.First = run.At(1);
-      --run.Count;
-      ++r;
-    } else if (k == run.Count - 1) {
-      --run.Count;
-      ++r;
-    } else {
-      TRun tail{run.At(k + 1), run.Count - k - 1, index + 1};
-      run.Count = k;
-      FRuns.insert(FRuns.begin() + static_cast<std::ptrdiff_t>(++r), tail);
-    }
-    --FCount;
-    for (size_t i = r; i < FRuns.size(); ++i)
-      --FRuns[i].Start;
-    delete line;
-  }
-
-  // Destroys every line.
-  void Clear() {
-    for (const TRun& run : FRuns)
-      for (size_t k = 0; k < run.Count; ++k)
-        delete run.At(k);
-    Forget();
-  }
-
-  // Lets go of every line without destroying any (the caller has taken them all over).
-  void Forget() {
-    FRuns.clear();
-    FCount = 0;
-  }
-
-  void Swap(THostsLineList& other) noexcept {
-    FRuns.swap(other.FRuns);
-    std::swap(FCount, other.FCount);
-    std::swap(FHint, other.FHint);
-  }
-
-private:
-  struct TRun {
-    THostItem* First;
-    size_t Count;
-    size_t Start; // the place of its first line in the list
-    THostItem* At(size_t k) const {
-      return reinterpret_cast<THostItem*>(reinterpret_cast<char*>(First) + k * sizeof(THostItem));
-    }
-    const THostItem* End() const { return At(Count); }
-  };
-
-  // The run that holds the place: most callers go along the list, so the run found last, or the
-  // one after it, is looked at first.
-  size_t Find(size_t index) const {
-    const auto holds = [&](size_t r) {
-      return r < FRuns.size() && index >= FRuns[r].Start && index - FRuns[r].Start < FRuns[r].Count;
-    };
-    if (holds(FHint))
-      return FHint;
-    if (holds(FHint + 1))
-      return ++FHint;
-    return Search(index);
-  }
-  // The run that holds the place, by a binary search.
-  size_t Search(size_t index) const;
-
-  std::vector<TRun> FRuns;
-  size_t FCount = 0;
-  mutable size_t FHint = 0;
-};
-
-// The in-memory hosts file: an ordered, owning list of lines.
+// The in-memory hosts file: an ordered, owning list of lines. (What a caller may hold of it, and
+// how threads share it: at the top of this file.)
 class THosts {
 public:
   THosts();
@@ -558,7 +296,7 @@ public:
   }
   bool Delete(int index);
   // Puts the line before the one at index (at the end past the last); false, and the line
-  // destroyed, when it was made for another document or none.
+  // destroyed, when it was made for another document, for a document gone, or for none.
   bool Insert(int index, std::unique_ptr<THostItem> line);
 
   THostsLoadOptions& LoadOptions() { return FLoadOptions; }
@@ -566,7 +304,8 @@ public:
   const THostsSaveOptions& SaveOptions() const { return FSaveOptions; }
 
   // Appends the kept lines of the file; -1 when the file is missing or cannot be read.
-  // An open or read failure of the platform passes as std::system_error.
+  // An open or read failure of the platform passes as std::system_error. A load that fails (the
+  // platform, memory, a watcher that raised) leaves the document as it was and passes the error.
   int LoadFromFile(std::u16string_view fileName);
   // LoadFromBytes over a block the document may use up: its memory goes back to the system as
   // its lines are read.
@@ -594,17 +333,17 @@ public:
   // What the last SaveToFile wrote.
   const THostsSaveInfo& SaveInfo() const { return FSaveInfo; }
   // The watcher sees every line the loads after this read, kept or not; none stops watching.
-  // Without one, a load does nothing more than read.
+  // Without one, a load does nothing more than read. While it runs, a watcher may read the
+  // document and its lines, change lines, and call WatchLoad, which takes effect from the next
+  // line on; what would add, remove or move lines is refused meanwhile (Insert and Delete answer
+  // false, Optimize does nothing, a load appends nothing and answers 0).
   void WatchLoad(THostsLoadWatcher watcher);
 
-  // The merge pass: only entries remain, names of one address gathered, nine to a line.
+  // The merge pass: only entries remain, names of one address gathered, nine to a line. It moves
+  // the lines it keeps: pointers to lines and names taken before are invalid after. When memory
+  // runs out it raises std::bad_alloc before anything is changed, and gives back all it took.
   void Optimize();
 
-  // The address value of an address token (a numeric address), shared by every line of this
-  // document that reads the same text; none when the token is no numeric address.
-  const THostsIP* SharedAddress(std::string_view token);
-  // The same value by its number among the shared values, from 1; 0 for none.
-  uint32_t SharedAddressNumber(std::string_view token);
   // How many address values of each family (IPv4, IPv6) the lines of this document were ever
   // given: distinct texts read, and values of a line's own. At least as many as its lines hold.
   const std::array<size_t, 2>& AddressValuesMade() const { return FAddressValuesMade; }
@@ -612,34 +351,30 @@ public:
 private:
   friend class THostItem;
   struct TAddressTable;
-  struct TTextArena;
-  struct TLineSlabs;
-  using TLineList = THostsLineList;
-  class TMergePass;
+  struct TLoad; // one load of a text: cut into lines, each scanned and kept or let go
   struct TWatch;
-  int LoadText(std::string_view bytes);
-  // The text after its byte-order mark: UTF-16 in either byte order, or 8-bit (UTF-8 when utf8,
-  // else the system code page).
-  int LoadUtf16Text(std::string_view body, bool bigEndian);
-  int LoadByteText(std::string_view body, bool utf8);
-  // Reads one line of text into a new line and keeps it or lets it go, by the load options.
-  template <typename CharT> bool TakeLine(std::basic_string_view<CharT> text);
-  // The line scanned, and whether the load options keep it.
-  template <typename CharT>
-  std::unique_ptr<THostItem> ReadLine(std::basic_string_view<CharT> text, bool& keep);
-  // TakeLine for a watched load: the text is copied before the scan may write names over it.
-  template <typename CharT> bool TakeWatchedLine(std::basic_string_view<CharT> text);
+  class TMergePass;
+  // At most as many lines as the int counts of the public operations can tell.
+  using TLineList = TRunList<THostItem, INT_MAX>;
+  // A watcher runs: the document's lines stay as they are.
+  bool Watching() const;
+  // A load of the bytes (in the block, when the document may use it up); the document stays as
+  // it was when the load fails.
+  int Load(std::string_view bytes, TLargeBuffer* block);
+  // The number of the address value of an address token (a numeric address) among the values
+  // shared by every line of this document that reads the same text, from 1; 0 for none.
+  uint32_t SharedAddressNumber(std::string_view token);
   // A new empty line of this document, in its slabs.
   std::unique_ptr<THostItem> NewLine();
   // The line moved into the newest slab (a line made elsewhere stays where it is), so that the
   // slab it sat in can go back to the system once its other lines are gone.
   std::unique_ptr<THostItem> MoveToNewestSlab(std::unique_ptr<THostItem> line);
 
-  std::unique_ptr<TAddressTable> FAddresses;       // outlives the lines that share its values
-  std::unique_ptr<TTextArena> FText;               // the names' text; outlives the lines too
-  std::unique_ptr<TWatch> FWatch;                  // none unless a caller follows the load
-  std::unique_ptr<THostItem::TExtraTable> FExtras; // the extras of the few lines that have any
-  std::unique_ptr<TLineSlabs> FSlabs;              // where the lines sit; outlives them
+  std::unique_ptr<TAddressTable> FAddresses; // outlives the lines that share its values
+  std::unique_ptr<TTextArena> FText;         // the names' text; outlives the lines too
+  std::unique_ptr<TWatch> FWatch;            // none unless a caller follows the load
+  std::unique_ptr<TExtraTable> FExtras;      // the extras of the few lines that have any
+  std::unique_ptr<TLineSlabs> FSlabs;        // where the lines sit; outlives them
   TLineList FLines;
   THostsLoadOptions FLoadOptions;
   THostsSaveOptions FSaveOptions;
@@ -647,82 +382,18 @@ private:
   THostsSaveInfo FSaveInfo;
   std::array<size_t, 2> FAddressValuesMade{};
   std::vector<const THostsIP*> FSharedAddresses; // by number less one; the table owns them
-  // The document's number among the live documents, from 1: a line keeps the number, two bytes,
-  // rather than a pointer. Numbers of documents gone serve new ones.
+  // The document's number among the live documents, from 1: a line holds the number, two bytes,
+  // rather than a pointer. A number serves another document only when no line made for this one
+  // is left: the lines made by callers and not (yet) given to it are counted.
   uint16_t FNumber = 0;
-  static inline std::vector<THosts*> FLive; // by number less one
+  size_t FLooseLines = 0;
+  // The live documents by number less one. Numbers are taken and given back under a lock; the
+  // entry of a live document does not change, so a line finds its document without one.
+  static constexpr size_t MaxDocuments = 65535;
+  static inline std::array<THosts*, MaxDocuments> FLive{};
+  // A loose line goes; the number of a document gone waits for the last of them.
+  static void LooseLineGone(uint16_t number);
 };
 
-// A header and then Capacity names. Small arrays come from pools of their exact size.
-struct alignas(alignof(THostName)) THostItem::TNameArray {
-  THostItem* Owner;
-  uint32_t Count;
-  uint32_t Capacity : 31;
-  uint32_t Borrowed : 1; // in a block the document keeps: never freed on its own
-
-  THostName* Names() { return reinterpret_cast<THostName*>(this + 1); }
-
-  static size_t Bytes(size_t capacity) { return sizeof(TNameArray) + capacity * sizeof(THostName); }
-  static TNameArray* Make(THostItem* owner, size_t capacity);
-  static TNameArray* MakeAt(void* place, THostItem* owner, size_t capacity);
-  static void Free(TNameArray* array);
-  static TBlockPool& Pool(size_t capacity); // of arrays of this many names
-};
-
-inline THostName* THostItem::NameData() const {
-  if (FNameMode == ManyNames)
-    return FMany->Names();
-  return FNameMode == OneName ? const_cast<THostName*>(&FOne) : nullptr;
-}
-
-inline THostName* THostItem::GetName(int index) const {
-  if (index < 0 || index >= NameCount())
-    return nullptr;
-  return NameData() + index;
-}
-
-inline int THostItem::NameCount() const {
-  if (FNameMode == ManyNames)
-    return static_cast<int>(FMany->Count);
-  return FNameMode == OneName ? 1 : 0;
-}
-
-inline THosts* THostItem::Owner() const {
-  return FOwner ? THosts::FLive[FOwner - 1] : nullptr;
-}
-
-inline const THostsIP* THostItem::Address() const {
-  if (FAddress)
-    return THosts::FLive[FOwner - 1]->FSharedAddresses[FAddress - 1];
-  return FOwnAddress ? OwnAddress() : nullptr;
-}
-
-// ---------------------------------------------------------------------------------------------
-// Merging entries by address
-
-// For one address met by the merge pass: the line that currently receives its names.
-struct TIPTrackerItem {
-  const THostsIP* Address = nullptr; // not owned
-  THostItem* OpenLine = nullptr;     // not owned
-};
-
-// Every distinct address met so far, in the order first met.
-class TIPTracker {
-public:
-  TIPTracker();
-  ~TIPTracker();
-  TIPTracker(const TIPTracker&) = delete;
-  TIPTracker& operator=(const TIPTracker&) = delete;
-
-  // The item of this address, or a new one appended for it; none for none.
-  TIPTrackerItem* FindOrAdd(const THostsIP* address);
-  // Index of the first item whose address is the same address; -1 when none.
-  int IndexOf(const THostsIP* address) const;
-  int Count() const { return static_cast<int>(FItems.size()); }
-  TIPTrackerItem* Items(int index) const;
-
-private:
-  struct TIndex;
-  std::vector<std::unique_ptr<TIPTrackerItem>> FItems;
-  std::unique_ptr<TIndex> FIndex; // address -> first item, beside the ordered list
-};
+#include "uHosts_Names.h"   // how a line holds its names: the inline reads
+#include "uHosts_Tracker.h" // merging entries by address: the tracker of THosts::Optimize

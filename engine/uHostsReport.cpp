@@ -15,7 +15,7 @@
 
 #include "VornLibCodePage.h"
 #include "VornLibStrUtils.h"
-#include "uHosts_Text.h"
+#include "uHosts_Hash.h"
 
 namespace {
 
@@ -236,7 +236,7 @@ std::string Utf8Of(const THostName& name) {
 // ---- The load ----
 
 void THostsLoadSurvey::Follow(THosts& hosts) {
-  hosts.WatchLoad([this](const THostsReadLine& read) { Take(read); });
+  hosts.WatchLoad([this](const THostsReadLine& read) { Record(read); });
 }
 
 void THostsLoadSurvey::Note(TDropped& dropped, size_t count, const THostsReadLine& read) {
@@ -256,7 +256,7 @@ void THostsLoadSurvey::Note(TDropped& dropped, size_t count, const THostsReadLin
   dropped.Examples.push_back({read.Number, std::move(shown)});
 }
 
-void THostsLoadSurvey::Take(const THostsReadLine& read) {
+void THostsLoadSurvey::Record(const THostsReadLine& read) {
   ++Lines;
   const THostItem& line = *read.Line;
   if (read.Kept) {

@@ -44,7 +44,7 @@ public:
   TLineNumbers LineNumbers;
 
 private:
-  void Take(const THostsReadLine& read);
+  void Record(const THostsReadLine& read);
   void Note(TDropped& dropped, size_t count, const THostsReadLine& read);
 };
 
@@ -116,11 +116,11 @@ public:
 
   const THostsIP* Address(uint32_t id) const { return FAddressValues[id]; }
 
-  // Takes every repeat out of the document (the first listing of each name under each address
+  // Removes every repeat from the document (the first listing of each name under each address
   // stays, in its place). Call it before the document changes otherwise; returns how many went.
   size_t RemoveRepeats(THosts& hosts) const;
   // Compares the answer of each lookup of each name under more than one address with its answer
-  // in the merged document (the names that RemoveRepeats took out were never first); the answers
+  // in the merged document (the names that RemoveRepeats removed were never first); the answers
   // that changed, by name in the order of Named, then by lookup.
   std::vector<TMove> ChangedByMerge(const THosts& merged) const;
 

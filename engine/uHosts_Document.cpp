@@ -1,10 +1,14 @@
 // The hosts document: the hosts file format as read and as written.
 #include <algorithm>
+#include <array>
 #include <bit>
+#include <cassert>
 #include <cstdint>
 #include <cstring>
+#include <deque>
 #include <functional>
 #include <limits>
+#include <mutex>
 #include <optional>
 #include <stdexcept>
 #include <system_error>
@@ -13,7 +17,9 @@
 #include "VornLibCodePage.h"
 #include "VornLibFilesystem.h"
 #include "uHosts.h"
-#include "uHosts_Text.h"
+#include "uHosts_Extras.h"
+#include "uHosts_LineSlabs.h"
+#include "uHosts_TextArena.h"
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -292,33 +298,59 @@ struct THosts::TAddressTable {
   };
   // Every text read, with the number of its value (0: no numeric address).
   std::unordered_map<std::string, uint32_t, THash, std::equal_to<>> Numbers;
-  std::vector<std::unique_ptr<THostsIP>> Values; // by number less one
+  // By number less one. A deque never moves what it holds, and takes its memory a few hundred
+  // values at a time, not one by one from the shared pool (which would take its lock each time).
+  std::deque<THostsIP> Values;
   std::string LastText;
   uint32_t LastNumber = 0;
 };
 
+namespace {
+
+// The numbers of the live documents are taken and given back under this lock, and so are the
+// counts of the lines left of documents gone.
+std::mutex& NumbersLock() {
+  static std::mutex lock;
+  return lock;
+}
+// By number less one: the lines made for a document gone and not destroyed yet. Its number
+// serves no other document until they are.
+std::array<size_t, 65535> LinesOfDocumentsGone{};
+
+} // namespace
+
 THosts::THosts()
     : FAddresses(std::make_unique<TAddressTable>()), FText(std::make_unique<TTextArena>()),
-      FExtras(std::make_unique<THostItem::TExtraTable>()), FSlabs(std::make_unique<TLineSlabs>()) {
+      FExtras(std::make_unique<TExtraTable>()), FSlabs(std::make_unique<TLineSlabs>()) {
   // Numbered last: a constructor that fails leaves no number behind. Few documents live at a
-  // time, so the first free number is found by a look along the list.
-  auto free = std::find(FLive.begin(), FLive.end(), nullptr);
-  if (free == FLive.end()) {
-    if (FLive.size() >= std::numeric_limits<uint16_t>::max())
-      throw std::length_error("more than 65535 hosts documents at once");
-    free = FLive.insert(free, nullptr);
-  }
-  *free = this;
-  FNumber = static_cast<uint16_t>(free - FLive.begin() + 1);
-}
-THosts::~THosts() {
-  FLines.Clear(); // the lines go before the values and the text they share
-  FLive[FNumber - 1] = nullptr;
+  // time, so the first free number is found by a look along the table.
+  static_assert(std::tuple_size_v<decltype(LinesOfDocumentsGone)> == MaxDocuments);
+  const std::lock_guard<std::mutex> lock(NumbersLock());
+  size_t free = 0;
+  while (free < MaxDocuments && (FLive[free] || LinesOfDocumentsGone[free] != 0))
+    ++free;
+  if (free == MaxDocuments)
+    throw std::length_error("more than 65535 hosts documents at once");
+  FLive[free] = this;
+  FNumber = static_cast<uint16_t>(free + 1);
 }
 
-const THostsIP* THosts::SharedAddress(std::string_view token) {
-  const uint32_t number = SharedAddressNumber(token);
-  return number ? FSharedAddresses[number - 1] : nullptr;
+THosts::~THosts() {
+  FLines.Clear(); // the lines go before the values and the text they share
+  const std::lock_guard<std::mutex> lock(NumbersLock());
+  FLive[FNumber - 1] = nullptr;
+  LinesOfDocumentsGone[FNumber - 1] = FLooseLines;
+}
+
+void THosts::LooseLineGone(uint16_t number) {
+  if (THosts* document = FLive[number - 1]) {
+    assert(document->FLooseLines > 0);
+    --document->FLooseLines;
+    return;
+  }
+  const std::lock_guard<std::mutex> lock(NumbersLock());
+  assert(LinesOfDocumentsGone[number - 1] > 0);
+  --LinesOfDocumentsGone[number - 1];
 }
 
 uint32_t THosts::SharedAddressNumber(std::string_view token) {
@@ -330,23 +362,22 @@ uint32_t THosts::SharedAddressNumber(std::string_view token) {
     return table.LastNumber;
   auto found = table.Numbers.find(token);
   if (found == table.Numbers.end()) {
-    auto value = std::make_unique<THostsIP>();
-    uint32_t number = 0;
-    if (value->Parse(token, true) && !value->IsEmpty() && !value->IsTextOnly()) {
-      if (table.Values.size() >= std::numeric_limits<uint32_t>::max())
-        throw std::length_error("more than 4 billion addresses");
+    if (table.Values.size() >= std::numeric_limits<uint32_t>::max())
+      throw std::length_error("more than 4 billion addresses");
+    THostsIP& value = table.Values.emplace_back();
+    if (value.Parse(token, true) && !value.IsEmpty() && !value.IsTextOnly()) {
       // The two lists grow together or not at all; a value no text names yet is harmless.
-      table.Values.push_back(std::move(value));
       try {
-        FSharedAddresses.push_back(table.Values.back().get());
+        FSharedAddresses.push_back(&value);
       } catch (...) {
         table.Values.pop_back();
         throw;
       }
-      number = static_cast<uint32_t>(table.Values.size());
+      const auto number = static_cast<uint32_t>(table.Values.size());
       found = table.Numbers.emplace(std::string(token), number).first;
-      ++FAddressValuesMade[FSharedAddresses.back()->IsIPv6() ? 1 : 0];
+      ++FAddressValuesMade[value.IsIPv6() ? 1 : 0];
     } else {
+      table.Values.pop_back();
       found = table.Numbers.emplace(std::string(token), 0).first;
     }
   }
@@ -355,21 +386,9 @@ uint32_t THosts::SharedAddressNumber(std::string_view token) {
   return table.LastNumber;
 }
 
-size_t THostsLineList::Search(size_t index) const {
-  const auto after = std::upper_bound(FRuns.begin(), FRuns.end(), index,
-                                      [](size_t i, const TRun& run) { return i < run.Start; });
-  FHint = static_cast<size_t>(after - FRuns.begin()) - 1;
-  return FHint;
-}
-
 std::unique_ptr<THostItem> THosts::NewLine() {
-#if VORN_POOLS_ENABLED
-  auto* line = ::new (FSlabs->Allocate()) THostItem(this);
-  line->FInSlab = 1;
-  return std::unique_ptr<THostItem>(line);
-#else
-  return std::make_unique<THostItem>(this);
-#endif
+  return std::unique_ptr<THostItem>(::new (FSlabs->Allocate())
+                                        THostItem(this, THostItem::TInSlab{}));
 }
 
 std::unique_ptr<THostItem> THosts::MoveToNewestSlab(std::unique_ptr<THostItem> line) {
@@ -381,15 +400,16 @@ std::unique_ptr<THostItem> THosts::MoveToNewestSlab(std::unique_ptr<THostItem> l
 }
 
 bool THosts::Delete(int index) {
-  if (index < 0 || index >= Count())
+  if (Watching() || index < 0 || index >= Count())
     return false;
   FLines.Erase(static_cast<size_t>(index));
   return true;
 }
 
 bool THosts::Insert(int index, std::unique_ptr<THostItem> line) {
-  // A line keeps its names' text in its own document: one made for another cannot come in.
-  if (!line || line->Owner() != this)
+  // A line holds its names' text in its own document: one made for another (or for one gone,
+  // whose number no other document has) cannot come in.
+  if (!line || Watching() || line->Owner() != this)
     return false;
   if (index < 0)
     index = 0;
@@ -402,6 +422,8 @@ bool THosts::Insert(int index, std::unique_ptr<THostItem> line) {
 int THosts::LoadFromFile(std::u16string_view fileName) {
   if (!FileExists(fileName) || !CanReadFile(fileName))
     return -1;
+  if (Watching())
+    return 0;
   TLargeBuffer bytes;
   {
     // Others may read the file meanwhile, but not change it.
@@ -416,17 +438,11 @@ int THosts::LoadFromFile(std::u16string_view fileName) {
 
 int THosts::LoadFromBuffer(TLargeBuffer bytes) {
   const std::string_view text(bytes.Data(), bytes.Size());
-  FText->BeginInPlace(std::move(bytes)); // the block stays where it is
-  // Names stop going into the block when the load ends, also when it raises.
-  struct TEnd {
-    TTextArena& Text;
-    ~TEnd() { Text.EndInPlace(); }
-  } end{*FText};
-  return LoadText(text);
+  return Load(text, &bytes); // the block stays where it is
 }
 
 int THosts::LoadFromBytes(std::string_view bytes) {
-  return LoadText(bytes);
+  return Load(bytes, nullptr);
 }
 
 // A watched load: the watcher, where the load is, and the text of the line being read.
@@ -435,9 +451,22 @@ struct THosts::TWatch {
   size_t Number = 0;
   std::string Text8;
   std::u16string Text16;
+  bool Running = false; // the watcher runs: the document's lines stay as they are
+  bool Changed = false; // WatchLoad was called meanwhile, with Next (none: stop watching)
+  THostsLoadWatcher Next;
 };
 
+bool THosts::Watching() const {
+  return FWatch && FWatch->Running;
+}
+
 void THosts::WatchLoad(THostsLoadWatcher watcher) {
+  if (Watching()) {
+    // From the next line on: the watcher that runs stays until it returns.
+    FWatch->Next = std::move(watcher);
+    FWatch->Changed = true;
+    return;
+  }
   if (watcher) {
     FWatch = std::make_unique<TWatch>();
     FWatch->Watcher = std::move(watcher);
@@ -445,53 +474,120 @@ void THosts::WatchLoad(THostsLoadWatcher watcher) {
     FWatch.reset();
 }
 
+// One load of a text: cut into lines, each scanned into a new line of the document and kept or
+// let go by the load options.
+struct THosts::TLoad {
+  THosts& Hosts;
+
+  int Text(std::string_view bytes);
+  // The text after its byte-order mark: UTF-16 in either byte order, or 8-bit (UTF-8 when utf8,
+  // else the system code page).
+  int Utf16Text(std::string_view body, bool bigEndian);
+  int ByteText(std::string_view body, bool utf8);
+  // Reads one line of text into a new line and keeps it or lets it go, by the load options.
+  template <typename CharT> bool Line(std::basic_string_view<CharT> text);
+  // The line scanned, and whether the load options keep it.
+  template <typename CharT>
+  std::unique_ptr<THostItem> ReadLine(std::basic_string_view<CharT> text, bool& keep);
+  // Line for a watched load: the text is copied before the scan may write names over it.
+  template <typename CharT> bool WatchedLine(std::basic_string_view<CharT> text);
+};
+
+int THosts::Load(std::string_view bytes, TLargeBuffer* block) {
+  if (Watching())
+    return 0;
+  // A load that fails leaves the document as it was: the lines it appended go, the text it
+  // stored goes back, and what the last load found is as it was.
+  struct TUndo {
+    THosts& Hosts;
+    const size_t Lines;
+    const THostsLoadInfo Info;
+    const TTextArena::TMark Text;
+    bool Done = false;
+    ~TUndo() {
+      if (Done)
+        return;
+      Hosts.FLines.Truncate(Lines);
+      Hosts.FText->EndInPlace();
+      Hosts.FText->Release(Text);
+      Hosts.FLoadInfo = Info;
+    }
+  } undo{*this, FLines.Size(), FLoadInfo, FText->Mark()};
+  if (block)
+    FText->BeginInPlace(std::move(*block));
+  const int appended = TLoad{*this}.Text(bytes);
+  FText->EndInPlace();
+  undo.Done = true;
+  return appended;
+}
+
 template <typename CharT>
-std::unique_ptr<THostItem> THosts::ReadLine(std::basic_string_view<CharT> text, bool& keep) {
-  const bool keepLocalhost = FLoadOptions.KeepLocalhost;
-  auto line = NewLine();
+std::unique_ptr<THostItem> THosts::TLoad::ReadLine(std::basic_string_view<CharT> text, bool& keep) {
+  const THostsLoadOptions& options = Hosts.FLoadOptions;
+  const bool keepLocalhost = options.KeepLocalhost;
+  auto line = Hosts.NewLine();
   bool foundLocalhost = false;
   if constexpr (sizeof(CharT) == 1)
-    line->ParseLine8(text, foundLocalhost, keepLocalhost, FLoadOptions.LineRules);
+    line->ParseLine8(text, foundLocalhost, keepLocalhost, options.LineRules);
   else
-    line->ParseLine16(text, foundLocalhost, keepLocalhost, FLoadOptions.LineRules);
+    line->ParseLine16(text, foundLocalhost, keepLocalhost, options.LineRules);
+  Hosts.FText->EndLine();
   if (line->IsInvalid())
     keep = false;
   else if (!keepLocalhost && foundLocalhost && line->NameCount() == 0)
     keep = false; // a line of "localhost" names only
   else if (line->IsEntry())
-    keep = !(line->IsCommented() && FLoadOptions.DropCommentedEntries);
+    keep = !(line->IsCommented() && options.DropCommentedEntries);
   else if (line->IsCommented())
-    keep = !FLoadOptions.DropComments;
+    keep = !options.DropComments;
   else
-    keep = line->IsBlank() && !FLoadOptions.DropBlankLines;
+    keep = line->IsBlank() && !options.DropBlankLines;
   return line;
 }
 
-template <typename CharT> bool THosts::TakeLine(std::basic_string_view<CharT> text) {
-  ++FLoadInfo.Lines;
-  if (FWatch) [[unlikely]]
-    return TakeWatchedLine(text);
+template <typename CharT> bool THosts::TLoad::Line(std::basic_string_view<CharT> text) {
+  ++Hosts.FLoadInfo.Lines;
+  if (Hosts.FWatch) [[unlikely]]
+    return WatchedLine(text);
   bool keep = false;
   auto line = ReadLine(text, keep);
   if (keep)
-    FLines.Append(line);
+    Hosts.FLines.Append(line);
   return keep;
 }
 
-template <typename CharT> bool THosts::TakeWatchedLine(std::basic_string_view<CharT> text) {
-  TWatch& watch = *FWatch;
+template <typename CharT> bool THosts::TLoad::WatchedLine(std::basic_string_view<CharT> text) {
+  TWatch& watch = *Hosts.FWatch;
   THostsReadLine read;
   read.Number = ++watch.Number;
   if constexpr (sizeof(CharT) == 1)
     read.Text8 = watch.Text8.assign(text.data(), text.size());
   else
     read.Text16 = watch.Text16.assign(text.data(), text.size());
-  const size_t localhostBefore = FLoadInfo.LocalhostNames;
+  const size_t localhostBefore = Hosts.FLoadInfo.LocalhostNames;
   auto line = ReadLine(text, read.Kept);
   read.Line = line.get();
-  read.LocalhostNames = FLoadInfo.LocalhostNames - localhostBefore;
+  read.LocalhostNames = Hosts.FLoadInfo.LocalhostNames - localhostBefore;
   if (read.Kept)
-    FLines.Append(line);
+    Hosts.FLines.Append(line);
+  // While the watcher runs the document refuses what would change its list; a WatchLoad it
+  // calls takes effect when it returns, also when it raises.
+  struct TRun {
+    THosts& Hosts;
+    ~TRun() {
+      TWatch& watch = *Hosts.FWatch;
+      watch.Running = false;
+      if (!watch.Changed)
+        return;
+      watch.Changed = false;
+      if (watch.Next) {
+        watch.Watcher = std::exchange(watch.Next, nullptr);
+      } else {
+        Hosts.FWatch.reset();
+      }
+    }
+  } run{Hosts};
+  watch.Running = true;
   watch.Watcher(read);
   return read.Kept;
 }
@@ -513,21 +609,24 @@ TByteOrderMark ReadByteOrderMark(std::string_view bytes) {
   return {};
 }
 
-int THosts::LoadText(std::string_view bytes) {
-  FLoadInfo = THostsLoadInfo{};
-  FLoadInfo.Bytes = bytes.size();
-  if (FWatch)
-    FWatch->Number = 0;
+int THosts::TLoad::Text(std::string_view bytes) {
+  THostsLoadInfo& info = Hosts.FLoadInfo;
+  info = THostsLoadInfo{};
+  info.Bytes = bytes.size();
+  if (Hosts.FWatch)
+    Hosts.FWatch->Number = 0;
   // The text is decoded and read a line at a time.
   const TByteOrderMark mark = ReadByteOrderMark(bytes);
-  FLoadInfo.Mark = mark.Encoding;
-  FLoadInfo.BigEndian = mark.BigEndian;
+  info.Mark = mark.Encoding;
+  info.BigEndian = mark.BigEndian;
   if (mark.Encoding == EncodingUtf16LE)
-    return LoadUtf16Text(bytes.substr(mark.Length), mark.BigEndian);
-  return LoadByteText(bytes.substr(mark.Length), mark.Encoding == EncodingUtf8);
+    return Utf16Text(bytes.substr(mark.Length), mark.BigEndian);
+  return ByteText(bytes.substr(mark.Length), mark.Encoding == EncodingUtf8);
 }
 
-int THosts::LoadUtf16Text(std::string_view body, bool bigEndian) {
+int THosts::TLoad::Utf16Text(std::string_view body, bool bigEndian) {
+  THostsLoadInfo& info = Hosts.FLoadInfo;
+  const TLineRules rules = Hosts.FLoadOptions.LineRules;
   // An odd last byte is lost, a NUL character ends the text.
   const auto* raw = reinterpret_cast<const unsigned char*>(body.data());
   const auto unit = [raw, bigEndian](size_t i) {
@@ -538,9 +637,9 @@ int THosts::LoadUtf16Text(std::string_view body, bool bigEndian) {
   for (size_t i = 0; i < units; ++i) {
     if (unit(i) == u'\0') {
       const std::string_view after = body.substr(2 * i + 2);
-      FLoadInfo.TextWasCut = after.find_first_not_of('\0') != std::string_view::npos;
+      info.TextWasCut = after.find_first_not_of('\0') != std::string_view::npos;
       units = i;
-      FLoadInfo.CutLine = LineOf(i, unit, FLoadOptions.LineRules);
+      info.CutLine = LineOf(i, unit, rules);
       break;
     }
   }
@@ -552,44 +651,49 @@ int THosts::LoadUtf16Text(std::string_view body, bool bigEndian) {
         line.resize(e - b);
         for (size_t i = b; i < e; ++i)
           line[i - b] = unit(i);
-        appended += TakeLine(std::u16string_view(line));
+        Hosts.FText->BeginLine(body.data() + 2 * b, body.data() + 2 * e);
+        appended += Line(std::u16string_view(line));
       },
-      FLoadOptions.LineRules, FLoadInfo.FirstBreak, FLoadInfo.LoneCRs);
+      rules, info.FirstBreak, info.LoneCRs);
   return appended;
 }
 
-int THosts::LoadByteText(std::string_view body, bool utf8) {
+int THosts::TLoad::ByteText(std::string_view body, bool utf8) {
+  THostsLoadInfo& info = Hosts.FLoadInfo;
+  const TLineRules rules = Hosts.FLoadOptions.LineRules;
   const size_t nul = body.find('\0');
   if (nul != std::string_view::npos) {
-    FLoadInfo.TextWasCut = body.find_first_not_of('\0', nul) != std::string_view::npos;
-    FLoadInfo.CutLine = LineOf(
-        nul, [&body](size_t i) { return static_cast<char16_t>(body[i]); }, FLoadOptions.LineRules);
+    info.TextWasCut = body.find_first_not_of('\0', nul) != std::string_view::npos;
+    info.CutLine = LineOf(
+        nul, [&body](size_t i) { return static_cast<char16_t>(body[i]); }, rules);
     body = body.substr(0, nul);
   }
 
-  FLoadInfo.Ascii = IsAsciiText(body);
-  FLoadInfo.ValidUtf8 = FLoadInfo.Ascii || IsValidUtf8(body);
+  info.Ascii = IsAsciiText(body);
+  info.ValidUtf8 = info.Ascii || IsValidUtf8(body);
 
   // Lines of ASCII are read as they are (every code page reads ASCII bytes as themselves); the
   // others are decoded first, each as it reads within the whole text. No code page has a
   // character whose bytes hold a CR or LF, so lines are found in the bytes.
   std::optional<TSystemCodePageDecoder> systemCodePage;
-  if (!FLoadInfo.Ascii && !utf8)
+  if (!info.Ascii && !utf8)
     systemCodePage.emplace(body);
   int appended = 0;
   const char* text = body.data();
+  TTextArena& arena = *Hosts.FText;
   ForEachLine8(
       text, body.size(),
       [&](size_t b, size_t e) {
-        FText->ClearReadBytes(text + b, text + body.size());
+        arena.GiveBackRead(text + b, text + body.size());
+        arena.BeginLine(text + b, text + e);
         const std::string_view line(text + b, e - b);
-        if (FLoadInfo.Ascii || IsAsciiText(line))
-          appended += TakeLine(line);
+        if (info.Ascii || IsAsciiText(line))
+          appended += Line(line);
         else
-          appended += TakeLine(
-              std::u16string_view(utf8 ? Utf8ToUtf16(line) : systemCodePage->Decode(line)));
+          appended +=
+              Line(std::u16string_view(utf8 ? Utf8ToUtf16(line) : systemCodePage->Decode(line)));
       },
-      FLoadOptions.LineRules, FLoadInfo.FirstBreak, FLoadInfo.LoneCRs);
+      rules, info.FirstBreak, info.LoneCRs);
   return appended;
 }
 

@@ -19,7 +19,7 @@
 
 #include "SorLists.h"
 #include "VornLibStrUtils.h"
-#include "uHosts_Text.h"
+#include "uHosts_Hash.h"
 
 namespace {
 

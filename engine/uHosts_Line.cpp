@@ -1,7 +1,7 @@
-// uHosts: one line of a hosts file, its names, and the single-pass scanner that reads it.
+// uHosts: one line of a hosts file and its names.
 #include <algorithm>
 #include <array>
-#include <bit>
+#include <cassert>
 #include <cstring>
 #include <limits>
 #include <memory>
@@ -11,149 +11,11 @@
 
 #include "VornLibMemory.h"
 #include "uHosts.h"
-#include "uHosts_Text.h"
+#include "uHosts_Extras.h"
+#include "uHosts_LineSlabs.h"
+#include "uHosts_TextArena.h"
 
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
-
-namespace {
-
-// What a character is to the scanner, looked up in one table for the first 256 characters.
-constexpr uint8_t ClassSeparator = 1, ClassHash = 2, ClassForbidden = 4, ClassAddress = 8;
-using TClasses = std::array<uint8_t, 256>;
-
-constexpr TClasses MakeClasses(TLineRules rules) {
-  TClasses classes{};
-  classes['\t'] = classes[' '] = ClassSeparator;
-  if (rules == TLineRules::Glibc) // isspace() in the C locale, less the LF that ends the line
-    classes['\v'] = classes['\f'] = classes['\r'] = ClassSeparator;
-  classes['#'] = ClassHash;
-  for (const char c : {'*', '/', '=', '?', '\\'})
-    classes[static_cast<unsigned char>(c)] = ClassForbidden;
-  for (const char c : {'.', ':'})
-    classes[static_cast<unsigned char>(c)] = ClassAddress;
-  for (int c = '0'; c <= '9'; ++c)
-    classes[c] = ClassAddress;
-  for (int c = 'A'; c <= 'F'; ++c)
-    classes[c] = classes[c + ('a' - 'A')] = ClassAddress;
-  return classes;
-}
-
-} // namespace
-
-struct THostItem::TScanRules {
-  TClasses Classes;
-
-  template <typename CharT> uint8_t ClassOf(CharT c) const {
-    if constexpr (sizeof(CharT) == 1)
-      return Classes[static_cast<unsigned char>(c)];
-    else
-      return c < 256 ? Classes[c] : 0;
-  }
-  template <typename CharT> bool IsSeparator(CharT c) const { return ClassOf(c) == ClassSeparator; }
-  template <typename CharT> bool IsAddressChar(CharT c) const { return ClassOf(c) == ClassAddress; }
-  template <typename CharT> bool IsForbiddenInName(CharT c) const {
-    return ClassOf(c) == ClassForbidden;
-  }
-  template <typename CharT> bool EndsPlainRun(CharT c) const {
-    return (ClassOf(c) & (ClassSeparator | ClassHash | ClassForbidden)) != 0;
-  }
-
-  // Where a run of plain name characters from pos ends: at the first separator, '#' or forbidden
-  // character, or at the end. Sixteen characters at a time where the processor has SSE2.
-  template <typename CharT>
-  size_t PlainRunEnd(std::basic_string_view<CharT> text, size_t pos) const {
-    const size_t len = text.size();
-#if defined(__SSE2__)
-    if constexpr (sizeof(CharT) == 1) {
-      const auto is = [](__m128i v, char c) { return _mm_cmpeq_epi8(v, _mm_set1_epi8(c)); };
-      while (pos + 16 <= len) {
-        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(text.data() + pos));
-        // VT, FF and CR (0x0B to 0x0D) stop the search too; the table says whether they end
-        // the run.
-        const __m128i control = _mm_sub_epi8(v, _mm_set1_epi8('\v'));
-        const __m128i stop = _mm_or_si128(
-            _mm_or_si128(_mm_or_si128(is(v, ' '), is(v, '\t')),
-                         _mm_or_si128(is(v, '#'), is(v, '*'))),
-            _mm_or_si128(_mm_or_si128(_mm_or_si128(is(v, '/'), is(v, '=')),
-                                      _mm_or_si128(is(v, '?'), is(v, '\\'))),
-                         _mm_cmpeq_epi8(_mm_min_epu8(control, _mm_set1_epi8(2)), control)));
-        if (const int mask = _mm_movemask_epi8(stop)) {
-          const size_t at =
-              pos + static_cast<size_t>(std::countr_zero(static_cast<unsigned>(mask)));
-          if (EndsPlainRun(text[at]))
-            return at;
-          pos = at + 1;
-          continue;
-        }
-        pos += 16;
-      }
-    }
-#endif
-    while (pos < len && !EndsPlainRun(text[pos]))
-      ++pos;
-    return pos;
-  }
-
-  static const TScanRules& Of(TLineRules rules) {
-    static constexpr TScanRules Windows{MakeClasses(TLineRules::Windows)};
-    static constexpr TScanRules Glibc{MakeClasses(TLineRules::Glibc)};
-    return rules == TLineRules::Glibc ? Glibc : Windows;
-  }
-};
-
-namespace {
-
-template <typename CharT> bool IsLocalhost(std::basic_string_view<CharT> name) {
-  static constexpr char Localhost[] = "localhost";
-  if (name.size() != sizeof(Localhost) - 1)
-    return false;
-  for (size_t i = 0; i < name.size(); ++i) {
-    CharT c = name[i];
-    if (c >= CharT('A') && c <= CharT('Z'))
-      c = static_cast<CharT>(c + ('a' - 'A'));
-    if (c != CharT(Localhost[i]))
-      return false;
-  }
-  return true;
-}
-
-// The address token holds address characters only (all ASCII), so narrowing is a plain copy.
-// Lines of a document share the value of an address text (shared: its number); a line without a
-// document reads its own. False when the token is no numeric address.
-template <typename CharT>
-bool ReadAddressToken(std::basic_string_view<CharT> token, THosts* document, uint32_t& shared,
-                      std::unique_ptr<THostsIP>& own) {
-  char small[64];
-  std::string large;
-  std::string_view text;
-  if constexpr (sizeof(CharT) == 1) {
-    text = token;
-  } else {
-    char* bytes = small;
-    if (token.size() > sizeof(small)) {
-      large.resize(token.size());
-      bytes = large.data();
-    }
-    for (size_t k = 0; k < token.size(); ++k)
-      bytes[k] = static_cast<char>(token[k]);
-    text = std::string_view(bytes, token.size());
-  }
-  if (document) {
-    shared = document->SharedAddressNumber(text);
-    return shared != 0;
-  }
-  auto address = std::make_unique<THostsIP>();
-  if (!address->Parse(text, true) || address->IsEmpty() || address->IsTextOnly())
-    return false;
-  own = std::move(address);
-  return true;
-}
-
-} // namespace
-
-// A million one-name lines cost what these two sizes say: keep them.
+// A million one-name lines cost what these two sizes say: hold to them.
 static_assert(sizeof(THostName) <= 16, "a name is a 16-byte record");
 static_assert(sizeof(THostItem) <= 24, "a line is 24 bytes");
 
@@ -252,9 +114,13 @@ constexpr size_t LargeBytes = size_t{1} << 20; // and more: a large block of its
 } // namespace
 
 TBlockPool& THostItem::TNameArray::Pool(size_t capacity) {
-  static std::unique_ptr<TBlockPool> pools[PooledCapacity + 1];
-  if (!pools[capacity])
-    pools[capacity] = std::make_unique<TBlockPool>(Bytes(capacity), alignof(TNameArray));
+  // One pool for each size, all made at the first call (by one thread, however many ask).
+  static const auto pools = [] {
+    std::array<std::unique_ptr<TBlockPool>, PooledCapacity + 1> made;
+    for (size_t c = 1; c <= PooledCapacity; ++c)
+      made[c] = std::make_unique<TBlockPool>(Bytes(c), alignof(TNameArray));
+    return made;
+  }();
   return *pools[capacity];
 }
 
@@ -263,12 +129,9 @@ THostItem::TNameArray* THostItem::TNameArray::Make(THostItem* owner, size_t capa
   if (capacity > (size_t{1} << 26))
     throw std::length_error("a line of more than 67 million names");
   void* block;
-#if VORN_POOLS_ENABLED
   if (capacity <= PooledCapacity)
     block = Pool(capacity).Allocate();
-  else
-#endif
-      if (Bytes(capacity) >= LargeBytes)
+  else if (Bytes(capacity) >= LargeBytes)
     block = AllocateLargeBlock(Bytes(capacity));
   else
     block = ::operator new(Bytes(capacity));
@@ -281,26 +144,29 @@ THostItem::TNameArray* THostItem::TNameArray::MakeAt(void* place, THostItem* own
 }
 
 void THostItem::TNameArray::Free(TNameArray* array) {
-  [[maybe_unused]] const size_t capacity = array->Capacity;
+  const size_t capacity = array->Capacity;
   const bool borrowed = array->Borrowed;
   array->~TNameArray();
   if (borrowed)
     return;
-#if VORN_POOLS_ENABLED
-  if (capacity <= PooledCapacity) {
+  if (capacity <= PooledCapacity)
     Pool(capacity).Release(array);
-    return;
-  }
-#endif
-  if (Bytes(capacity) >= LargeBytes)
+  else if (Bytes(capacity) >= LargeBytes)
     ReleaseLargeBlock(array, Bytes(capacity));
   else
     ::operator delete(static_cast<void*>(array));
 }
 
-THostItem::THostItem(THosts* owner) noexcept : FMany(nullptr), FOwner(owner ? owner->FNumber : 0) {}
+THostItem::THostItem(THosts* owner) noexcept : FMany(nullptr), FOwner(owner ? owner->FNumber : 0) {
+  // A line made by a caller may outlive its document: the document's number waits for it.
+  if (owner)
+    ++owner->FLooseLines;
+}
 
-#if VORN_POOLS_ENABLED
+THostItem::THostItem(THosts* owner, TInSlab) noexcept : FMany(nullptr), FOwner(owner->FNumber) {
+  FInSlab = 1;
+}
+
 namespace {
 
 TBlockPool& LinePool() {
@@ -309,40 +175,30 @@ TBlockPool& LinePool() {
 }
 
 } // namespace
-#endif
 
 void* THostItem::operator new(size_t size) {
-#if VORN_POOLS_ENABLED
   if (size == sizeof(THostItem))
     return LinePool().Allocate();
-#endif
   return ::operator new(size);
 }
 
 void THostItem::operator delete(THostItem* line, std::destroying_delete_t) {
   THosts* slabs = line->FInSlab ? line->Owner() : nullptr;
   line->~THostItem();
-  if (slabs) {
+  if (slabs)
     slabs->FSlabs->Release(line);
-    return;
-  }
-#if VORN_POOLS_ENABLED
-  LinePool().Release(line);
-#else
-  ::operator delete(static_cast<void*>(line));
-#endif
+  else
+    LinePool().Release(line);
 }
 
 void THostItem::TakeOver(THostItem& other) noexcept {
+  assert(FOwner == other.FOwner && FNameMode == NoName && !FHasExtra);
   FAddress = std::exchange(other.FAddress, 0);
   FOwnAddress = other.FOwnAddress;
   other.FOwnAddress = 0;
   if (other.FHasExtra) {
     // The extra goes along with the line, to be found under its new place.
-    TExtraTable& table = Extras();
-    auto extra = table.Places.extract(&other);
-    extra.key() = this;
-    table.Places.insert(std::move(extra));
+    Extras()->Move(&other, this);
     FHasExtra = 1;
     other.FHasExtra = 0;
   }
@@ -365,29 +221,24 @@ THostItem::~THostItem() {
     ClearNames();
   if (FNameMode == ManyNames)
     TNameArray::Free(FMany);
-  if (FHasExtra)
+  // The extras of a document gone went with it.
+  if (FHasExtra && (FOwner == 0 || Owner()))
     DropExtra();
+  if (FOwner && !FInSlab)
+    THosts::LooseLineGone(FOwner);
 }
 
-void THostItem::ReserveNames(size_t count) {
-  ReserveNamesAt(nullptr, count);
+void THostItem::TNames::Reserve(THostItem& line, size_t count) {
+  ReserveAt(line, nullptr, count);
 }
 
-bool THostItem::NeedsRoomFor(size_t count) const {
-  return count > 1 && !(FNameMode == ManyNames && count <= FMany->Capacity);
-}
-
-size_t THostItem::NamesBytes(size_t count) {
-  return TNameArray::Bytes(count);
-}
-
-void THostItem::ReserveNamesAt(void* place, size_t count) {
-  const size_t have = static_cast<size_t>(NameCount());
-  if (!NeedsRoomFor(count))
+void THostItem::TNames::ReserveAt(THostItem& line, void* place, size_t count) {
+  const size_t have = static_cast<size_t>(line.NameCount());
+  if (!NeedRoomFor(line, count))
     return;
   TNameArray* array =
-      place ? TNameArray::MakeAt(place, this, count) : TNameArray::Make(this, count);
-  THostName* from = NameData();
+      place ? TNameArray::MakeAt(place, &line, count) : TNameArray::Make(&line, count);
+  THostName* from = line.NameData();
   THostName* to = array->Names();
   for (size_t i = 0; i < have; ++i) {
     THostName* moved = ::new (to + i) THostName(std::move(from[i]));
@@ -395,93 +246,97 @@ void THostItem::ReserveNamesAt(void* place, size_t count) {
     std::destroy_at(from + i);
   }
   array->Count = static_cast<uint32_t>(have);
-  if (FNameMode == ManyNames)
-    TNameArray::Free(FMany);
-  FMany = array;
-  FNameMode = ManyNames;
+  if (line.FNameMode == ManyNames)
+    TNameArray::Free(line.FMany);
+  line.FMany = array;
+  line.FNameMode = ManyNames;
 }
 
-THostName& THostItem::AppendName() {
-  if (FNameMode == NoName) {
-    ::new (&FOne) THostName();
-    FNameMode = OneName;
-    FOne.Owner.Set(this, false);
-    return FOne;
+THostName& THostItem::TNames::Append(THostItem& line) {
+  if (line.FNameMode == NoName) {
+    ::new (&line.FOne) THostName();
+    line.FNameMode = OneName;
+    line.FOne.Owner.Set(&line, false);
+    return line.FOne;
   }
-  const size_t count = static_cast<size_t>(NameCount());
-  if (FNameMode == OneName || count == FMany->Capacity)
-    ReserveNames(std::max<size_t>(2, count * 2));
-  THostName* name = ::new (FMany->Names() + count) THostName();
-  name->Owner.Set(&FMany->Owner, true);
-  ++FMany->Count;
+  const size_t count = static_cast<size_t>(line.NameCount());
+  if (line.FNameMode == OneName || count == line.FMany->Capacity)
+    Reserve(line, std::max<size_t>(2, count * 2));
+  TNameArray& array = *line.FMany;
+  THostName* name = ::new (array.Names() + count) THostName();
+  name->Owner.Set(&array.Owner, true);
+  ++array.Count;
+  assert(array.Count <= array.Capacity);
   return *name;
 }
 
-void THostItem::MoveNamesTo(size_t from, size_t count, THostItem& target) {
-  target.ReserveNames(static_cast<size_t>(target.NameCount()) + count);
-  THostName* names = NameData();
+void THostItem::TNames::MoveTo(THostItem& line, size_t from, size_t count, THostItem& target) {
+  assert(from + count <= static_cast<size_t>(line.NameCount()));
+  Reserve(target, static_cast<size_t>(target.NameCount()) + count);
+  THostName* names = line.NameData();
   for (size_t i = 0; i < count; ++i) {
-    THostName& moved = target.AppendName();
+    THostName& moved = Append(target);
     THostName& source = names[from + i];
     moved.FText = std::exchange(source.FText, nullptr);
     moved.Flags = source.Flags;
     moved.FBits = std::exchange(source.FBits, 0);
     moved.FLength16 = std::exchange(source.FLength16, 0);
+    assert(moved.Owner == &target);
   }
 }
 
-void THostItem::EraseFrontNames(size_t count) {
-  const size_t have = static_cast<size_t>(NameCount());
+void THostItem::TNames::EraseFront(THostItem& line, size_t count) {
+  const size_t have = static_cast<size_t>(line.NameCount());
   count = std::min(count, have);
   if (count == 0)
     return;
-  if (FNameMode == OneName) {
-    std::destroy_at(&FOne);
-    FNameMode = NoName;
-    FMany = nullptr;
+  if (line.FNameMode == OneName) {
+    std::destroy_at(&line.FOne);
+    line.FNameMode = NoName;
+    line.FMany = nullptr;
     return;
   }
-  THostName* names = FMany->Names();
+  THostName* names = line.FMany->Names();
   for (size_t i = 0; i < count; ++i)
     std::destroy_at(names + i);
   // The names behind move to the front; each keeps the same distance to the array's header
   // only where it stays, so every moved name finds its owner again.
   for (size_t i = count; i < have; ++i) {
     THostName* moved = ::new (names + i - count) THostName(std::move(names[i]));
-    moved->Owner.Set(&FMany->Owner, true);
+    moved->Owner.Set(&line.FMany->Owner, true);
     std::destroy_at(names + i);
   }
-  FMany->Count = static_cast<uint32_t>(have - count);
+  line.FMany->Count = static_cast<uint32_t>(have - count);
 }
 
-void THostItem::KeepFrontNames(size_t count) {
-  const size_t have = static_cast<size_t>(NameCount());
+void THostItem::TNames::EraseFrom(THostItem& line, size_t count) {
+  const size_t have = static_cast<size_t>(line.NameCount());
   if (count >= have)
     return;
   if (count == 0) {
-    EraseFrontNames(have);
+    EraseFront(line, have);
     return;
   }
-  THostName* names = FMany->Names();
+  THostName* names = line.FMany->Names();
   for (size_t i = count; i < have; ++i)
     std::destroy_at(names + i);
-  FMany->Count = static_cast<uint32_t>(count);
+  line.FMany->Count = static_cast<uint32_t>(count);
 }
 
-void THostItem::EraseName(size_t index) {
-  const size_t have = static_cast<size_t>(NameCount());
+void THostItem::TNames::Erase(THostItem& line, size_t index) {
+  const size_t have = static_cast<size_t>(line.NameCount());
   if (index == 0) {
-    EraseFrontNames(1);
+    EraseFront(line, 1);
     return;
   }
-  THostName* names = NameData();
+  THostName* names = line.NameData();
   std::destroy_at(names + index);
   for (size_t i = index + 1; i < have; ++i) {
     THostName* moved = ::new (names + i - 1) THostName(std::move(names[i]));
-    moved->Owner.Set(&FMany->Owner, true);
+    moved->Owner.Set(&line.FMany->Owner, true);
     std::destroy_at(names + i);
   }
-  --FMany->Count;
+  --line.FMany->Count;
 }
 
 std::unique_ptr<THostName> THostItem::ExtractName(int index) {
@@ -495,14 +350,14 @@ std::unique_ptr<THostName> THostItem::ExtractName(int index) {
   else
     extracted->OwnText(name.Text8().data(), name.Length());
   extracted->Flags = name.Flags;
-  EraseName(static_cast<size_t>(index));
+  TNames::Erase(*this, static_cast<size_t>(index));
   return extracted; // Entry stays set even when the line has no name left
 }
 
 int THostItem::AddName(std::unique_ptr<THostName> name) {
   if (!name)
     return -1;
-  THostName& added = AppendName();
+  THostName& added = TNames::Append(*this);
   added.FText = std::exchange(name->FText, nullptr);
   added.Flags = name->Flags;
   added.FBits = std::exchange(name->FBits, 0);
@@ -570,8 +425,8 @@ void THostItem::TransferNames(int count, THostItem& target) {
   count = std::clamp(count, 0, NameCount());
   if (count == 0)
     return;
-  MoveNamesTo(0, static_cast<size_t>(count), target);
-  EraseFrontNames(static_cast<size_t>(count));
+  TNames::MoveTo(*this, 0, static_cast<size_t>(count), target);
+  TNames::EraseFront(*this, static_cast<size_t>(count));
   target.FFlags |= Entry;
 }
 
@@ -606,28 +461,31 @@ const THostsIP* THostItem::OwnAddress() const {
   return Extra()->OwnAddress.get();
 }
 
-THostItem::TExtraTable& THostItem::Extras() const {
-  if (THosts* document = Owner())
-    return *document->FExtras;
-  static TExtraTable withoutDocument;
-  return withoutDocument;
+TExtraTable* THostItem::Extras() const {
+  if (FOwner == 0) {
+    static TExtraTable withoutDocument(true); // shared by every thread
+    return &withoutDocument;
+  }
+  THosts* document = Owner();
+  return document ? document->FExtras.get() : nullptr;
 }
 
-const THostItem::TExtra* THostItem::Extra() const {
-  return FHasExtra ? &Extras().Places.find(this)->second : nullptr;
+const TExtra* THostItem::Extra() const {
+  if (!FHasExtra)
+    return nullptr;
+  const TExtra* extra = Extras()->Find(this);
+  assert(extra);
+  return extra;
 }
 
-THostItem::TExtra& THostItem::MakeExtra() {
-  TExtraTable& table = Extras();
-  if (FHasExtra)
-    return table.Places.find(this)->second;
-  TExtra& extra = table.Places[this];
+TExtra& THostItem::MakeExtra() {
+  TExtra& extra = Extras()->Make(this);
   FHasExtra = 1;
   return extra;
 }
 
 void THostItem::DropExtra() {
-  Extras().Places.erase(this);
+  Extras()->Drop(this);
   FHasExtra = 0;
   FOwnAddress = 0;
 }
@@ -662,161 +520,4 @@ bool THostItem::IsInvalid() const {
     return false;
   const THostsIP* address = Address();
   return address && (address->IsTextOnly() || address->IsEmpty());
-}
-
-// ---- The scanner ----
-
-template <typename CharT>
-void THostItem::StoreName(THostName& name, const CharT* text, size_t length) {
-  if (THosts* document = Owner()) {
-    bool wide = false;
-    const void* stored = document->FText->Store(text, length, wide);
-    name.SetText(stored, length, wide);
-    return;
-  }
-  if constexpr (sizeof(CharT) == 1) {
-    name.OwnText(text, length);
-  } else {
-    name.SetName(std::u16string_view(text, length));
-  }
-}
-
-void THostItem::ParseLine(std::u16string_view text, bool& FoundLocalhost, bool KeepLocalhost) {
-  Scan(text, FoundLocalhost, KeepLocalhost, TScanRules::Of(TLineRules::Windows));
-}
-
-void THostItem::ParseLine8(std::string_view text, bool& FoundLocalhost, bool KeepLocalhost,
-                           TLineRules rules) {
-  Scan(text, FoundLocalhost, KeepLocalhost, TScanRules::Of(rules));
-}
-
-void THostItem::ParseLine16(std::u16string_view text, bool& FoundLocalhost, bool KeepLocalhost,
-                            TLineRules rules) {
-  Scan(text, FoundLocalhost, KeepLocalhost, TScanRules::Of(rules));
-}
-
-template <typename CharT>
-void THostItem::Scan(std::basic_string_view<CharT> text, bool& FoundLocalhost, bool KeepLocalhost,
-                     const TScanRules& rules) {
-  FFlags = 0;
-  FoundLocalhost = false;
-  if (FNameMode != NoName)
-    ClearNames();
-  // The line starts over: nothing of an earlier reading survives.
-  FAddress = 0;
-  if (FHasExtra)
-    DropExtra();
-
-  if (text.empty())
-    return; // blank
-  if (text[0] == CharT('#'))
-    FFlags = Commented;
-  const size_t names = ScanAddress(text, rules);
-  if (names != text.npos)
-    ScanNames(text, names, FoundLocalhost, KeepLocalhost, rules);
-
-  if (NameCount() > 0)
-    FFlags |= Entry;
-  if (!Comment().empty())
-    FFlags |= CommentText;
-}
-
-template <typename CharT> void THostItem::SetCommentOf(std::basic_string_view<CharT> comment) {
-  if constexpr (sizeof(CharT) == 1) {
-    std::u16string wide(comment.size(), u'\0');
-    for (size_t i = 0; i < comment.size(); ++i)
-      wide[i] = static_cast<unsigned char>(comment[i]);
-    SetCommentText(wide);
-  } else {
-    SetCommentText(comment);
-  }
-}
-
-template <typename CharT>
-size_t THostItem::ScanAddress(std::basic_string_view<CharT> text, const TScanRules& rules) {
-  constexpr size_t None = std::basic_string_view<CharT>::npos;
-  const bool commented = FFlags == Commented;
-  // A line that cannot be read further: a commented line keeps all of its text after the '#'
-  // as its comment, any other line is unusable.
-  const auto giveUp = [&]() {
-    if (commented)
-      SetCommentOf(text.substr(1));
-    else
-      FFlags = Invalid;
-    return None;
-  };
-  // Leading blanks go; after a '#' there are none ("# ..." is a comment line). The token is the
-  // run of address characters that follows, and a blank must end it.
-  const size_t n = text.size();
-  size_t pos = commented ? 1 : 0;
-  if (!commented)
-    while (pos < n && rules.IsSeparator(text[pos]))
-      ++pos;
-  const size_t tokenStart = pos;
-  while (pos < n && rules.IsAddressChar(text[pos]))
-    ++pos;
-  if (pos == tokenStart || pos == n || !rules.IsSeparator(text[pos]))
-    return giveUp();
-  std::unique_ptr<THostsIP> own;
-  uint32_t shared = 0;
-  if (!ReadAddressToken(text.substr(tokenStart, pos - tokenStart), Owner(), shared, own))
-    return giveUp();
-  if (own) {
-    MakeExtra().OwnAddress = std::move(own);
-    FOwnAddress = 1;
-  }
-  FAddress = shared;
-  return pos + 1;
-}
-
-template <typename CharT>
-void THostItem::ScanNames(std::basic_string_view<CharT> text, size_t pos, bool& FoundLocalhost,
-                          bool KeepLocalhost, const TScanRules& rules) {
-  const size_t len = text.size();
-  // A name runs to the next separator, '#' or the end; a name of forbidden characters only is
-  // none, one with some is kept without them and marked.
-  while (pos < len) {
-    const uint8_t first = rules.ClassOf(text[pos]);
-    if (first == ClassSeparator) {
-      ++pos;
-      continue;
-    }
-    if (first == ClassHash) {
-      // The comment: the rest of the line after the '#', exactly as written.
-      SetCommentOf(text.substr(pos + 1));
-      return;
-    }
-    const size_t nameStart = pos;
-    size_t forbidden = 0;
-    for (;;) {
-      // Nearly every name is plain characters up to its end.
-      pos = rules.PlainRunEnd(text, pos);
-      if (pos == len || rules.ClassOf(text[pos]) != ClassForbidden)
-        break;
-      ++forbidden;
-      ++pos;
-    }
-    const std::basic_string_view<CharT> run = text.substr(nameStart, pos - nameStart);
-    if (forbidden == run.size())
-      continue;
-    if (forbidden != 0) {
-      std::basic_string<CharT> cleaned;
-      cleaned.reserve(run.size() - forbidden);
-      for (const CharT r : run)
-        if (!rules.IsForbiddenInName(r))
-          cleaned.push_back(r);
-      THostName& name = AppendName();
-      StoreName(name, cleaned.data(), cleaned.size());
-      name.Flags = THostName::Malformed;
-      continue;
-    }
-    FoundLocalhost = IsLocalhost(run);
-    if (THosts* document = Owner(); FoundLocalhost && document)
-      ++document->FLoadInfo.LocalhostNames;
-    if (!FoundLocalhost || KeepLocalhost) {
-      THostName& name = AppendName();
-      StoreName(name, run.data(), run.size());
-      name.Flags = FoundLocalhost ? THostName::Localhost : 0;
-    }
-  }
 }

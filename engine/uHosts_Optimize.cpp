@@ -9,15 +9,20 @@
 // receiving line fills up, the line runs empty, or it must be split), so the result is the same
 // line for line and name for name.
 #include <algorithm>
+#include <cassert>
+#include <climits>
 #include <cstddef>
+#include <stdexcept>
 #include <unordered_map>
 
 #include "uHosts.h"
-#include "uHosts_Text.h"
+#include "uHosts_LineSlabs.h"
+#include "uHosts_NameRoom.h"
+#include "uHosts_TextArena.h"
 
 namespace {
 
-constexpr int MaxNames = 9; // nine names make a line full
+constexpr int MaxNames = static_cast<int>(TNameRoom::Names); // nine names make a line full
 
 struct TAddressHash {
   size_t operator()(const THostsIP* address) const { return address->Hash(); }
@@ -66,6 +71,9 @@ TIPTrackerItem* TIPTracker::FindOrAdd(const THostsIP* address) {
   const int index = IndexOf(address);
   if (index >= 0)
     return FItems[static_cast<size_t>(index)].get();
+  // One item an address of the lines, which the int counts of a document can tell.
+  if (FItems.size() >= static_cast<size_t>(INT_MAX))
+    throw std::length_error("more addresses than a document holds lines");
   auto item = std::make_unique<TIPTrackerItem>();
   item->Address = address;
   const int added = Count();
@@ -81,22 +89,22 @@ namespace {
 // A line whose names the merge may move: an active entry whose address text the system's
 // resolver reads as the same address. Any other entry keeps its own names, receives none and
 // gives none away (the resolver would not find them on a line it cannot read).
-bool TakesPart(const THostItem& line) {
+bool JoinsTheMerge(const THostItem& line) {
   return !line.IsCommented() && line.Address() && line.Address()->ResolverReadsAlike();
 }
 
 } // namespace
 
-// The merge pass over one document. The new list is built in place: lines kept move down over
-// the lines that went; the lines a split makes wait in their own list while the old lines still
-// occupy the room they need.
+// The merge pass over one document. The new list is built beside the old one: every line of the
+// old list is kept in the new one, in order, or goes; the lines a split or a cut makes follow the
+// line they came from.
 //
 // The pass goes twice over the lines. The plan counts names only and takes, while the document is
-// still untouched, everything that may fail: the tracker's items, one block with room for nine
-// names for each line that will receive names, the lines the splits and cuts will make, a slab for
-// the lines kept and, when there are any splits, the whole new line list. Running out of memory
-// there leaves the document as it was. The walk then moves the names and builds the list without
-// taking any memory, so it cannot fail halfway.
+// still untouched, everything that may fail: the tracker's items, the room for nine names for each
+// line that will receive names (uHosts_NameRoom.h), the lines the splits and cuts will make, a
+// slab for the lines kept and room for the new list's runs. Running out of memory there leaves the
+// document as it was, and what the plan took goes back (THosts::Optimize). The walk then moves the
+// names and builds the list without taking any memory, so it cannot fail halfway.
 //
 // The walk moves every line it keeps into the slab the plan took, and the lines that go leave
 // theirs: the slabs of the lines read so far go back to the system while the walk goes on, and the
@@ -104,7 +112,7 @@ bool TakesPart(const THostItem& line) {
 // it started with.
 class THosts::TMergePass {
 public:
-  explicit TMergePass(THosts& hosts) : FHosts(hosts) {}
+  explicit TMergePass(THosts& hosts) : FHosts(hosts), FRoom(*hosts.FText, *hosts.FSlabs) {}
 
   void Run() {
     Plan();
@@ -120,7 +128,7 @@ private:
       if (!line.IsEntry())
         return;
       ++lines;
-      if (!TakesPart(line)) {
+      if (!JoinsTheMerge(line)) {
         if (!line.IsCommented())
           PlanCut(line, lines);
         return;
@@ -147,7 +155,7 @@ private:
         // A line that receives names fills up to nine.
         if (!roomCounted) {
           roomCounted = 1;
-          if (tracked.OpenLine->NeedsRoomFor(MaxNames))
+          if (THostItem::TNames::NeedRoomFor(*tracked.OpenLine, MaxNames))
             ++FRooms;
         }
         if (n > MaxNames + 1) {
@@ -187,18 +195,9 @@ private:
     for (int i = 0; i < FTracker.Count(); ++i)
       FTracker.Items(i)->OpenLine = nullptr;
     FKept.ReserveRuns(lines); // at most a run a line
-    if (FRooms) {
-      FRoomBytes = THostItem::NamesBytes(MaxNames);
-      FRoom = FHosts.FText->Keep(TLargeBuffer(FRooms * FRoomBytes));
-    }
-#if VORN_POOLS_ENABLED
+    FRoom.Reserve(FRooms);
     FHosts.FSlabs->Reserve(lines);
-    FMoveLines = true;
-    // The slabs the walk empties give room for names before the plan's block does: their pages
-    // are in memory already, where the block's would be fresh ones for the system to clear.
-    if (FRooms)
-      FHosts.FText->ReserveKept(FHosts.FSlabs->KeepEmpty());
-#endif
+    FRoom.Commit(); // the last step that may fail
   }
 
   // The lines that cutting a line of more than nine names makes, with room for their names.
@@ -228,7 +227,7 @@ private:
       if (line->HasComment())
         line->SetComment(u"");
 
-      if (!TakesPart(*line)) {
+      if (!JoinsTheMerge(*line)) {
         Cut(*Keep(std::move(slot)));
         return;
       }
@@ -253,7 +252,8 @@ private:
     });
     old.Forget();
     old.Swap(FKept);
-    FHosts.FSlabs->StopKeepingEmpty();
+    // The plan decided as the walk did: every line it made and every room it took is used.
+    assert(FNextMade == FMade.size() && FRoom.Left() == 0);
   }
 
   // Moves the line's names onto the open line of its address, as long as there is one with room;
@@ -289,19 +289,19 @@ private:
   void Split(THostItem& line, THostItem& open, int& n, TIPTrackerItem& tracked) {
     size_t from = 0;
     GiveRoom(open);
-    line.MoveNamesTo(from++, 1, open);
+    THostItem::TNames::MoveTo(line, from++, 1, open);
     open.FFlags |= THostItem::Entry;
     --n;
     while (n > MaxNames) {
       THostItem& added = *FMade[FNextMade++];
       const int take = std::min(MaxNames, n - MaxNames);
       GiveRoom(added);
-      line.MoveNamesTo(from, static_cast<size_t>(take), added);
+      THostItem::TNames::MoveTo(line, from, static_cast<size_t>(take), added);
       added.FFlags |= THostItem::Entry;
       from += static_cast<size_t>(take);
       n -= take;
     }
-    line.EraseFrontNames(from);
+    THostItem::TNames::EraseFront(line, from);
     THostItem* last = FMade[FNextMade - 1].get();
     tracked.OpenLine = last->NameCount() < MaxNames ? last : nullptr;
   }
@@ -317,10 +317,10 @@ private:
     for (size_t from = MaxNames; from < n; from += MaxNames) {
       THostItem& added = *FMade[FNextMade++];
       GiveRoom(added);
-      line.MoveNamesTo(from, std::min<size_t>(MaxNames, n - from), added);
+      THostItem::TNames::MoveTo(line, from, std::min<size_t>(MaxNames, n - from), added);
       added.FFlags |= THostItem::Entry;
     }
-    line.KeepFrontNames(MaxNames);
+    THostItem::TNames::EraseFrom(line, MaxNames);
     KeepInserted();
   }
 
@@ -339,57 +339,37 @@ private:
     return FLastIndex;
   }
 
-  // Room for nine names on a line about to receive names, from the plan's block.
+  // Room for nine names on a line about to receive names, from the plan's room.
   void GiveRoom(THostItem& line) {
-    if (!line.NeedsRoomFor(MaxNames))
-      return;
-    if (FRooms == 0) { // the plan counted them all; this is only a safe way out
-      line.ReserveNames(MaxNames);
-      return;
-    }
-    if (static_cast<size_t>(FEmptyEnd - FEmptyNext) < FRoomBytes) {
-      if (TLargeBuffer slab = FHosts.FSlabs->TakeEmpty(); slab.Data()) {
-        FEmptyEnd = slab.Data() + slab.Capacity();
-        FEmptyNext = FHosts.FText->Keep(std::move(slab)); // within the room the plan took
-      }
-    }
-    if (static_cast<size_t>(FEmptyEnd - FEmptyNext) >= FRoomBytes) {
-      line.ReserveNamesAt(FEmptyNext, MaxNames);
-      FEmptyNext += FRoomBytes;
-    } else {
-      line.ReserveNamesAt(FRoom, MaxNames);
-      FRoom += FRoomBytes;
-    }
-    --FRooms;
+    if (THostItem::TNames::NeedRoomFor(line, MaxNames))
+      FRoom.Give(line);
   }
 
   // The line goes into the new list, moved into the slab the plan took; returns where it is.
   THostItem* Keep(std::unique_ptr<THostItem> line) {
-    if (FMoveLines)
-      line = FHosts.MoveToNewestSlab(std::move(line));
+    line = FHosts.MoveToNewestSlab(std::move(line));
     THostItem* kept = line.get();
+    assert(FKept.AppendTakesNoMemory(kept));
     FKept.Append(line); // within the runs the plan took
     return kept;
   }
 
   // The lines the current line's splits made follow it.
   void KeepInserted() {
-    for (size_t k = FInsertedFrom; k < FNextMade; ++k)
+    for (size_t k = FInsertedFrom; k < FNextMade; ++k) {
+      assert(FKept.AppendTakesNoMemory(FMade[k].get()));
       FKept.Append(FMade[k]);
+    }
   }
 
   THosts& FHosts;
   TIPTracker FTracker;
   const THostsIP* FLastAddress = nullptr; // the address TrackedIndex found last, and its item
   size_t FLastIndex = 0;
-  std::vector<int> FOpenCount;       // by tracker item, in the plan
-  std::vector<uint8_t> FRoomCounted; // by tracker item: the open line's room is counted
-  size_t FRooms = 0;                 // rooms for nine names the plan took and the walk has not used
-  size_t FRoomBytes = 0;
-  char* FRoom = nullptr;      // the next one
-  char* FEmptyNext = nullptr; // the next room in a slab the walk emptied
-  char* FEmptyEnd = nullptr;
-  bool FMoveLines = false;
+  std::vector<int> FOpenCount;                   // by tracker item, in the plan
+  std::vector<uint8_t> FRoomCounted;             // by tracker item: the open line's room is counted
+  size_t FRooms = 0;                             // lines the plan counted that receive names
+  TNameRoom FRoom;                               // their room
   TLineList FKept;                               // the new list
   std::vector<std::unique_ptr<THostItem>> FMade; // the lines splits make, in order
   size_t FNextMade = 0;                          // the next one a split takes
@@ -397,6 +377,12 @@ private:
 };
 
 void THosts::Optimize() {
-  if (FLines.Size() != 0)
-    TMergePass(*this).Run();
+  if (Watching() || FLines.Size() == 0)
+    return;
+  // What the pass took in advance and did not use goes back: all of it when it failed.
+  struct TTrim {
+    TLineSlabs& Slabs;
+    ~TTrim() { Slabs.Trim(); }
+  } trim{*FSlabs};
+  TMergePass(*this).Run();
 }

@@ -21,8 +21,7 @@ rm -rf build/native/tests/test-results build/windows-x64/tests/test-results \
   build/windows-x86/tests/test-results
 
 run ctest --preset native
-# The release build keeps the pools and the document's slabs of lines that the sanitizer build of
-# the native preset leaves out.
+# The same memory code again as it ships: optimized, without the sanitizers and the asserts.
 run ctest --test-dir build/release --output-on-failure
 run ctest --preset windows-x64
 # tarnwkc.exe (64-bit here, 32-bit inside test-x86.sh) writes what the Linux program writes.

@@ -1,12 +1,21 @@
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <filesystem>
+#include <functional>
+#include <memory>
+#include <new>
+#include <stdexcept>
+#include <string>
 #include <system_error>
+#include <thread>
 #include <vector>
 
+#include "FailingAllocations.h"
 #include "TestFiles.h"
 #include "TestText.h"
 #include "VornLibFilesystem.h"
+#include "VornLibMemory.h"
 #include "uHosts.h"
 
 using namespace testing_files;
@@ -389,6 +398,214 @@ TEST(DocumentFile, CorpusRoundTripIsStable) {
     EXPECT_EQ(second.Count(), first.Count());
   }
   EXPECT_GT(files, 0);
+}
+
+// A line keeps its names' text and its address in the document it was made for: a line made for
+// a document that has gone is refused by every other, also by one made after it.
+TEST(Document, ALineOfADocumentGoneIsRefused) {
+  bool found = false;
+  auto gone = std::make_unique<THosts>();
+  auto line = std::make_unique<THostItem>(gone.get());
+  line->ParseLine(u"10.9.8.7 stale-name.example", found, false);
+  gone.reset();
+  THosts next;
+  next.LoadFromBytes("0.0.0.0 a.example\n");
+  EXPECT_FALSE(next.Insert(0, std::move(line)));
+  EXPECT_EQ(next.Count(), 1);
+  EXPECT_EQ(Save(next, EncodingAnsi, false), "0.0.0.0 a.example\r\n");
+}
+
+// The same bytes through both roads of a load: a block the document may use up, or bytes it
+// copies from.
+int LoadBothWays(THosts& hosts, const std::string& bytes, bool inPlace) {
+  if (!inPlace)
+    return hosts.LoadFromBytes(bytes);
+  TLargeBuffer block(bytes.size() + 1);
+  std::memcpy(block.Data(), bytes.data(), bytes.size());
+  block.SetSize(bytes.size());
+  return hosts.LoadFromBuffer(std::move(block));
+}
+
+// A watcher may read the document, change its lines and stop or replace the watch (from the next
+// line on); while it runs, whatever would add, remove or move lines is refused. Every line of the
+// file is read, whatever it does.
+TEST(Document, AWatcherMayReadAndChangeLinesButNotTheList) {
+  const std::string input = "0.0.0.0 a b\n# note\n10.0.0.1 c\n0.0.0.0 d\n";
+  const std::string saved = "0.0.0.0 a b\r\n# note\r\n10.0.0.1 c\r\n0.0.0.0 d\r\n";
+  const std::string longNames = " long-name-number-one.example long-name-number-two.example";
+  struct Row {
+    const char* Name;
+    // Starts the watch; seen counts the lines the watchers see.
+    std::function<void(THosts&, int& seen)> Watch;
+    int Seen;
+    std::string Saved;
+  };
+  const Row rows[] = {
+      {"stops watching from inside",
+       [](THosts& hosts, int& seen) {
+         hosts.WatchLoad([&hosts, &seen, tag = std::string(64, 'x')](const THostsReadLine&) {
+           hosts.WatchLoad(nullptr);
+           seen += static_cast<int>(tag.size()) / 64; // its own state is still there
+         });
+       },
+       1, saved},
+      {"hands the watch to another",
+       [](THosts& hosts, int& seen) {
+         hosts.WatchLoad([&hosts, &seen](const THostsReadLine&) {
+           ++seen;
+           hosts.WatchLoad([&seen](const THostsReadLine&) { seen += 10; });
+         });
+       },
+       31, saved},
+      {"reads the first line again, with long names",
+       [&longNames](THosts& hosts, int& seen) {
+         hosts.WatchLoad([&hosts, &seen, &longNames](const THostsReadLine& read) {
+           if (++seen == 1 && read.Kept) {
+             bool found = false;
+             const std::string text = "0.0.0.0" + longNames;
+             hosts.Items(0)->ParseLine(std::u16string(text.begin(), text.end()), found, false);
+           }
+         });
+       },
+       4, "0.0.0.0" + longNames + "\r\n# note\r\n10.0.0.1 c\r\n0.0.0.0 d\r\n"},
+      {"deletes, inserts, merges and loads",
+       [](THosts& hosts, int& seen) {
+         hosts.WatchLoad([&hosts, &seen](const THostsReadLine&) {
+           ++seen;
+           EXPECT_FALSE(hosts.Delete(0));
+           EXPECT_FALSE(hosts.Insert(0, std::make_unique<THostItem>(&hosts)));
+           hosts.Optimize();
+           EXPECT_EQ(hosts.LoadFromBytes("0.0.0.0 more\n"), 0);
+         });
+       },
+       4, saved},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.Name);
+    for (const bool inPlace : {false, true}) {
+      SCOPED_TRACE(inPlace ? "in place" : "copied");
+      THosts hosts;
+      int seen = 0;
+      row.Watch(hosts, seen);
+      EXPECT_EQ(LoadBothWays(hosts, input, inPlace), 4);
+      EXPECT_EQ(seen, row.Seen);
+      EXPECT_EQ(Save(hosts, EncodingAnsi, false), row.Saved);
+    }
+  }
+}
+
+// A load that fails (its watcher raised, or memory ran out) leaves the document as it was.
+TEST(Document, AFailedLoadLeavesTheDocumentAsItWas) {
+  const std::string before = "10.0.0.1 x # kept\r\n";
+  std::string input;
+  for (int i = 0; i < 40; ++i)
+    input += "10.0.0." + std::to_string(i % 7) + " n" + std::to_string(i) + " m" +
+             std::to_string(i) + " # c\n# comment " + std::to_string(i) + "\n";
+  for (const bool inPlace : {false, true}) {
+    SCOPED_TRACE(inPlace ? "in place" : "copied");
+    for (int fail = 0; fail < 120; ++fail) {
+      SCOPED_TRACE(fail);
+      THosts hosts;
+      hosts.LoadFromBytes(before);
+      const THostsLoadInfo info = hosts.LoadInfo();
+      bool failed = false;
+      if (fail % 2 == 0) { // the watcher raises at a line
+        hosts.WatchLoad([fail](const THostsReadLine& read) {
+          if (read.Number == static_cast<size_t>(fail / 2 + 1))
+            throw std::runtime_error("watcher");
+        });
+        try {
+          LoadBothWays(hosts, input, inPlace);
+        } catch (const std::runtime_error&) {
+          failed = true;
+        }
+        hosts.WatchLoad(nullptr);
+      } else { // memory runs out at an allocation
+        const TFailingAllocations failing(fail / 2);
+        try {
+          LoadBothWays(hosts, input, inPlace);
+        } catch (const std::bad_alloc&) {
+          failed = true;
+        }
+      }
+      if (!failed)
+        continue;
+      EXPECT_EQ(hosts.Count(), 1);
+      EXPECT_EQ(Save(hosts, EncodingAnsi, false), before);
+      EXPECT_EQ(hosts.LoadInfo().Lines, info.Lines);
+      EXPECT_EQ(hosts.LoadInfo().Bytes, info.Bytes);
+    }
+  }
+}
+
+// What one thread does with its own document: lines read, lines made by the caller (from the
+// shared pool of lines), names added to a line (arrays from the shared pools), lines without a
+// document with comments (the shared table of their extras), the merge, the save.
+std::string WorkOnADocument(int seed) {
+  std::string input;
+  for (int i = 0; i < 3000; ++i)
+    input += "10.0." + std::to_string(seed) + "." + std::to_string(i % 5) + " n" +
+             std::to_string(i) + (i % 7 == 0 ? " m" + std::to_string(i) : "") + " # c\n";
+  THosts hosts;
+  hosts.LoadFromBytes(input);
+  bool found = false;
+  for (int i = 0; i < 200; ++i) {
+    auto line = std::make_unique<THostItem>(&hosts);
+    line->ParseLine(u"10.9.9.9 made" + std::u16string(1, char16_t(u'a' + i % 26)), found, false);
+    for (int k = 0; k < i % 20; ++k)
+      line->AddName(line->ExtractName(0));
+    hosts.Insert(i * 7, std::move(line));
+    THostItem loose(nullptr);
+    loose.ParseLine(u"1.2.3.4 loose # its own comment", found, false);
+    EXPECT_TRUE(loose.Comment() == u" its own comment");
+  }
+  hosts.Optimize();
+  hosts.SaveOptions().IncludeLocalhost = false;
+  return hosts.SaveToBytes(EncodingUtf8);
+}
+
+// Documents on different threads are independent, though they share the pools and the numbers
+// of the live documents; and several threads may read one document at once.
+TEST(DocumentThreads, DocumentsOnThreadsAndReadersOfOneDocument) {
+  std::vector<std::string> alone;
+  for (int t = 0; t < 4; ++t)
+    alone.push_back(WorkOnADocument(t));
+  std::vector<std::string> together(4);
+  std::vector<std::thread> threads;
+  for (int t = 0; t < 4; ++t)
+    threads.emplace_back([&together, t] {
+      for (int round = 0; round < 3; ++round)
+        together[static_cast<size_t>(t)] = WorkOnADocument(t);
+    });
+  for (std::thread& thread : threads)
+    thread.join();
+  EXPECT_EQ(together, alone);
+
+  THosts shared;
+  std::string lines;
+  for (int i = 0; i < 2000; ++i)
+    lines += "0.0.0.0 h" + std::to_string(i) + "\n";
+  shared.LoadFromBytes(lines);
+  for (int i = 0; i < 50; ++i) { // lines in places of their own: many runs
+    auto line = std::make_unique<THostItem>(&shared);
+    bool found = false;
+    line->ParseLine(u"1.2.3.4 b c d", found, false);
+    shared.Insert(i * 40, std::move(line));
+  }
+  const std::string saved = shared.SaveToBytes(EncodingUtf8);
+  std::vector<int> wrong(4, 0);
+  threads.clear();
+  for (size_t t = 0; t < 4; ++t)
+    threads.emplace_back([&shared, &saved, &wrong, t] {
+      for (int round = 0; round < 200; ++round) {
+        for (int i = shared.Count() - 1; i >= 0; i -= 1 + static_cast<int>(t))
+          wrong[t] += shared.Items(i)->Owner() != &shared;
+        wrong[t] += shared.SaveToBytes(EncodingUtf8) != saved;
+      }
+    });
+  for (std::thread& thread : threads)
+    thread.join();
+  EXPECT_EQ(wrong, std::vector<int>(4, 0));
 }
 
 } // namespace

@@ -3,6 +3,7 @@
 
 #include <memory>
 #include <string>
+#include <type_traits>
 #include <vector>
 
 #include "VornLibStrUtils.h"
@@ -323,6 +324,21 @@ TEST(LineComment, APlaceGivenBackServesOneLineOnly) {
   second->ParseLine(u"5.6.7.8 b", found, false);
   EXPECT_TRUE(second->Comment().empty());
   EXPECT_TRUE(fourth->Comment() == u" four");
+}
+
+// A name finds its line by the distance from where the name is stored, so the owner cannot be
+// copied out of the name: it is compared, or turned into the line.
+TEST(LineNames, TheOwnerOfANameCannotBeCopied) {
+  using TOwner = decltype(THostName::Owner);
+  EXPECT_FALSE(std::is_copy_constructible_v<TOwner>);
+  EXPECT_FALSE(std::is_copy_assignable_v<TOwner>);
+  EXPECT_FALSE(std::is_move_constructible_v<TOwner>);
+  THostItem line(nullptr);
+  bool found = false;
+  line.ParseLine(u"10.0.0.1 a b", found, false);
+  const THostItem* owner = line.GetName(1)->Owner;
+  EXPECT_EQ(owner, &line);
+  EXPECT_EQ(line.GetName(0)->Owner, &line);
 }
 
 } // namespace

@@ -9,6 +9,7 @@
 
 #include "FailingAllocations.h"
 #include "OptimizeOracle.h"
+#include "VornLibMemory.h"
 #include "uHosts.h"
 
 namespace {
@@ -279,6 +280,40 @@ TEST(Optimize, ManyLinesFillLinesOfNineInOrder) {
 // A second pass changes nothing where no line had to be split or cut and every name is written. (A
 // split can leave a line with room in front of a later line of its address, and a line holding
 // names that are not written reads back shorter; the next pass then fills those lines further.)
+// A merge that fails for want of memory keeps nothing of what it took in advance (the room for
+// names, a slab for the lines it keeps, the lines its cuts make): the document holds as much
+// memory after it as before, and as many lines. The document is large enough for the lines kept
+// to need a slab of their own, with lines to cut and lines that receive names.
+TEST(Optimize, AFailedMergeGivesBackAllItTook) {
+  std::string input;
+  for (int i = 0; i < 160000; ++i)
+    input += "0.0.0.0 n" + std::to_string(i) + (i % 5000 == 0 ? Names(" m", 1, 12) : "") + "\n";
+  THosts hosts;
+  hosts.LoadFromBytes(input);
+  const int lines = hosts.Count();
+  const size_t before = LargeBlockBytesInUse();
+  int failures = 0;
+  for (long succeeding = 0;; ++succeeding) {
+    SCOPED_TRACE(succeeding);
+    bool failed = false;
+    {
+      const TFailingAllocations failing(succeeding);
+      try {
+        hosts.Optimize();
+      } catch (const std::bad_alloc&) {
+        failed = true;
+      }
+    }
+    if (!failed)
+      break;
+    ++failures;
+    EXPECT_EQ(LargeBlockBytesInUse(), before);
+    ASSERT_EQ(hosts.Count(), lines);
+  }
+  EXPECT_GT(failures, 5);
+  EXPECT_LT(hosts.Count(), lines);
+}
+
 TEST(Optimize, IsIdempotentThroughSaveAndLoad) {
   std::mt19937 random(7);
   for (int round = 0; round < 300; ++round) {
@@ -316,5 +351,37 @@ TEST(Tracker, FindsEqualAddressesAsTheFirstItem) {
   EXPECT_EQ(tracker.IndexOf(nullptr), -1);
   EXPECT_EQ(tracker.Count(), 2);
 }
+
+#if VORN_ADDRESS_SANITIZER
+// The merge pass moves every line it keeps, and with it the line's names: a line or a name taken
+// before Optimize is none after it (the sanitizer build reports its use).
+TEST(OptimizeDeathTest, LinesAndNamesTakenBeforeTheMergeAreGoneAfterIt) {
+  struct Row {
+    const char* Name;
+    int Line;
+    int Name_; // -1: the line itself
+  };
+  const Row rows[] = {
+      {"the first line", 0, -1},
+      {"the name of a line that receives names", 0, 0},
+      {"a line kept apart", 2, -1},
+      {"a commented-out entry", 3, -1},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.Name);
+    THosts hosts;
+    hosts.LoadFromBytes("0.0.0.0 a\n0.0.0.0 b\n0 c\n#0.0.0.0 d\n");
+    const THostItem* line = hosts.Items(row.Line);
+    const THostName* name = row.Name_ < 0 ? nullptr : line->GetName(row.Name_);
+    hosts.Optimize();
+    EXPECT_DEATH(
+        {
+          volatile size_t sink = name ? name->Length() : static_cast<size_t>(line->NameCount());
+          (void)sink;
+        },
+        "use-after-poison");
+  }
+}
+#endif
 
 } // namespace
