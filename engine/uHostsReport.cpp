@@ -299,12 +299,11 @@ struct THostsNameSurvey::TBuilder {
   std::vector<bool> Signs; // by Sign: met among the names of the other addresses
   TLineNumbers FirstName;  // by line: the place of its first name
 
-  // One listing of a name: the name, its line number, its address and its family.
+  // One listing of a name: the name, its line number and its address.
   struct TListing {
     const THostName* Name;
     uint32_t Line;
     uint32_t Address;
-    bool IPv6;
   };
 
   // Address ids, in the order first met; the lines of a document share the value of one text.
@@ -400,7 +399,7 @@ struct THostsNameSurvey::TBuilder {
     const THostItem& line = *Hosts.Items(static_cast<int>(index));
     return TListing{line.GetName(static_cast<int>(at - *found)),
                     LineNumbers ? (*LineNumbers)[index] : static_cast<uint32_t>(index + 1),
-                    IdOf(line.Address()), line.Address()->IsIPv6()};
+                    IdOf(line.Address())};
   }
 
   // Runs of one hash; within a run, the listings of each name (nearly always the whole run).
@@ -489,28 +488,21 @@ THostsNameSurvey::THostsNameSurvey(const THosts& hosts, TScope scope,
     return Places[a.First].Line < Places[b.First].Line;
   });
   // The names under two addresses or more of one family, by the first line of that family.
-  std::vector<uint32_t> firstLines;
+  std::vector<std::pair<uint32_t, TSpread>> byFirstLine;
   for (uint32_t n = 0; n < Named.size(); ++n) {
     for (const bool ipv6 : {false, true}) {
       uint32_t count = 0, firstLine = 0;
       for (uint32_t p = Named[n].First; p < Named[n].First + Named[n].Count; ++p)
         if (Address(Places[p].Address)->IsIPv6() == ipv6 && count++ == 0)
           firstLine = Places[p].Line;
-      if (count > 1) {
-        Spreads.push_back({n, ipv6});
-        firstLines.push_back(firstLine);
-      }
+      if (count > 1)
+        byFirstLine.push_back({firstLine, TSpread{n, ipv6}});
     }
   }
-  std::vector<uint32_t> order(Spreads.size());
-  for (uint32_t i = 0; i < order.size(); ++i)
-    order[i] = i;
-  std::stable_sort(order.begin(), order.end(),
-                   [&](uint32_t a, uint32_t b) { return firstLines[a] < firstLines[b]; });
-  std::vector<TSpread> sorted;
-  for (const uint32_t i : order)
-    sorted.push_back(Spreads[i]);
-  Spreads.swap(sorted);
+  std::stable_sort(byFirstLine.begin(), byFirstLine.end(),
+                   [](const auto& a, const auto& b) { return a.first < b.first; });
+  for (const auto& [line, spread] : byFirstLine)
+    Spreads.push_back(spread);
 }
 
 size_t THostsNameSurvey::RemoveRepeats(THosts& hosts) const {
